@@ -1,0 +1,29 @@
+# Operator entry points: `make run` and `make test` do everything on a fresh Debian machine.
+BUILD ?= build
+SANITIZE ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DORVEX_SANITIZE=$(SANITIZE) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-demo $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+fuzz: deps
+	@scripts/run-fuzzers
+
+clean:
+	rm -rf $(BUILD) build-fuzz

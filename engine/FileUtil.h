@@ -1,0 +1,104 @@
+#pragma once
+// Path and file helpers. Internal paths use backslashes and directories end in one; OsPath() is
+// the single place where they become Linux paths.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace orvex {
+
+struct FileInfo {
+    uint32_t gid = 0;
+    int64_t accessTime = 0;
+    int64_t changeTime = 0;  // shown as the creation time
+    uint64_t device = 0;
+    uint32_t mode = 0;  // 0x4000 for a directory, low nine bits rwx
+    int64_t modifyTime = 0;
+    uint64_t size = 0;
+    uint32_t uid = 0;
+    uint64_t inode = 0;
+    uint32_t links = 0;
+};
+
+constexpr uint32_t kModeDirectory = 0x4000;
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) fclose(f);
+    }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+namespace FileUtil {
+
+// Internal path -> OS path: backslashes become slashes, an "X:" drive prefix is dropped, a lone
+// backslash is "/".
+std::string OsPath(std::string_view internal);
+
+bool Stat(std::string_view path, FileInfo& info);  // does not follow a final symbolic link
+int Kind(std::string_view path);                    // 0 missing, 1 directory, 2 other
+bool IsDirectory(std::string_view path);
+bool IsSymlink(std::string_view path);
+
+// Absolute path of `request` against root (ends in '\') and cwd (relative, empty or ends in '\').
+// Never leaves the root; runs of separators collapse.
+std::string Resolve(std::string_view root, std::string_view cwd, std::string_view request);
+void NormaliseDots(std::string& relative);
+
+bool AddTrailingSep(std::string& s);  // "" becomes "\"
+void StripTrailingSep(std::string& s);
+void StripLeadingSep(std::string& s);
+void MakeRooted(std::string& s);
+void ToBackslashes(std::string& s);
+void ToSlashes(std::string& s);
+std::string Slashed(std::string_view s);
+bool BaseName(std::string_view path, std::string& out);
+std::string DirName(std::string_view path);  // up to and including the last '\'
+std::string_view AfterLastSep(std::string_view path);
+// The rest of `s` after `prefix` (case-insensitive), or false.
+bool SkipPrefixNoCase(std::string_view s, std::string_view prefix, std::string_view& rest);
+
+// A name Windows could not create: control characters or one of \ / * ? " < > | :
+bool IsForbiddenName(std::string_view name);
+
+// Enumerates a directory or a pattern ("dir\*.txt"). Yields "." and ".." like any entry.
+class DirectoryScan {
+public:
+    explicit DirectoryScan(std::string_view dirOrPattern);
+    ~DirectoryScan();
+    DirectoryScan(const DirectoryScan&) = delete;
+    DirectoryScan& operator=(const DirectoryScan&) = delete;
+    bool Ok() const;
+    bool Next(std::string& name);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+bool DirNotEmpty(std::string_view dir);
+bool MakeDir(std::string& path);  // adds a trailing '\' on success
+bool RemoveFile(std::string_view path);  // never removes a directory
+bool CreateDir(std::string_view path);
+bool RemoveDir(std::string_view path);
+bool Rename(std::string_view from, std::string_view to);  // never replaces an existing target
+bool ChangeDir(std::string_view path);
+std::string CurrentDir();  // internal form with trailing '\', empty on failure
+bool SetTimes(std::string_view path, int64_t modifyTime, int64_t accessTime = 0);
+bool CopyFile(std::string_view from, std::string_view to);
+int CopyTree(std::string_view from, std::string_view to);
+int DeleteTree(std::string_view path, bool keepDirectories);
+bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes);
+std::string OwnerName();  // "owner"
+std::string GroupName();  // "group"
+std::string ModeString(uint32_t mode);  // "rwxr-x---"
+
+// Open files close-on-exec. `mode` as for fopen.
+UniqueFile OpenFile(std::string_view path, const char* mode);
+int OpenFd(std::string_view path, int flags, int perms = 0666);
+
+}  // namespace FileUtil
+}  // namespace orvex

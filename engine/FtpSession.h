@@ -1,0 +1,161 @@
+#pragma once
+// One control connection: its state, one virtual handler per FTP verb, the dispatcher and the
+// answering helpers. Server sessions derive from it and override single verbs.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/FtpSite.h"
+#include "engine/ReplyBuilder.h"
+#include "engine/Tokenizer.h"
+
+namespace orvex {
+
+class FtpSession {
+public:
+    FtpSession(int controlFd, FtpSite& site, const char* localIpOverride, bool resolveNames);
+    virtual ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // Runs the greeting, the command loop and the teardown; the client thread's body.
+    void RunClient();
+
+    virtual int Dispatch(const Args& args);
+
+    // Command handlers: args[0] is the verb as typed. 1 success, 0 failure.
+    virtual int Abor(const Args& args);
+    virtual int Acct(const Args& args);
+    virtual int Allo(const Args& args);
+    virtual int Appe(const Args& args);
+    virtual int Auth(const Args& args);
+    virtual int Cdup(const Args& args);
+    virtual int Cwd(const Args& args);
+    virtual int Dele(const Args& args);
+    virtual int Feat(const Args& args);
+    virtual int Help(const Args& args);
+    virtual int List(const Args& args);
+    virtual int Mdtm(const Args& args);
+    virtual int Mkd(const Args& args);
+    virtual int Mode(const Args& args);
+    virtual int Nlst(const Args& args);
+    virtual int Noop(const Args& args);
+    virtual int Opts(const Args& args);
+    virtual int Pass(const Args& args);
+    virtual int Pasv(const Args& args);
+    virtual int Pbsz(const Args& args);
+    virtual int Port(const Args& args);
+    virtual int Prot(const Args& args);
+    virtual int Pwd(const Args& args);
+    virtual int Quit(const Args& args);
+    virtual int Rein(const Args& args);
+    virtual int Rest(const Args& args);
+    virtual int Retr(const Args& args);
+    virtual int Rmd(const Args& args);
+    virtual int Rnfr(const Args& args);
+    virtual int Rnto(const Args& args);
+    virtual int Size(const Args& args);
+    virtual int Smnt(const Args& args);
+    virtual int Stat(const Args& args);
+    virtual int Stor(const Args& args, int storeMode);  // 0 STOR, 1 STOU, 2 APPE
+    virtual int Stou(const Args& args);
+    virtual int Syst(const Args& args);
+    virtual int Type(const Args& args);
+    virtual int User(const Args& args);
+    virtual int Site(const Args& args);
+
+    // Answers through the reply channel and writes the access (and error) log.
+    int Respond(const Args& args, std::string_view text, std::string_view code, bool send = true,
+                bool accessLog = true, bool errorLog = false, int lineMode = 0);
+    // Asks the site about `letters` for `path` (nullptr: no path) resolved against the session.
+    int CheckAccess(const char* verb, const std::string* path, std::string_view letters,
+                    bool checkParent);
+    int NotUnderstood(const Args& args);
+
+    // Accessors shared with transfer threads.
+    int ControlSocket() const { return controlFd_; }
+    FtpSite& GetSite() { return site_; }
+    ReplyBuilder& Replies() { return reply_; }
+    ControlChannel& Control() { return channel_; }
+    const SslHandle& Tls() const { return channel_.Tls(); }
+    bool IsTls() const { return channel_.IsTls(); }
+    bool DataProtection() const { return dataProtection_; }
+    void SetDataProtection(bool on) { dataProtection_ = on; }
+    void AttachTls(const SslHandle& h);  // implicit TLS: encrypted from the start, PROT P
+    const std::string& PeerIp() const { return peerIp_; }
+    const std::string& PeerPort() const { return peerPort_; }
+    const std::string& PeerHost() const { return peerHost_; }
+    const std::string& LocalIp() const { return localIp_; }
+    const std::string& LocalPort() const { return localPort_; }
+    const std::string& LocalHost() const { return localHost_; }
+    const std::string& UserName() const { return user_; }
+    uint32_t ConnectionNumber() const { return connection_; }
+    void SetConnectionNumber(uint32_t n) { connection_ = n; }
+    bool Ended() const { return ended_; }
+    void SetEnded(bool v) { ended_ = v; }
+    bool Aborted() const { return abort_; }
+    void SetAbort(bool v) { abort_ = v; }
+    std::atomic<int>& RunningListings() { return runningListings_; }
+    std::atomic<int>& RunningTransfers() { return runningTransfers_; }
+    int RunningJobs() const { return runningListings_ + runningTransfers_; }
+    bool Passive() const { return passive_; }
+    int64_t LastActivity() const { return lastActivity_; }
+    void SetLastActivity(int64_t t = 0);
+    const std::string& Root() const { return root_; }
+    const std::string& CurrentDirectory() const { return cwd_; }
+    char TransferType() const { return type_; }
+
+protected:
+    // Hooks the main server overrides; the base behaves as the standalone server.
+    virtual void SendGreeting();
+    virtual int CommandWaitMs() const { return 1000; }
+    virtual void StampCommand(std::string_view /*line*/) {}
+    virtual void StampTransfer(std::string_view /*line*/) {}
+    // After a successful PASS; false keeps the session logged out.
+    virtual bool OnLoggedIn() { return true; }
+    virtual void OnLogout() {}
+    // The idle tick after login; false ends the session.
+    virtual bool OnTick() { return true; }
+
+    // printf into the scratch message (at most 255 characters).
+    const std::string& SetMessage(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // Starts a listing or file job built from the session's state; false after replying.
+    bool StartJob(char jobType, int storeMode, const std::string& options,
+                  const std::string& argument, int64_t modifyTime = 0);
+    void ClosePassiveListener();
+
+    FtpSite& site_;
+    ControlChannel channel_;
+    ReplyBuilder reply_{channel_};
+    int controlFd_;
+    std::atomic<bool> dataProtection_{false};
+    std::string peerIp_, peerPort_, peerHost_;
+    std::string localIp_, localPort_, localHost_;
+    std::string user_;  // 255
+    std::atomic<uint32_t> connection_{0};
+    std::string cwd_;
+    std::string root_;
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> abort_{false};
+    std::atomic<int> runningListings_{0};
+    std::atomic<int> runningTransfers_{0};
+    std::atomic<int64_t> lastActivity_;
+    bool passive_ = false;
+    int dataListener_ = -1;
+    std::string portAddress_;  // 31
+    std::string portNumber_;   // 15
+    char type_ = 'A';
+    int64_t restartOffset_ = 0;
+    std::optional<std::string> renameSource_;
+    std::string message_;
+    int64_t loginTime_ = 0;
+
+private:
+    void CommandLoop();
+    void Teardown();
+};
+
+}  // namespace orvex

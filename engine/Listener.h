@@ -1,0 +1,27 @@
+#pragma once
+// Listener threads: accept control connections and start one client thread per connection.
+
+#include <functional>
+#include <memory>
+
+namespace orvex {
+
+class FtpSession;
+class FtpSite;
+
+// Creates the most derived session class for an accepted socket.
+using SessionFactory = std::function<std::unique_ptr<FtpSession>(int fd)>;
+
+struct ListenerArgs {
+    int listenFd = -1;
+    FtpSite* site = nullptr;
+    SessionFactory makeSession;
+};
+
+void RunPlainListener(ListenerArgs args);
+// Implicit TLS: the handshake runs in the connection's own thread, so a silent client never
+// blocks the port for others.
+void RunSslListener(ListenerArgs args);
+bool StartClientThread(std::unique_ptr<FtpSession> session);
+
+}  // namespace orvex

@@ -1,0 +1,74 @@
+#pragma once
+// The two sides of a control connection: ReplyBuilder (server: replies out, command lines in) and
+// ResponseReader (client: command lines out, responses in). Both can run over TLS; every TLS call
+// on one connection is serialised because the client thread and transfer threads share it.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/SslLayer.h"
+
+namespace orvex {
+
+// Socket plus optional TLS, with the lock that serialises the TLS object between threads.
+class ControlChannel {
+public:
+    explicit ControlChannel(int fd = -1) : fd_(fd) {}
+    void SetSocket(int fd) { fd_ = fd; }
+    int Socket() const { return fd_; }
+    void SetTls(const SslHandle& h);
+    const SslHandle& Tls() const { return tls_; }
+    void UseTls(bool on) { encrypted_ = on; }
+    bool IsTls() const { return encrypted_; }
+    bool Usable() const;
+
+    // Writes all bytes (TLS or plain); true when everything was written.
+    bool WriteAll(const char* data, size_t len, bool urgent = false);
+    // Waits up to `ms` for a line's worth of input, seeing bytes TLS has already decrypted.
+    // >0 input ready, 0 time-out, <0 error.
+    int WaitInput(int ms);
+    long ReadLineRaw(std::string& line, size_t size);
+    // Shuts the TLS session down (close_notify) under the lock; the handle stays allocated.
+    void ShutdownTls();
+    // Frees the TLS object; call only when no other thread can use the channel any more.
+    void FreeTls();
+
+private:
+    std::mutex tlsLock_;
+    int fd_;
+    SslHandle tls_;
+    std::atomic<bool> encrypted_{false};
+};
+
+class ReplyBuilder {
+public:
+    explicit ReplyBuilder(ControlChannel& channel) : ch_(channel) {}
+    ControlChannel& Channel() { return ch_; }
+    // Mode 0 final line "code text", 1 continuation "code-text", 2 "    text" without code.
+    bool Reply(std::string_view text, std::string_view code, int mode = 0);
+    // One command line cut at its first CR/LF, at most size-1 characters.
+    bool ReadLine(std::string& out, size_t size = 1024);
+
+private:
+    ControlChannel& ch_;
+};
+
+class ResponseReader {
+public:
+    explicit ResponseReader(ControlChannel& channel) : ch_(channel) {}
+    ControlChannel& Channel() { return ch_; }
+    void SetTimeout(int seconds) { timeout_ = seconds; }
+    bool SendCommand(std::string_view line, bool urgent = false);
+    // Lines of the response without their first four characters; `code` gets the final line's
+    // code (empty when none came). Empty vector: nothing was read.
+    std::vector<std::string> ReadResponse(std::string& code);
+
+private:
+    ControlChannel& ch_;
+    int timeout_ = 10;
+};
+
+}  // namespace orvex

@@ -1,0 +1,47 @@
+#pragma once
+// Thin wrappers over POSIX sockets. -1 means no socket. Every socket is close-on-exec and every
+// send uses MSG_NOSIGNAL.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orvex::SocketUtil {
+
+bool Startup();   // ignores SIGPIPE
+bool Shutdown();
+void Close(int& fd);  // closes and sets -1
+void ShutdownBoth(int fd);
+
+bool BindAddress(int fd, const char* ip, unsigned short port);
+bool Listen(int fd, int backlog);
+int Accept(int listenFd);
+bool LocalAddress(int fd, std::string& ip, std::string& port);
+bool PeerAddress(int fd, std::string& ip, std::string& port);
+std::string ReverseLookup(const std::string& ip);
+bool IsIp(std::string_view text);
+bool LocalIp(std::string& ip);
+// The host's first non-loopback IPv4 address, else 127.0.0.1.
+std::string FirstNonLoopbackIp();
+
+// Receives until n bytes or end of stream; byte count or negative error.
+long RecvExact(int fd, char* buf, size_t n);
+// One command line, at most size-1 bytes, stopping after LF (kept in `line`). Result: bytes before
+// the LF (all when none came), 0 at end of stream before the first byte, -1 on error.
+long RecvLine(int fd, std::string& line, size_t size);
+long SendAll(int fd, const void* data, size_t len, bool urgent = false);
+long SendLine(int fd, std::string_view text, bool urgent = false);
+
+bool SetKeepAlive(int fd);
+bool SetRecvTimeout(int fd, unsigned ms);
+bool SetOobInline(int fd);
+// 1 at once for 0/0; otherwise >0 readable, 0 time-out, <0 error.
+int WaitReadable(int fd, int seconds, int milliseconds);
+
+int OpenListener(const std::string& port, const char* ip);
+// Bound (not listening) socket with address reuse; port 0 lets the system choose.
+int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
+bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds);
+int ConnectHost(const std::string& host, const std::string& port, int seconds);
+
+}  // namespace orvex::SocketUtil

@@ -1,0 +1,79 @@
+#pragma once
+// One listing or file transfer, run in a thread of its own so the control connection stays
+// responsive. The job owns copies of everything it needs from the session.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/SslLayer.h"
+
+namespace orvex {
+
+class FtpSession;
+class FtpSite;
+
+struct TransferJob {
+    char jobType = 'L';  // 'L' listing, 'S' send (RETR), 'R' receive (STOR, STOU, APPE)
+    int storeMode = 0;   // 0 STOR, 1 STOU, 2 APPE
+    std::string options;  // listing letters, at most 15
+    std::string argument;
+    std::string cwd;
+    std::string root;
+    bool passive = false;
+    int dataListener = -1;  // the job's own duplicate of the session's listener, or -1
+    std::string portAddress;
+    std::string portNumber;
+    char type = 'A';
+    int64_t restartOffset = 0;
+    bool dataProtection = false;
+    int64_t modifyTime = 0;  // when set, a received file gets this time
+    FtpSession* session = nullptr;
+    FtpSite* site = nullptr;
+
+    ~TransferJob();
+    const char* Verb() const;  // "LIST", "RETR", "STOR", "STOU" or "APPE"
+};
+
+// One job's data connection, with its per-connection speed limits and rate meter.
+class DataConnection {
+public:
+    DataConnection() = default;
+    ~DataConnection();
+    DataConnection(const DataConnection&) = delete;
+    DataConnection& operator=(const DataConnection&) = delete;
+
+    // Opens (accept or connect), checks the peer, sends the 150 text, starts TLS when asked.
+    // Replies itself on failure.
+    bool Open(TransferJob& job, const std::string& text150);
+    void Close();  // TLS shutdown then the socket
+    bool Write(const char* data, size_t len);  // unlimited, for listings
+    int Socket() const { return fd_; }
+    bool Encrypted() const { return tls_.Open(); }
+
+    // Speed-limited moves with rate reports; see the transfer loops.
+    long SendLimited(TransferJob& job, const char* buf, size_t len);
+    long ReceiveLimited(TransferJob& job, char* buf, size_t len);
+    void ResetMeters();
+
+    uint32_t receiveLimit = 0;
+    uint32_t sendLimit = 0;
+
+private:
+    long RawSend(const char* buf, size_t len);
+    long RawRecv(char* buf, size_t len);
+    void Meter(TransferJob& job, long bytes);
+
+    int fd_ = -1;
+    SslHandle tls_;
+    uint32_t windowBytes_ = 0;
+    uint32_t windowStart_ = 0;
+    uint32_t rateStart_ = 0;
+    double rateBytes_ = 0;
+};
+
+// Hands the job to a new thread; false when no thread could be started (the job is dropped).
+bool StartTransferThread(std::unique_ptr<TransferJob> job);
+void RunTransferJob(std::unique_ptr<TransferJob> job);
+
+}  // namespace orvex
