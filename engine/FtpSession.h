@@ -119,6 +119,8 @@ protected:
     virtual void OnLogout() {}
     // The idle tick after login; false ends the session.
     virtual bool OnTick() { return true; }
+    // PASS: whether `typed` matches the account's stored password (the base compares plainly).
+    virtual bool VerifyPassword(const Account& account, const std::string& typed);
 
     // printf into the scratch message (at most 255 characters).
     const std::string& SetMessage(const char* fmt, ...) __attribute__((format(printf, 2, 3)));

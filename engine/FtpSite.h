@@ -115,6 +115,8 @@ public:
     void SetUploadLimit(uint32_t bps) { receive_.limit = bps; }
 
 protected:
+    // The time stamped on log lines and used to expand log file names (seconds since 1970).
+    virtual int64_t LogTime() const;
     int ProgramLogMode() const { return programMode_; }
     int AccessLogMode() const { return accessMode_; }
 

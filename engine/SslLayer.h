@@ -1,6 +1,7 @@
 #pragma once
 // Every TLS call of the engine goes through SslLayer; the rest of the code sees SslHandle only.
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -28,13 +29,22 @@ bool CleanupLibrary();
 // 9 no connection object, 10 handshake failed.
 bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
                    std::string_view certPem, SslHandle& out, int& reason);
+// AcceptControl for a peer that may stay silent: waits up to `waitSeconds` for its first bytes
+// (giving up early once `*stop` is set), then handshakes under a receive time-out. Reason 10 when
+// nothing came.
+bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
+                          std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
+                          const std::atomic<int>* stop);
 // Server handshake on a data connection with the control connection's context.
 // Reasons: 11 bad arguments, 12 control has no context, 1, 9, 10.
 bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason);
 // Client handshake; encmode 2 and 3 both mean TLS after "AUTH SSL".
 // Reasons: 1 memory, 2 method, 3 context, 4 no connection object, 5 handshake failed.
 bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out);
-// Sends close_notify and frees; the handle is left closed.
+// Sends one close_notify without waiting for the peer's (skipped when the socket cannot take it
+// at once); the handle stays allocated.
+void Shutdown(const SslHandle& h);
+// Shutdown, then Free; the handle is left closed.
 void Close(SslHandle& h);
 // Frees without a close_notify (used after the socket is already shut down).
 void Free(SslHandle& h);

@@ -3,8 +3,10 @@
 // responsive. The job owns copies of everything it needs from the session.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/SslLayer.h"
 
@@ -30,6 +32,9 @@ struct TransferJob {
     int64_t modifyTime = 0;  // when set, a received file gets this time
     FtpSession* session = nullptr;
     FtpSite* site = nullptr;
+    // Copies taken by the client thread, so a job never reads the session's strings.
+    std::string user;
+    std::string peerIp;
 
     ~TransferJob();
     const char* Verb() const;  // "LIST", "RETR", "STOR", "STOU" or "APPE"
@@ -55,6 +60,10 @@ public:
     long SendLimited(TransferJob& job, const char* buf, size_t len);
     long ReceiveLimited(TransferJob& job, char* buf, size_t len);
     void ResetMeters();
+    // Plain connection with no speed limit of its own nor the site's: the kernel may copy.
+    bool Unlimited(const TransferJob& job, bool receiving) const;
+    // Up to `len` bytes from the file's current offset (sendfile), metered; negative on error.
+    long SendFromFile(TransferJob& job, int fileFd, size_t len);
 
     uint32_t receiveLimit = 0;
     uint32_t sendLimit = 0;
@@ -62,8 +71,13 @@ public:
 private:
     long RawSend(const char* buf, size_t len);
     long RawRecv(char* buf, size_t len);
+    long FillRecv(char* buf, size_t len);
     void Meter(TransferJob& job, long bytes);
+    // The half-second limiter shared by both directions; `io` moves `n` bytes at offset `off`.
+    long Limited(TransferJob& job, size_t len, bool receiving,
+                 const std::function<long(size_t off, size_t n)>& io);
 
+    FtpSession* session_ = nullptr;  // for the abort flag while a move waits
     int fd_ = -1;
     SslHandle tls_;
     uint32_t windowBytes_ = 0;
@@ -71,6 +85,9 @@ private:
     uint32_t rateStart_ = 0;
     double rateBytes_ = 0;
 };
+
+// Lone line feeds become CR LF; `prev` carries the last byte of the previous block across calls.
+void AppendCrlf(std::string_view in, char& prev, std::string& out);
 
 // Hands the job to a new thread; false when no thread could be started (the job is dropped).
 bool StartTransferThread(std::unique_ptr<TransferJob> job);

@@ -1,0 +1,299 @@
+// A job's data connection: opening it (accept or connect, foreign peer check, TLS), moving bytes
+// through the half-second speed limiter, and the rate meter.
+
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "engine/Clock.h"
+#include "engine/FtpSession.h"
+#include "engine/FtpSite.h"
+#include "engine/SocketUtil.h"
+#include "engine/SslLayer.h"
+#include "engine/TransferJob.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr int kAcceptSeconds = 5;
+constexpr int kConnectSeconds = 5;
+constexpr unsigned kActiveHandshakeMs = 5000;
+// A passive client that connects and never starts TLS must not hold the session for ever.
+constexpr unsigned kPassiveHandshakeMs = 60000;
+constexpr int kSliceMs = 500;       // how often a waiting move looks at the abort flag
+constexpr int kIdleLimitMs = 50000;  // a receive with no data for this long ends
+constexpr uint32_t kWindowMs = 500;
+constexpr long kStopped = -2;  // aborted or idle too long
+
+Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
+
+void SetSendTimeout(int fd, int ms) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// Claims up to `want` bytes of a site window's budget; 0 when it is spent.
+uint32_t Claim(std::atomic<uint32_t>& used, uint32_t budget, size_t want) {
+    uint32_t u = used.load();
+    for (;;) {
+        if (u >= budget) return 0;
+        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(budget - u, want));
+        if (used.compare_exchange_weak(u, u + piece)) return piece;
+    }
+}
+
+// Ends the site window that was current when its budget ran out. Threads that spent the same
+// window queue on the lock; only the first one waits, the others find a new window already open.
+void EndSiteWindow(FtpSite::SpeedWindow& w, uint32_t seenStart) {
+    LockGuard guard(w.lock);
+    if (w.start.load() != seenStart) return;
+    const uint32_t elapsed = Clock::ElapsedMs(seenStart, Clock::NowMs());
+    if (elapsed < kWindowMs) Clock::SleepMs(kWindowMs - elapsed);
+    w.start = Clock::NowMs();
+    w.used = 0;
+}
+
+}  // namespace
+
+DataConnection::~DataConnection() { Close(); }
+
+bool DataConnection::Open(TransferJob& job, const std::string& text150) {
+    FtpSession& s = *job.session;
+    session_ = job.session;
+    const Args args = JobArgs(job);
+    const int direction = job.jobType == 'R' ? 1 : 0;
+
+    if (job.passive) {
+        if (job.dataListener >= 0 &&
+            SocketUtil::WaitReadable(job.dataListener, kAcceptSeconds, 0) > 0)
+            fd_ = SocketUtil::Accept(job.dataListener);
+    } else {
+        // A third host is judged before anything is sent to it: no bounce connections.
+        if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
+            s.Respond(args, "Can't open data connection", "426");
+            return false;
+        }
+        if (!job.portAddress.empty() && !job.portNumber.empty())
+            fd_ = SocketUtil::ConnectHost(job.portAddress, job.portNumber, kConnectSeconds);
+    }
+    if (fd_ < 0) {
+        fd_ = -1;
+        s.Respond(args, "Can't open data connection", "425");
+        return false;
+    }
+    if (job.passive) {
+        std::string ip, port;
+        const bool own = SocketUtil::PeerAddress(fd_, ip, port) && ip == job.peerIp;
+        if (!own && !job.site->CheckFxp(job.user, direction, 1)) {
+            SocketUtil::Close(fd_);
+            s.Respond(args, "Can't open data connection", "426");
+            return false;
+        }
+    }
+
+    s.Respond(args, text150, "150");
+
+    if (job.dataProtection) {
+        int reason = 0;
+        bool ok;
+        if (job.passive) {
+            SocketUtil::SetRecvTimeout(fd_, kPassiveHandshakeMs);
+            ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason);
+        } else {
+            SocketUtil::SetRecvTimeout(fd_, kActiveHandshakeMs);
+            ok = SslLayer::Connect(fd_, reason, 2, tls_);
+        }
+        SocketUtil::SetRecvTimeout(fd_, 0);
+        if (!ok) {
+            SslLayer::Free(tls_);
+            SocketUtil::Close(fd_);
+            s.Respond(args, "Unable to establish an encrypted data channel.", "427");
+            return false;
+        }
+    } else {
+        // Sends wake up now and then, so that ABOR ends a send to a client that stopped reading.
+        SetSendTimeout(fd_, 1000);
+    }
+    return true;
+}
+
+void DataConnection::Close() {
+    if (tls_.Open()) SslLayer::Close(tls_);
+    if (fd_ >= 0) SocketUtil::Close(fd_);
+    fd_ = -1;
+}
+
+bool DataConnection::Write(const char* data, size_t len) {
+    return RawSend(data, len) == static_cast<long>(len);
+}
+
+long DataConnection::RawSend(const char* buf, size_t len) {
+    if (len == 0) return 0;
+    if (fd_ < 0) return -1;
+    if (tls_.Open()) return SslLayer::Write(tls_, buf, len);
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t n = send(fd_, buf + done, len - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !(session_ && session_->Aborted()))
+            continue;
+        return -1;
+    }
+    return static_cast<long>(done);
+}
+
+// One read of whatever has arrived, waiting in slices so that the abort flag and the idle limit
+// are seen. 0 at end of data, -1 on error, kStopped when aborted or idle.
+long DataConnection::RawRecv(char* buf, size_t len) {
+    if (fd_ < 0) return -1;
+    int idleMs = 0;
+    for (;;) {
+        if (session_ && session_->Aborted()) return kStopped;
+        if (tls_.Open()) {
+            if (SslLayer::Pending(tls_) > 0) return SslLayer::ReadSome(tls_, buf, len);
+        } else {
+            const ssize_t n = recv(fd_, buf, len, MSG_DONTWAIT);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        const int r = poll(&p, 1, kSliceMs);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r > 0) {
+            if (tls_.Open()) return SslLayer::ReadSome(tls_, buf, len);
+            continue;
+        }
+        idleMs += kSliceMs;
+        if (idleMs >= kIdleLimitMs) return kStopped;
+    }
+}
+
+// Fills the buffer until it is full or the data ends: a short TCP read never ends a file early.
+long DataConnection::FillRecv(char* buf, size_t len) {
+    size_t got = 0;
+    while (got < len) {
+        const long n = RawRecv(buf + got, len - got);
+        if (n < 0) return n;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
+void DataConnection::ResetMeters() {
+    windowStart_ = rateStart_ = Clock::NowMs();
+    windowBytes_ = 0;
+    rateBytes_ = 0;
+}
+
+void DataConnection::Meter(TransferJob& job, long bytes) {
+    rateBytes_ += static_cast<double>(bytes > 0 ? bytes : 0);
+    const uint32_t now = Clock::NowMs();
+    if (Clock::ElapsedMs(rateStart_, now) < kWindowMs) return;
+    const double rate = rateBytes_ / Clock::ElapsedSeconds(rateStart_, now);
+    job.site->SetTransferRate(job.session->ConnectionNumber(),
+                              static_cast<uint32_t>(std::min(rate, double(UINT32_MAX))));
+    rateBytes_ = 0;
+    rateStart_ = now;
+}
+
+bool DataConnection::Unlimited(const TransferJob& job, bool receiving) const {
+    const uint32_t own = receiving ? receiveLimit : sendLimit;
+    FtpSite& site = *job.site;
+    const uint32_t siteLimit =
+        receiving ? site.ReceiveWindow().limit.load() : site.SendWindow().limit.load();
+    return !tls_.Open() && own / 2 == 0 && siteLimit / 2 == 0;
+}
+
+long DataConnection::SendFromFile(TransferJob& job, int fileFd, size_t len) {
+    if (fd_ < 0) return -1;
+    for (;;) {
+        const ssize_t n = sendfile(fd_, fileFd, nullptr, len);
+        if (n >= 0) {
+            Meter(job, n);
+            return n;
+        }
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && !job.session->Aborted()) continue;
+        return -1;
+    }
+}
+
+long DataConnection::Limited(TransferJob& job, size_t len, bool receiving,
+                             const std::function<long(size_t, size_t)>& io) {
+    if (len == 0) return 0;
+    FtpSite::SpeedWindow& site = receiving ? job.site->ReceiveWindow() : job.site->SendWindow();
+    const uint32_t ownBudget = (receiving ? receiveLimit : sendLimit) / 2;
+    const uint32_t siteBudget = site.limit.load() / 2;
+    if (ownBudget == 0 && siteBudget == 0) {
+        const long n = io(0, len);
+        Meter(job, n);
+        return n;
+    }
+    size_t done = 0;
+    while (done < len) {
+        const size_t rest = len - done;
+        const uint64_t siteRoom =
+            siteBudget == 0 ? UINT64_MAX : siteBudget - std::min(siteBudget, site.used.load());
+        const uint64_t ownRoom =
+            ownBudget == 0 ? UINT64_MAX : ownBudget - std::min(ownBudget, windowBytes_);
+        size_t piece;
+        long n;
+        if (siteRoom < ownRoom) {
+            const uint32_t seen = site.start.load();
+            piece = Claim(site.used, siteBudget, rest);
+            if (piece == 0) {  // spent by other transfers: never write zero bytes, wait instead
+                EndSiteWindow(site, seen);
+                continue;
+            }
+            n = io(done, piece);
+            if (site.used.load() >= siteBudget) EndSiteWindow(site, seen);
+        } else {
+            piece = static_cast<size_t>(std::min<uint64_t>(rest, ownRoom));
+            if (piece > 0) {
+                windowBytes_ += static_cast<uint32_t>(piece);
+                n = io(done, piece);
+            } else {
+                n = 0;
+            }
+            if (windowBytes_ >= ownBudget) {
+                const uint32_t elapsed = Clock::ElapsedMs(windowStart_, Clock::NowMs());
+                if (elapsed < kWindowMs) Clock::SleepMs(kWindowMs - elapsed);
+                windowStart_ = Clock::NowMs();
+                windowBytes_ = 0;
+            }
+            if (piece == 0) continue;
+        }
+        Meter(job, n);
+        if (n < 0) return n;
+        done += static_cast<size_t>(n);
+        if (static_cast<size_t>(n) < piece) return receiving ? static_cast<long>(done) : -1;
+    }
+    return static_cast<long>(done);
+}
+
+long DataConnection::SendLimited(TransferJob& job, const char* buf, size_t len) {
+    return Limited(job, len, false,
+                   [this, buf](size_t off, size_t n) { return RawSend(buf + off, n); });
+}
+
+long DataConnection::ReceiveLimited(TransferJob& job, char* buf, size_t len) {
+    return Limited(job, len, true,
+                   [this, buf](size_t off, size_t n) { return FillRecv(buf + off, n); });
+}
+
+}  // namespace orvex

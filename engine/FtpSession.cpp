@@ -1,0 +1,140 @@
+// Session state and the three answering helpers every handler uses.
+
+#include "engine/FtpSession.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "engine/Clock.h"
+#include "engine/FileUtil.h"
+#include "engine/SocketUtil.h"
+#include "engine/StringUtil.h"
+
+namespace orvex {
+
+namespace {
+constexpr size_t kIpSize = 32;
+constexpr size_t kPortSize = 16;
+constexpr size_t kHostSize = 256;
+constexpr size_t kMessageSize = 256;
+}  // namespace
+
+FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride,
+                       bool resolveNames)
+    : site_(site), channel_(controlFd), controlFd_(controlFd),
+      lastActivity_(Clock::NowSeconds()) {
+    SocketUtil::PeerAddress(controlFd, peerIp_, peerPort_);
+    SocketUtil::LocalAddress(controlFd, localIp_, localPort_);
+    StringUtil::Truncate(peerIp_, kIpSize - 1);
+    StringUtil::Truncate(peerPort_, kPortSize - 1);
+    StringUtil::Truncate(localPort_, kPortSize - 1);
+    if (resolveNames) {
+        // Looked up before the override so that the host names describe the real socket.
+        if (!peerIp_.empty()) peerHost_ = SocketUtil::ReverseLookup(peerIp_);
+        if (!localIp_.empty()) localHost_ = SocketUtil::ReverseLookup(localIp_);
+        StringUtil::Truncate(peerHost_, kHostSize - 1);
+        StringUtil::Truncate(localHost_, kHostSize - 1);
+    }
+    if (localIpOverride && *localIpOverride) localIp_ = localIpOverride;
+    StringUtil::Truncate(localIp_, kIpSize - 1);
+    root_ = site_.MakeHomePath("");
+}
+
+FtpSession::~FtpSession() {
+    ClosePassiveListener();
+}
+
+void FtpSession::AttachTls(const SslHandle& h) {
+    channel_.SetTls(h);
+    channel_.UseTls(h.Open());
+    dataProtection_ = h.Open();
+}
+
+void FtpSession::SetLastActivity(int64_t t) {
+    lastActivity_ = t != 0 ? t : Clock::NowSeconds();
+}
+
+const std::string& FtpSession::SetMessage(const char* fmt, ...) {
+    char buf[kMessageSize];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0) buf[0] = '\0';
+    message_ = buf;
+    return message_;
+}
+
+int FtpSession::Respond(const Args& args, std::string_view text, std::string_view code,
+                        bool send, bool accessLog, bool errorLog, int lineMode) {
+    const std::string verb = args.empty() ? std::string() : args[0];
+    const std::string arguments = args.size() > 1 ? Join(args) : std::string();
+    if (accessLog && !code.empty()) {
+        site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user_, verb,
+                                       arguments, code, text});
+    }
+    if (errorLog && !text.empty()) {
+        const std::string t(text);
+        site_.LogProgram("FTPD", "\"%s\" occured in '%s %s'", t.c_str(), verb.c_str(),
+                         arguments.c_str());
+    }
+    if (send && !text.empty() && !code.empty()) return reply_.Reply(text, code, lineMode) ? 1 : 0;
+    return 1;
+}
+
+int FtpSession::CheckAccess(const char* verb, const std::string* path, std::string_view letters,
+                            bool checkParent) {
+    if (!verb || letters.empty()) {
+        Respond(Args{}, "ERROR: Invalid parameters while checking permissions.", "451", true,
+                true, true);
+        return 0;
+    }
+    const Args args{verb};
+    bool allowed = true;
+    if (!path) {
+        allowed = site_.CheckPermission(user_, std::string(), letters);
+    } else {
+        std::string full = FileUtil::Resolve(root_, cwd_, *path);
+        if (full.empty()) {
+            Respond(args, "ERROR: out of memory.", "451", true, true, true);
+            return 0;
+        }
+        int kind = FileUtil::Kind(full);
+        if (kind == 2) {
+            FileUtil::StripTrailingSep(full);
+        } else if (kind == 1) {
+            FileUtil::AddTrailingSep(full);
+        } else if (checkParent) {
+            FileUtil::StripTrailingSep(full);
+            full = FileUtil::DirName(full);
+            kind = FileUtil::Kind(full);
+        }
+        // A path that does not exist is left for the handler to refuse with its own reply.
+        if (kind != 0) allowed = site_.CheckPermission(user_, full, letters);
+    }
+    if (allowed) return 1;
+    const std::string shown = path ? FileUtil::Slashed(*path) : std::string();
+    Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
+    return 0;
+}
+
+int FtpSession::NotUnderstood(const Args& args) {
+    if (args.empty()) {
+        Respond(args, "command not understood", "500");
+        return 0;
+    }
+    const std::string joined = Join(args);
+    Respond(args, SetMessage("'%s %s': command not understood", args[0].c_str(), joined.c_str()),
+            "500");
+    return 0;
+}
+
+bool FtpSession::VerifyPassword(const Account& account, const std::string& typed) {
+    return account.password == typed;
+}
+
+void FtpSession::SendGreeting() {
+    Replies().Reply("Connected to Vantor", "220");
+}
+
+}  // namespace orvex

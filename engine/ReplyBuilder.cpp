@@ -1,0 +1,73 @@
+#include "engine/ReplyBuilder.h"
+
+#include "engine/StringUtil.h"
+
+namespace orvex {
+
+namespace {
+
+// A response's final line: four characters or more, no leading space, a space fourth.
+bool IsFinalLine(const std::string& line) {
+    return line.size() >= 4 && line[0] != ' ' && line[3] == ' ';
+}
+
+}  // namespace
+
+bool ReplyBuilder::Reply(std::string_view text, std::string_view code, int mode) {
+    if (!ch_.Usable()) return false;
+    if (mode != 2 && code.size() != 3) return false;
+    std::string line;
+    line.reserve(text.size() + 7);
+    if (mode == 2) {
+        line.append("    ");
+    } else {
+        line.append(code);
+        line.push_back(mode == 1 ? '-' : ' ');
+    }
+    line.append(text);
+    StringUtil::MakeCrlf(line);
+    return ch_.WriteAll(line.data(), line.size());
+}
+
+bool ReplyBuilder::ReadLine(std::string& out, size_t size) {
+    if (size == 0) return false;
+    std::string line;
+    if (ch_.ReadLineRaw(line, size) <= 0) return false;
+    StringUtil::StripEol(line);
+    if (line.size() > size - 1) line.resize(size - 1);
+    out = std::move(line);
+    return true;
+}
+
+bool ResponseReader::SendCommand(std::string_view line, bool urgent) {
+    std::string text(line);
+    StringUtil::MakeCrlf(text);
+    return ch_.WriteAll(text.data(), text.size(), urgent && !ch_.IsTls());
+}
+
+std::vector<std::string> ResponseReader::ReadResponse(std::string& code) {
+    code.clear();
+    std::vector<std::string> out;
+    if (!ch_.Usable()) return out;
+    // A time-out of 0 waits without limit, like a plain blocking read.
+    const int waitMs = timeout_ > 0 ? timeout_ * 1000 : -1;
+    std::vector<std::string> lines;
+    for (;;) {
+        // Every line is waited for with the time-out, so a peer that stops in the middle of a
+        // response cannot hold the caller for ever.
+        if (ch_.WaitInput(waitMs) <= 0) break;
+        std::string line;
+        if (ch_.ReadLineRaw(line, 512) <= 0) break;
+        StringUtil::StripEol(line);
+        lines.push_back(std::move(line));
+        if (IsFinalLine(lines.back())) {
+            code = lines.back().substr(0, 3);
+            break;
+        }
+    }
+    out.reserve(lines.size());
+    for (auto& l : lines) out.push_back(l.size() < 4 ? std::string() : l.substr(4));
+    return out;
+}
+
+}  // namespace orvex

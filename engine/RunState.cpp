@@ -1,0 +1,10 @@
+#include "engine/RunState.h"
+
+namespace orvex {
+
+RunState& Run() {
+    static RunState state;
+    return state;
+}
+
+}  // namespace orvex

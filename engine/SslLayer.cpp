@@ -1,0 +1,368 @@
+#include "engine/SslLayer.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "engine/SocketUtil.h"
+
+namespace orvex::SslLayer {
+
+namespace {
+
+constexpr int kWaitStepMs = 1000;
+// Once the peer has begun, the rest of its handshake must follow within this time.
+constexpr unsigned kHandshakeRecvTimeoutMs = 10000;
+
+std::once_flag g_initOnce;
+bool g_initOk = false;
+
+// Settings every context shares: a peer that drops the connection without close_notify ends the
+// data normally, and reads never surface a renegotiation as a retry.
+void PrepareContext(SSL_CTX* ctx) {
+    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
+}
+
+// PEM text into an object; `pass` is handed to the default pass-phrase callback as userdata.
+EVP_PKEY* ReadKey(std::string_view pem, const std::string& pass) {
+    if (pem.empty() || pem.size() > INT_MAX) return nullptr;
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    if (!bio) return nullptr;
+    EVP_PKEY* key =
+        PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(pass.c_str()));
+    BIO_free(bio);
+    return key;
+}
+
+// Installs the first certificate of the PEM and keeps any that follow as its chain.
+int InstallCertificates(SSL_CTX* ctx, std::string_view pem) {
+    if (pem.empty() || pem.size() > INT_MAX) return 6;
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    if (!bio) return 1;
+    int reason = 0;
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    if (!cert) {
+        reason = 6;
+    } else if (SSL_CTX_use_certificate(ctx, cert) != 1) {
+        reason = 7;
+    } else {
+        while (X509* extra = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
+            if (SSL_CTX_add0_chain_cert(ctx, extra) != 1) X509_free(extra);
+        }
+    }
+    X509_free(cert);
+    BIO_free(bio);
+    return reason;
+}
+
+bool HandshakeOk(int result) { return result == 1; }
+
+// A read or write error other than the clean end of data.
+bool IsEndOfData(SSL* ssl, int ret) { return SSL_get_error(ssl, ret) == SSL_ERROR_ZERO_RETURN; }
+
+}  // namespace
+
+bool InitLibrary() {
+    std::call_once(g_initOnce, [] {
+        g_initOk = OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS |
+                                        OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
+                                    nullptr) == 1;
+    });
+    return g_initOk;
+}
+
+bool CleanupLibrary() {
+    // The library releases its global state at process exit; an explicit cleanup here would make
+    // it unusable for threads that are still ending.
+    return true;
+}
+
+bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
+                   std::string_view certPem, SslHandle& out, int& reason) {
+    out = SslHandle{};
+    reason = 0;
+    if (fd < 0 || keyPem.empty() || certPem.empty()) {
+        reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
+        return false;
+    }
+    InitLibrary();
+    ERR_clear_error();
+    const SSL_METHOD* method = TLS_server_method();
+    if (!method) {
+        reason = 2;
+        return false;
+    }
+    SSL_CTX* ctx = SSL_CTX_new(method);
+    if (!ctx) {
+        reason = 3;
+        ERR_clear_error();
+        return false;
+    }
+    PrepareContext(ctx);
+
+    EVP_PKEY* key = ReadKey(keyPem, passPhrase);
+    if (!key) {
+        reason = 4;
+    } else {
+        if (SSL_CTX_use_PrivateKey(ctx, key) != 1) reason = 5;
+        EVP_PKEY_free(key);
+    }
+    if (reason == 0) reason = InstallCertificates(ctx, certPem);
+    if (reason == 0 && SSL_CTX_check_private_key(ctx) != 1) reason = 8;
+
+    SSL* ssl = nullptr;
+    if (reason == 0) {
+        ssl = SSL_new(ctx);
+        if (!ssl || SSL_set_fd(ssl, fd) != 1) reason = 9;
+    }
+    if (reason == 0 && !HandshakeOk(SSL_accept(ssl))) reason = 10;
+    if (reason != 0) {
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+        ERR_clear_error();
+        return false;
+    }
+    out.ssl = ssl;
+    out.ctx = ctx;
+    out.ownsCtx = true;
+    return true;
+}
+
+bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
+                          std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
+                          const std::atomic<int>* stop) {
+    out = SslHandle{};
+    reason = 0;
+    if (fd < 0) {
+        reason = 9;
+        return false;
+    }
+    // Wait in short steps so that a stop request is seen while a silent peer holds the socket.
+    bool ready = false;
+    for (int waited = 0; waited < waitSeconds * 1000 && !ready;) {
+        if (stop && *stop) break;
+        const int step = std::min(kWaitStepMs, waitSeconds * 1000 - waited);
+        pollfd p{fd, POLLIN, 0};
+        const int r = poll(&p, 1, step);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) break;
+        ready = r > 0;
+        waited += step;
+    }
+    if (!ready) {
+        reason = 10;
+        return false;
+    }
+    SocketUtil::SetRecvTimeout(fd, kHandshakeRecvTimeoutMs);
+    const bool ok = AcceptControl(fd, keyPem, passPhrase, certPem, out, reason);
+    SocketUtil::SetRecvTimeout(fd, 0);
+    return ok;
+}
+
+bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason) {
+    out = SslHandle{};
+    reason = 0;
+    if (fd < 0 || !control.ssl) {
+        reason = 11;
+        return false;
+    }
+    // A data connection shares its control connection's context; each SSL object holds its own
+    // reference, so the control side may close first.
+    SSL_CTX* ctx = control.ctx ? control.ctx : SSL_get_SSL_CTX(control.ssl);
+    if (!ctx) {
+        reason = 12;
+        return false;
+    }
+    InitLibrary();
+    ERR_clear_error();
+    SSL* ssl = SSL_new(ctx);
+    if (!ssl) {
+        reason = 9;
+        ERR_clear_error();
+        return false;
+    }
+    if (SSL_set_fd(ssl, fd) != 1 || !HandshakeOk(SSL_accept(ssl))) {
+        reason = 10;
+        SSL_free(ssl);
+        ERR_clear_error();
+        return false;
+    }
+    out.ssl = ssl;
+    out.ctx = nullptr;
+    out.ownsCtx = false;
+    return true;
+}
+
+bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
+    // The old SSL 2.0 and 3.0 methods are gone; every non-zero mode negotiates TLS.
+    (void)encmode;
+    out = SslHandle{};
+    reason = 0;
+    if (fd < 0) {
+        reason = 4;
+        return false;
+    }
+    InitLibrary();
+    ERR_clear_error();
+    const SSL_METHOD* method = TLS_client_method();
+    if (!method) {
+        reason = 2;
+        return false;
+    }
+    SSL_CTX* ctx = SSL_CTX_new(method);
+    if (!ctx) {
+        reason = 3;
+        ERR_clear_error();
+        return false;
+    }
+    PrepareContext(ctx);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    SSL* ssl = SSL_new(ctx);
+    if (!ssl || SSL_set_fd(ssl, fd) != 1) {
+        reason = 4;
+    } else if (!HandshakeOk(SSL_connect(ssl))) {
+        reason = 5;
+    }
+    if (reason != 0) {
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+        ERR_clear_error();
+        return false;
+    }
+    out.ssl = ssl;
+    out.ctx = ctx;
+    out.ownsCtx = true;
+    return true;
+}
+
+void Shutdown(const SslHandle& h) {
+    if (!h.ssl) return;
+    // One close_notify, without waiting for the peer's. Skip it when the socket cannot take it at
+    // once: a peer that stopped reading must not hold the closing thread.
+    int fd = SSL_get_fd(h.ssl);
+    if (fd >= 0) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 0) != 1 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
+            !(p.revents & POLLOUT)) {
+            return;
+        }
+    }
+    if (!(SSL_get_shutdown(h.ssl) & SSL_SENT_SHUTDOWN)) {
+        ERR_clear_error();
+        SSL_shutdown(h.ssl);
+        ERR_clear_error();
+    }
+}
+
+void Close(SslHandle& h) {
+    Shutdown(h);
+    Free(h);
+}
+
+void Free(SslHandle& h) {
+    if (h.ssl) SSL_free(h.ssl);
+    if (h.ownsCtx && h.ctx) SSL_CTX_free(h.ctx);
+    h = SslHandle{};
+}
+
+long Read(const SslHandle& h, char* buf, size_t len) {
+    if (!h.ssl || !buf) return -1;
+    size_t got = 0;
+    while (got < len) {
+        size_t n = 0;
+        ERR_clear_error();
+        int r = SSL_read_ex(h.ssl, buf + got, len - got, &n);
+        if (r == 1) {
+            got += n;
+            continue;
+        }
+        bool end = IsEndOfData(h.ssl, r);
+        ERR_clear_error();
+        if (got > 0 || end) break;
+        return -1;
+    }
+    return static_cast<long>(got);
+}
+
+long ReadSome(const SslHandle& h, char* buf, size_t len) {
+    if (!h.ssl || !buf) return -1;
+    if (len == 0) return 0;
+    size_t n = 0;
+    ERR_clear_error();
+    int r = SSL_read_ex(h.ssl, buf, len, &n);
+    if (r == 1) return static_cast<long>(n);
+    bool end = IsEndOfData(h.ssl, r);
+    ERR_clear_error();
+    return end ? 0 : -1;
+}
+
+long ReadLine(const SslHandle& h, std::string& line, size_t size) {
+    line.clear();
+    if (!h.ssl || size < 2) return -1;
+    while (line.size() < size - 1) {
+        char c = 0;
+        size_t n = 0;
+        ERR_clear_error();
+        int r = SSL_read_ex(h.ssl, &c, 1, &n);
+        if (r != 1) {
+            bool end = IsEndOfData(h.ssl, r);
+            ERR_clear_error();
+            // A half line before the end of data still counts; after an error it does not.
+            if (!end) return -1;
+            break;
+        }
+        line.push_back(c);
+        if (c == '\n') break;
+    }
+    long stored = static_cast<long>(line.size());
+    if (stored > 0 && line.back() == '\n') --stored;
+    return stored;
+}
+
+long Write(const SslHandle& h, const void* data, size_t len) {
+    if (!h.ssl || !data) return -1;
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < len) {
+        size_t n = 0;
+        ERR_clear_error();
+        int r = SSL_write_ex(h.ssl, p + done, len - done, &n);
+        if (r != 1 || n == 0) {
+            ERR_clear_error();
+            return -1;
+        }
+        done += n;
+    }
+    return static_cast<long>(done);
+}
+
+long WriteLine(const SslHandle& h, std::string_view text) {
+    if (!h.ssl) return -1;
+    std::string line(text);
+    size_t lf = line.find('\n');
+    if (lf != std::string::npos) line.resize(lf + 1);
+    if (line.empty() || line.back() != '\n') line.push_back('\n');
+    return Write(h, line.data(), line.size());
+}
+
+int Pending(const SslHandle& h) {
+    if (!h.ssl) return 0;
+    int n = SSL_pending(h.ssl);
+    if (n > 0) return n;
+    // Record bytes read from the socket but not yet decrypted are invisible to poll() as well.
+    return SSL_has_pending(h.ssl) ? 1 : 0;
+}
+
+}  // namespace orvex::SslLayer

@@ -1,0 +1,311 @@
+"""The control connection after login: exact replies of the simple verbs, the dispatcher's
+corner cases, line splitting, the transfer rule and connection teardown."""
+
+import os
+import re
+import signal
+import socket
+import time
+import unittest
+
+from harness import RawClient
+from session_support import (GREETING, ServerCase, expect_reply, message_lines,
+                             passive_connect)
+
+HELP = [
+    "214-The following commands are recognized (* =>'s unimplemented).",
+    "214-  ABOR   *ACCT   *ALLO    APPE ",
+    "214-  CDUP    CWD     DELE    FEAT ",
+    "214-  HELP    LIST    MDTM    MKD  ",
+    "214-  MODE    NLST    NOOP   *OPTS ",
+    "214-  PASS    PASV    PORT    PWD  ",
+    "214-  QUIT   *REIN    REST    RETR ",
+    "214-  RMD     RNFR    RNTO    SITE ",
+    "214-  SIZE   *SMNT    STAT    STOR ",
+    "214-  STOU    SYST    TYPE    USER ",
+    "214 HELP command successful.",
+]
+
+
+def read_all(sock):
+    body = b""
+    while True:
+        chunk = sock.recv(65536)
+        if not chunk:
+            return body
+        body += chunk
+
+
+class SimpleVerbTest(ServerCase):
+    def setUp(self):
+        super().setUp()
+        self.c = self.login()
+
+    def lines(self, command):
+        self.c.send(command + "\r\n")
+        return self.c.reply()
+
+    def test_fixed_replies(self):
+        cases = {
+            "NOOP": "200 NOOP command successful.",
+            "ALLO 1000": "202 ALLO command ignored.",
+            "ACCT x": "502 ACCT command not implemented.",
+            "OPTS UTF8 ON": "502 OPTS command not implemented.",
+            "REIN": "504 'REIN': command not implemented.",
+            "SMNT /x": "504 'SMNT': command not implemented.",
+            "SITE": "504 'SITE': command not implemented.",
+            "site who": "504 'SITE': command not implemented.",
+            "SYST": "215 WINDOWS",
+            "syst": "215 WINDOWS",
+        }
+        for command, reply in cases.items():
+            self.assertEqual(self.lines(command), [reply], command)
+
+    def test_feat_and_help(self):
+        self.assertEqual(self.lines("FEAT"), [
+            "211-Extensions supported", "211-  AUTH SSL", "211-  PBSZ", "211-  PROT",
+            "211 FEAT command successful."])
+        self.assertEqual(self.lines("HELP"), HELP)
+        self.assertEqual(self.lines("help retr stor"), HELP)
+        # Every line but the first is padded to the same width.
+        self.assertEqual({len(line) - 4 for line in HELP[1:-1]}, {31})
+
+    def test_type(self):
+        for command, reply in [
+            ("TYPE I", "200 Type is set to I."),
+            ("TYPE X", "200 Type is set to I."),
+            ("TYPE a", "200 Type is set to A."),
+            ("TYPE L 8", "200 Type is set to I."),
+            ("TYPE E", "504 Type E not implemented."),
+            ("TYPE", "200 Type is set to I."),
+            ("type A N", "200 Type is set to A."),
+            ("TYPE e", "504 Type E not implemented."),
+            ("TYPE AA", "200 Type is set to A."),
+        ]:
+            self.assertEqual(self.c.cmd(command), reply, command)
+
+    def test_mode(self):
+        for command, reply in [
+            ("MODE S", "200 MODE S ok."),
+            ("mode s", "200 MODE S ok."),
+            ("MODE B", "502 Unimplemented MODE type."),
+            ("MODE C", "500 'MODE C': command not understood."),
+            ("MODE", "500 'MODE': Invalid number of parameters."),
+        ]:
+            self.assertEqual(self.c.cmd(command), reply, command)
+
+    def test_not_understood(self):
+        for command, reply in [
+            ("FOO bar", "500 'FOO bar': command not understood"),
+            ("FOO", "500 'FOO ': command not understood"),
+            ("FOO  a\tb", "500 'FOO a b': command not understood"),
+            ("STRU F", "500 'STRU F': command not understood"),
+            ("   ", "500 command not understood"),
+            ("\t", "500 command not understood"),
+            # A known first letter with an unknown verb is not searched for ABOR.
+            ("XABOR", "500 'XABOR ': command not understood"),
+            ("CWDX /", "500 'CWDX /': command not understood"),
+            ("QUITTING", "500 'QUITTING ': command not understood"),
+        ]:
+            self.assertEqual(self.c.cmd(command), reply, repr(command))
+        self.assertEqual(self.c.cmd("NOOP"), "200 NOOP command successful.")
+
+    def test_long_reply_text_is_cut(self):
+        reply = self.c.cmd("FOO " + "b" * 600)
+        self.assertTrue(reply.startswith("500 'FOO bbbb"), reply)
+        self.assertLessEqual(len(reply) - 4, 255)
+
+
+class AbortTest(ServerCase):
+    def test_abor_forms(self):
+        c = self.login()
+        self.assertEqual(c.cmd("ABOR"), "225 ABOR command successful.")
+        self.assertEqual(c.cmd("abor"), "225 ABOR command successful.")
+        # Telnet interrupt process and data mark in front of the verb.
+        c.send(b"\xff\xf4\xff\xf2ABOR\r\n")
+        self.assertEqual(c.reply(), ["225 ABOR command successful."])
+        # The data mark sent as urgent data, as clients do, arrives in line.
+        c.sock.sendall(b"\xff\xf4\xff")
+        c.sock.send(b"\xf2", socket.MSG_OOB)
+        c.sock.sendall(b"ABOR\r\n")
+        self.assertEqual(c.reply(), ["225 ABOR command successful."])
+        self.assertEqual(c.cmd("#abor"), "225 ABOR command successful.")
+        self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+
+
+class LineSplitTest(ServerCase):
+    def test_line_is_read_in_pieces_of_1023(self):
+        c = self.login()
+        # 1023 characters make one command; the rest of the line is the next one.
+        c.send("NOOP" + " " * 1019 + "FOO bar\r\n")
+        self.assertEqual(c.reply(), ["200 NOOP command successful."])
+        self.assertEqual(c.reply(), ["500 'FOO bar': command not understood"])
+
+    def test_verb_of_1500_characters_is_two_commands(self):
+        c = self.login()
+        c.send("Z" * 1500 + "\r\n")
+        first = c.reply()[-1]
+        second = c.reply()[-1]
+        self.assertTrue(first.startswith("500 'ZZZ"), first)
+        self.assertTrue(second.startswith("500 'ZZZ"), second)
+        self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+        c.cmd("QUIT")
+        self.stop_server()
+        verbs = [len(r[6]) for r in self.access_fields() if r[6].startswith("Z")]
+        self.assertEqual(verbs, [1023, 477])
+
+    def test_embedded_nul_cuts_the_line(self):
+        c = self.login()
+        c.send(b"NOOP\x00FOO\r\n")
+        self.assertEqual(c.reply(), ["200 NOOP command successful."])
+        self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+
+
+class DirectoryVerbCaseTest(ServerCase):
+    def test_lower_case_x_verbs_and_cdup(self):
+        os.mkdir(os.path.join(self.root, "sub"))
+        c = self.login()
+        self.assertEqual(c.cmd("xcwd sub"), "250 CWD command successful.")
+        self.assertEqual(c.cmd("pwd"), '257 "/sub/" is current directory.')
+        self.assertEqual(c.cmd("cdup"), "250 CWD command successful.")
+        self.assertEqual(c.cmd("xpwd"), '257 "/" is current directory.')
+        self.assertEqual(c.cmd("XCWD sub"), "250 CWD command successful.")
+        self.assertEqual(c.cmd("xcup"), "250 CWD command successful.")
+        self.assertEqual(c.cmd("PWD"), '257 "/" is current directory.')
+
+
+class TransferRuleTest(ServerCase):
+    def setUp(self):
+        super().setUp()
+        # Large enough to fill the socket buffers of a data connection nobody reads.
+        with open(os.path.join(self.root, "big.bin"), "wb") as f:
+            f.write(os.urandom(1 << 20) * 48)
+        with open(os.path.join(self.root, "small.txt"), "w") as f:
+            f.write("hello\n")
+
+    def start_stalled_download(self, c):
+        c.cmd("TYPE I")
+        data = passive_connect(c)
+        self.addCleanup(data.close)
+        c.send("RETR big.bin\r\n")
+        self.assertTrue(c.reply()[-1].startswith("150"))
+        return data
+
+    def test_second_transfer_refused_while_one_runs(self):
+        c = self.login()
+        data = self.start_stalled_download(c)
+        for line in ("RETR small.txt", "retr small.txt", "STOR x", "stou x", "APPE x"):
+            self.assertEqual(c.cmd(line), "550 Only 1 transfer per control connection is allowed.",
+                             line)
+        self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+        # Listings are not limited.
+        listing = passive_connect(c)
+        c.send("LIST\r\n")
+        expect_reply(c, "150")
+        body = read_all(listing)
+        listing.close()
+        expect_reply(c, "226")
+        self.assertIn(b"small.txt", body)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "x")))
+
+        c.send("ABOR\r\n")
+        expect_reply(c, "225")
+        data.close()
+        # The stopped download still ends with its statistics line; then a new one may start.
+        expect_reply(c, "226", timeout=20)
+        c.cmd("TYPE A")
+        d2 = passive_connect(c)
+        self.addCleanup(d2.close)
+        c.send("RETR small.txt\r\n")
+        self.assertTrue(c.reply()[-1].startswith("150"))
+        self.assertEqual(read_all(d2), b"hello\r\n")
+        expect_reply(c, "226")
+
+    def test_client_vanishing_mid_transfer(self):
+        c = self.login()
+        data = self.start_stalled_download(c)
+        # Control and data connection drop without a word; the server cleans up on its own.
+        c.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        c.close()
+        data.close()
+        deadline = time.monotonic() + 20
+        while not any(m.startswith("Connection closed") and "bob disconnected" in m
+                      for m in message_lines(self.program_log())):
+            self.assertLess(time.monotonic(), deadline, self.program_log())
+            time.sleep(0.2)
+        # Descriptor numbers are reused at once; the next session must work normally.
+        d = self.login("carol")
+        self.assertEqual(d.cmd("NOOP"), "200 NOOP command successful.")
+        self.assertEqual(d.cmd("QUIT"), "221 Exit.")
+
+    def test_quit_during_transfer(self):
+        c = self.login()
+        data = self.start_stalled_download(c)
+        start = time.monotonic()
+        c.send("QUIT\r\n")
+        data.close()
+        seen = expect_reply(c, "221", timeout=20)
+        self.assertLess(time.monotonic() - start, 10, seen)
+        self.assertEqual(c.buf, b"")
+        self.assertEqual(c.sock.recv(10), b"")
+
+
+class ConnectionLifeTest(ServerCase):
+    def test_burst_of_clients_all_greeted(self):
+        clients = []
+        for _ in range(100):
+            clients.append(socket.create_connection(("127.0.0.1", self.server.port), timeout=20))
+        try:
+            for s in clients:
+                buf = b""
+                while b"\n" not in buf:
+                    chunk = s.recv(256)
+                    self.assertTrue(chunk, "closed before the greeting")
+                    buf += chunk
+                self.assertEqual(buf.decode().rstrip("\r\n"), GREETING)
+            for s in clients:
+                s.sendall(b"QUIT\r\n")
+            for s in clients:
+                self.assertTrue(s.recv(256).startswith(b"221 Exit."))
+        finally:
+            for s in clients:
+                s.close()
+
+    def test_dropped_connection_is_logged(self):
+        c = self.login()
+        c.close()
+        deadline = time.monotonic() + 10
+        while "Error connecting to client (bob disconnected)." not in message_lines(
+                self.program_log()):
+            self.assertLess(time.monotonic(), deadline, self.program_log())
+            time.sleep(0.2)
+        self.assertEqual(self.login("carol").cmd("NOOP"), "200 NOOP command successful.")
+
+    def test_lone_line_feed_ends_the_session(self):
+        c = self.login()
+        c.send(b"\n")
+        c.sock.settimeout(10)
+        rest = b""
+        while True:
+            chunk = c.sock.recv(256)
+            if not chunk:
+                break
+            rest += chunk
+        self.assertIn(b"221 Exit.", rest)
+
+    def test_stop_signal_ends_sessions(self):
+        c = self.login()
+        idle = RawClient(self.server.port)
+        self.addCleanup(idle.close)
+        self.assertEqual(idle.reply(), [GREETING])
+        start = time.monotonic()
+        self.assertEqual(self.server.stop(signal.SIGINT), 0)
+        self.assertLess(time.monotonic() - start, 12)
+        c.sock.settimeout(5)
+        self.assertEqual(c.sock.recv(10), b"")
+        self.assertTrue(any(re.fullmatch(r"Connection closed \(\d+\), bob disconnected\.", m)
+                            for m in message_lines(self.program_log())))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,260 @@
+#include "engine/ReplyBuilder.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace orvex {
+namespace {
+
+// A connected pair: `near` is the channel under test, `far` the peer.
+class Pair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        near_ = fds[0];
+        far_ = fds[1];
+    }
+    void TearDown() override {
+        if (near_ >= 0) close(near_);
+        if (far_ >= 0) close(far_);
+    }
+    void CloseNear() {
+        close(near_);
+        near_ = -1;
+    }
+    void CloseFar() {
+        close(far_);
+        far_ = -1;
+    }
+    void Send(const std::string& s) {
+        ASSERT_EQ(write(far_, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
+    // Everything the peer has received so far, without blocking.
+    std::string Received() {
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            pollfd p{far_, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) break;
+            ssize_t n = read(far_, buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+    int near_ = -1, far_ = -1;
+};
+
+using ReplyTest = Pair;
+
+TEST_F(ReplyTest, LineModesAndByteCounts) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    ASSERT_TRUE(rb.Reply("Transfer complete.", "226", 0));
+    std::string got = Received();
+    EXPECT_EQ(got.size(), 24u);
+    EXPECT_EQ(got, "226 Transfer complete.\r\n");
+
+    EXPECT_TRUE(rb.Reply("Extensions supported", "211", 1));
+    EXPECT_TRUE(rb.Reply("AUTH SSL", "211", 2));
+    EXPECT_TRUE(rb.Reply("End.", "211", 7));  // any other mode is a final line
+    EXPECT_TRUE(rb.Reply("", "200", 0));
+    EXPECT_EQ(Received(), "211-Extensions supported\r\n    AUTH SSL\r\n211 End.\r\n200 \r\n");
+}
+
+TEST_F(ReplyTest, CodeMustBeThreeCharactersExceptIndented) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    EXPECT_FALSE(rb.Reply("x", "22", 0));
+    EXPECT_FALSE(rb.Reply("x", "2266", 1));
+    EXPECT_FALSE(rb.Reply("x", "", 0));
+    EXPECT_EQ(Received(), "");
+    EXPECT_TRUE(rb.Reply("indented", "22", 2));
+    EXPECT_TRUE(rb.Reply("indented", "", 2));
+    EXPECT_EQ(Received(), "    indented\r\n    indented\r\n");
+}
+
+TEST_F(ReplyTest, LineBreakInTextCutsTheLine) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    EXPECT_TRUE(rb.Reply("first\nsecond", "250", 0));
+    EXPECT_TRUE(rb.Reply("one\rtwo\r\n", "250", 1));
+    EXPECT_TRUE(rb.Reply("\nhidden", "250", 0));
+    EXPECT_EQ(Received(), "250 first\r\n250-one\r\n250 \r\n");
+}
+
+TEST_F(ReplyTest, UnusableChannelSendsNothing) {
+    ControlChannel none(-1);
+    ReplyBuilder a(none);
+    EXPECT_FALSE(a.Reply("x", "200", 0));
+    std::string line;
+    EXPECT_FALSE(a.ReadLine(line));
+
+    // Encrypted without a TLS object: nothing goes out in clear either.
+    ControlChannel ch(near_);
+    ch.UseTls(true);
+    EXPECT_FALSE(ch.Usable());
+    ReplyBuilder b(ch);
+    EXPECT_FALSE(b.Reply("x", "200", 0));
+    EXPECT_EQ(Received(), "");
+}
+
+TEST_F(ReplyTest, WriteToClosedPeerFails) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    CloseFar();
+    EXPECT_FALSE(rb.Reply("gone", "200", 0));
+}
+
+using ReadLineTest = Pair;
+
+TEST_F(ReadLineTest, CommandLinesAreCutAtLineEnds) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    Send("USER bob\r\nPASS x\rjunk\nNOOP\n");
+    std::string line;
+    ASSERT_TRUE(rb.ReadLine(line));
+    EXPECT_EQ(line, "USER bob");
+    ASSERT_TRUE(rb.ReadLine(line));
+    EXPECT_EQ(line, "PASS x");
+    ASSERT_TRUE(rb.ReadLine(line));
+    EXPECT_EQ(line, "NOOP");
+}
+
+TEST_F(ReadLineTest, LongLineIsReadInPieces) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    Send(std::string(1500, 'A') + "\r\n");
+    std::string line;
+    ASSERT_TRUE(rb.ReadLine(line, 1024));
+    EXPECT_EQ(line, std::string(1023, 'A'));
+    ASSERT_TRUE(rb.ReadLine(line, 1024));
+    EXPECT_EQ(line, std::string(477, 'A'));
+}
+
+TEST_F(ReadLineTest, EmptyLinesAndEndOfStream) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    Send("\r\n\nabc");
+    CloseFar();
+    std::string line = "old";
+    ASSERT_TRUE(rb.ReadLine(line));  // a CR before the LF still counts as a byte
+    EXPECT_EQ(line, "");
+    EXPECT_FALSE(rb.ReadLine(line));  // a lone LF reads as a closed connection
+    ASSERT_TRUE(rb.ReadLine(line));   // a last line without LF
+    EXPECT_EQ(line, "abc");
+    EXPECT_FALSE(rb.ReadLine(line));
+}
+
+TEST_F(ReadLineTest, WaitInputTimesOutAndSeesData) {
+    ControlChannel ch(near_);
+    EXPECT_EQ(ch.WaitInput(50), 0);
+    Send("X\r\n");
+    EXPECT_GT(ch.WaitInput(1000), 0);
+    ControlChannel none(-1);
+    EXPECT_LT(none.WaitInput(10), 0);
+}
+
+using ResponseTest = Pair;
+
+TEST_F(ResponseTest, MultiLineResponse) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    Send("220-Hello\r\n    again\r\n220 Ready\r\n");
+    std::string code = "junk";
+    auto lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "220");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Hello");
+    EXPECT_EQ(lines[1], "again");
+    EXPECT_EQ(lines[2], "Ready");
+}
+
+TEST_F(ResponseTest, OnlyAFourthSpaceWithoutLeadingSpaceEndsTheResponse) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    // " 22 x" starts with a space, "ab" is short, "xyz-" has no space: none of them ends it.
+    Send(" 22 x\r\nab\r\nxyz-1\r\nabc text\r\n250 next\r\n");
+    std::string code;
+    auto lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "abc");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "x");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], "1");
+    EXPECT_EQ(lines[3], "text");
+    // The next response stays for the next call.
+    lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "250");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "next");
+}
+
+TEST_F(ResponseTest, SilentPeerTimesOut) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    rr.SetTimeout(1);
+    std::string code = "x";
+    auto start = std::chrono::steady_clock::now();
+    auto lines = rr.ReadResponse(code);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(code, "");
+    EXPECT_GE(spent, std::chrono::milliseconds(900));
+    EXPECT_LT(spent, std::chrono::seconds(8));
+}
+
+TEST_F(ResponseTest, PeerStoppingMidResponseGivesLinesWithoutCode) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    rr.SetTimeout(1);
+    Send("220-Hello\r\n220-more\r\n");
+    std::string code;
+    auto lines = rr.ReadResponse(code);  // stalls: must not wait for ever
+    EXPECT_EQ(code, "");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "more");
+
+    Send("220-last\r\n");
+    CloseFar();
+    lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "last");
+}
+
+TEST_F(ResponseTest, LongResponseLinesAreSplitAt511) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    Send("200-" + std::string(600, 'x') + "\r\n200 ok\r\n");
+    std::string code;
+    auto lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "200");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], std::string(507, 'x'));
+    EXPECT_EQ(lines[1], std::string(89, 'x'));
+}
+
+TEST_F(ResponseTest, SendCommandEndsEveryLineWithCrlf) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    EXPECT_TRUE(rr.SendCommand("USER bob"));
+    EXPECT_TRUE(rr.SendCommand("PASS x\r\nDELE y"));
+    EXPECT_TRUE(rr.SendCommand("NOOP\n"));
+    EXPECT_EQ(Received(), "USER bob\r\nPASS x\r\nNOOP\r\n");
+    ControlChannel none(-1);
+    ResponseReader dead(none);
+    EXPECT_FALSE(dead.SendCommand("QUIT"));
+    std::string code;
+    EXPECT_TRUE(dead.ReadResponse(code).empty());
+}
+
+}  // namespace
+}  // namespace orvex
