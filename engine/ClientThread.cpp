@@ -153,10 +153,10 @@ void FtpSession::Teardown() {
     Control().SetSocket(-1);
     SocketUtil::Close(controlFd_);
     ClosePassiveListener();
-    site_.LogProgram("MAIN", "Connection closed (%u), %s disconnected.",
-                     static_cast<unsigned>(fd), user_.c_str());
-    site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user_, "DISCONNECT",
-                                   "", "", ""});
+    site_.LogProgram("MAIN", "Connection closed (%u), %s disconnected.", static_cast<unsigned>(fd),
+                     user_.c_str());
+    site_.LogAccess(
+        AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user_, "DISCONNECT", "", "", ""});
     DecrementIfPositive(Run().liveClients);
 }
 

@@ -10,6 +10,8 @@ namespace orvex {
 
 namespace {
 
+constexpr int kShutdownLockTries = 100;  // about one second
+
 // poll() for input on one socket, restarting after signals. The lock is never held here.
 int PollReadable(int fd, int ms) {
     uint32_t start = Clock::NowMs();
@@ -76,7 +78,8 @@ long ControlChannel::ReadLineRaw(std::string& line, size_t size) {
             if (!tls_.Open()) return -1;
             pending = SslLayer::Pending(tls_) > 0;
         }
-        if (!pending && PollReadable(fd_, -1) < 0) return line.empty() ? -1 : static_cast<long>(line.size());
+        if (!pending && PollReadable(fd_, -1) < 0)
+            return line.empty() ? -1 : static_cast<long>(line.size());
         char c = 0;
         long n;
         {
@@ -95,8 +98,14 @@ long ControlChannel::ReadLineRaw(std::string& line, size_t size) {
 }
 
 void ControlChannel::ShutdownTls() {
-    std::lock_guard<std::mutex> g(tlsLock_);
-    if (!tls_.Open()) return;
+    // A writer stuck on a peer that stopped reading holds the lock; the socket shutdown that
+    // follows this call frees it, so give up on the close_notify rather than wait for ever.
+    std::unique_lock<std::mutex> g(tlsLock_, std::try_to_lock);
+    for (int i = 0; !g.owns_lock() && i < kShutdownLockTries; ++i) {
+        Clock::SleepMs(10);
+        g.try_lock();
+    }
+    if (!g.owns_lock() || !tls_.Open()) return;
     // Only the close_notify: the object stays for threads that still hold the channel.
     SslLayer::Shutdown(tls_);
 }

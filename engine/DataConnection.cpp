@@ -24,14 +24,23 @@ namespace {
 constexpr int kAcceptSeconds = 5;
 constexpr int kConnectSeconds = 5;
 constexpr unsigned kActiveHandshakeMs = 5000;
-// A passive client that connects and never starts TLS must not hold the session for ever.
-constexpr unsigned kPassiveHandshakeMs = 60000;
+// A client that connects and never starts TLS must not hold the session for long.
+constexpr unsigned kPassiveHandshakeMs = 10000;
 constexpr int kSliceMs = 500;       // how often a waiting move looks at the abort flag
 constexpr int kIdleLimitMs = 50000;  // a receive with no data for this long ends
 constexpr uint32_t kWindowMs = 500;
 constexpr long kStopped = -2;  // aborted or idle too long
+// TLS writes go in pieces that fit the socket once it polls writable, so that a client that
+// stopped reading leaves the job waiting in poll(), where ABOR reaches it.
+constexpr size_t kTlsPiece = 32 * 1024;
+constexpr int kTlsStallMs = 60000;  // guard for a write that blocks inside the library
 
 Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
+
+void Fail(TransferJob& job, std::string_view text, std::string_view code) {
+    ReleaseTransferSlot(job);
+    job.session->Respond(JobArgs(job), text, code);
+}
 
 void SetSendTimeout(int fd, int ms) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
@@ -76,7 +85,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     } else {
         // A third host is judged before anything is sent to it: no bounce connections.
         if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
-            s.Respond(args, "Can't open data connection", "426");
+            Fail(job, "Can't open data connection", "426");
             return false;
         }
         if (!job.portAddress.empty() && !job.portNumber.empty())
@@ -84,7 +93,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     }
     if (fd_ < 0) {
         fd_ = -1;
-        s.Respond(args, "Can't open data connection", "425");
+        Fail(job, "Can't open data connection", "425");
         return false;
     }
     if (job.passive) {
@@ -92,7 +101,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         const bool own = SocketUtil::PeerAddress(fd_, ip, port) && ip == job.peerIp;
         if (!own && !job.site->CheckFxp(job.user, direction, 1)) {
             SocketUtil::Close(fd_);
-            s.Respond(args, "Can't open data connection", "426");
+            Fail(job, "Can't open data connection", "426");
             return false;
         }
     }
@@ -100,22 +109,19 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     s.Respond(args, text150, "150");
 
     if (job.dataProtection) {
+        // The server side of the handshake in both modes: every client acts as the TLS client
+        // on its data connections, whichever side opened the TCP connection.
         int reason = 0;
-        bool ok;
-        if (job.passive) {
-            SocketUtil::SetRecvTimeout(fd_, kPassiveHandshakeMs);
-            ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason);
-        } else {
-            SocketUtil::SetRecvTimeout(fd_, kActiveHandshakeMs);
-            ok = SslLayer::Connect(fd_, reason, 2, tls_);
-        }
+        SocketUtil::SetRecvTimeout(fd_, job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
+        const bool ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason);
         SocketUtil::SetRecvTimeout(fd_, 0);
         if (!ok) {
             SslLayer::Free(tls_);
             SocketUtil::Close(fd_);
-            s.Respond(args, "Unable to establish an encrypted data channel.", "427");
+            Fail(job, "Unable to establish an encrypted data channel.", "427");
             return false;
         }
+        SetSendTimeout(fd_, kTlsStallMs);
     } else {
         // Sends wake up now and then, so that ABOR ends a send to a client that stopped reading.
         SetSendTimeout(fd_, 1000);
@@ -136,8 +142,20 @@ bool DataConnection::Write(const char* data, size_t len) {
 long DataConnection::RawSend(const char* buf, size_t len) {
     if (len == 0) return 0;
     if (fd_ < 0) return -1;
-    if (tls_.Open()) return SslLayer::Write(tls_, buf, len);
     size_t done = 0;
+    if (tls_.Open()) {
+        while (done < len) {
+            pollfd p{fd_, POLLOUT, 0};
+            const int r = poll(&p, 1, kSliceMs);
+            if (r < 0 && errno != EINTR) return -1;
+            if (session_ && session_->Aborted()) return -1;
+            if (r <= 0) continue;
+            const long n = SslLayer::Write(tls_, buf + done, std::min(len - done, kTlsPiece));
+            if (n <= 0) return -1;
+            done += static_cast<size_t>(n);
+        }
+        return static_cast<long>(done);
+    }
     while (done < len) {
         const ssize_t n = send(fd_, buf + done, len - done, MSG_NOSIGNAL);
         if (n > 0) {

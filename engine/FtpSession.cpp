@@ -19,10 +19,8 @@ constexpr size_t kHostSize = 256;
 constexpr size_t kMessageSize = 256;
 }  // namespace
 
-FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride,
-                       bool resolveNames)
-    : site_(site), channel_(controlFd), controlFd_(controlFd),
-      lastActivity_(Clock::NowSeconds()) {
+FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride, bool resolveNames)
+    : site_(site), channel_(controlFd), controlFd_(controlFd), lastActivity_(Clock::NowSeconds()) {
     SocketUtil::PeerAddress(controlFd, peerIp_, peerPort_);
     SocketUtil::LocalAddress(controlFd, localIp_, localPort_);
     StringUtil::Truncate(peerIp_, kIpSize - 1);
@@ -65,8 +63,8 @@ const std::string& FtpSession::SetMessage(const char* fmt, ...) {
     return message_;
 }
 
-int FtpSession::Respond(const Args& args, std::string_view text, std::string_view code,
-                        bool send, bool accessLog, bool errorLog, int lineMode) {
+int FtpSession::Respond(const Args& args, std::string_view text, std::string_view code, bool send,
+                        bool accessLog, bool errorLog, int lineMode) {
     const std::string verb = args.empty() ? std::string() : args[0];
     const std::string arguments = args.size() > 1 ? Join(args) : std::string();
     if (accessLog && !code.empty()) {
@@ -85,8 +83,8 @@ int FtpSession::Respond(const Args& args, std::string_view text, std::string_vie
 int FtpSession::CheckAccess(const char* verb, const std::string* path, std::string_view letters,
                             bool checkParent) {
     if (!verb || letters.empty()) {
-        Respond(Args{}, "ERROR: Invalid parameters while checking permissions.", "451", true,
-                true, true);
+        Respond(Args{}, "ERROR: Invalid parameters while checking permissions.", "451", true, true,
+                true);
         return 0;
     }
     const Args args{verb};

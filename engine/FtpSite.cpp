@@ -42,7 +42,9 @@ FtpSite::FtpSite(const char* siteName, const char* siteVersion, const char* engi
 
 FtpSite::~FtpSite() = default;
 
-bool FtpSite::UserExists(std::string&) { return true; }
+bool FtpSite::UserExists(std::string&) {
+    return true;
+}
 
 std::optional<Account> FtpSite::GetAccount(const std::string&) {
     Account a;
@@ -62,30 +64,52 @@ std::string FtpSite::MakeHomePath(std::string_view sub, std::string_view name) {
     return JoinUnderBase(baseDir_, sub, name);
 }
 
-int FtpSite::SetPassivePortRange(int, int) { return -1; }
-int FtpSite::OpenPassiveSocket(std::string&, int&, const std::string&) { return -1; }
-int FtpSite::ClosePassiveSocket(int) { return -1; }
+int FtpSite::SetPassivePortRange(int, int) {
+    return -1;
+}
+int FtpSite::OpenPassiveSocket(std::string&, int&, const std::string&) {
+    return -1;
+}
+int FtpSite::ClosePassiveSocket(int) {
+    return -1;
+}
 
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
     return BaseListingLine(path, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
 }
 
-int FtpSite::RegisterNewEntry(const std::string&, const std::string&, int64_t) { return 1; }
+int FtpSite::RegisterNewEntry(const std::string&, const std::string&, int64_t) {
+    return 1;
+}
 void FtpSite::SetTransferRate(uint32_t, uint32_t) {}
-uint32_t FtpSite::GetDownloadSpeedLimit(const std::string&) { return 0; }
-uint32_t FtpSite::GetUploadSpeedLimit(const std::string&) { return 0; }
-int FtpSite::RecordDownload(uint32_t, const std::string&, uint64_t, uint32_t) { return -1; }
-int FtpSite::RecordUpload(uint32_t, const std::string&, uint64_t, uint32_t) { return -1; }
+uint32_t FtpSite::GetDownloadSpeedLimit(const std::string&) {
+    return 0;
+}
+uint32_t FtpSite::GetUploadSpeedLimit(const std::string&) {
+    return 0;
+}
+int FtpSite::RecordDownload(uint32_t, const std::string&, uint64_t, uint32_t) {
+    return -1;
+}
+int FtpSite::RecordUpload(uint32_t, const std::string&, uint64_t, uint32_t) {
+    return -1;
+}
 int FtpSite::AddCredits(const std::string&, uint32_t, const std::string&, uint64_t, int) {
     return -1;
 }
 int FtpSite::TakeCredits(const std::string&, uint32_t, const std::string&, uint64_t, int) {
     return -1;
 }
-int FtpSite::CheckFxp(const std::string&, int, int) { return 1; }
+int FtpSite::CheckFxp(const std::string&, int, int) {
+    return 1;
+}
 
-std::optional<std::string> FtpSite::GetPrivateKeyPem() { return std::nullopt; }
-std::optional<std::string> FtpSite::GetCertificatePem() { return std::nullopt; }
+std::optional<std::string> FtpSite::GetPrivateKeyPem() {
+    return std::nullopt;
+}
+std::optional<std::string> FtpSite::GetCertificatePem() {
+    return std::nullopt;
+}
 bool FtpSite::GetKeyPassPhrase(std::string& out) {
     out.clear();
     return false;

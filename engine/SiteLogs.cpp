@@ -25,10 +25,14 @@ std::string Field(std::string_view text) {
 // Log mode -> Logger destination: 1 screen, 2 file, 3 both; anything else writes nothing.
 int Destination(int mode) {
     switch (mode) {
-        case 1: return 0;
-        case 2: return 1;
-        case 3: return 2;
-        default: return -1;
+        case 1:
+            return 0;
+        case 2:
+            return 1;
+        case 3:
+            return 2;
+        default:
+            return -1;
     }
 }
 
@@ -47,7 +51,9 @@ bool LogFileName(std::string_view name, std::string_view directory, std::string&
 
 }  // namespace
 
-int64_t FtpSite::LogTime() const { return Clock::NowSeconds(); }
+int64_t FtpSite::LogTime() const {
+    return Clock::NowSeconds();
+}
 
 void FtpSite::SetLogDateFormat(std::string_view format) {
     LockGuard a(accessLogLock_);
@@ -55,8 +61,12 @@ void FtpSite::SetLogDateFormat(std::string_view format) {
     dateFormat_ = Field(format);
 }
 
-void FtpSite::SetProgramLogLevel(int value) { programMode_ = value; }
-void FtpSite::SetAccessLogLevel(int value) { accessMode_ = value; }
+void FtpSite::SetProgramLogLevel(int value) {
+    programMode_ = value;
+}
+void FtpSite::SetAccessLogLevel(int value) {
+    accessMode_ = value;
+}
 
 void FtpSite::SetProgramLogFormat(std::string_view format) {
     LockGuard g(programLogLock_);
@@ -120,12 +130,12 @@ bool FtpSite::LogProgramLine(std::string_view subsystem, std::string_view messag
 bool FtpSite::LogAccess(const AccessLogEntry& e) {
     int mode = accessMode_;
     if (mode == 0) return true;
-    return WriteLog(accessLogLock_, accessLog_, accessLogFile_, accessLogFormat_, "dslcpumart",
-                    {std::string(), std::string(e.localIp), std::string(e.localPort),
-                     std::string(e.peerIp), std::string(e.peerPort), std::string(e.user),
-                     std::string(e.verb), std::string(e.args), std::string(e.code),
-                     std::string(e.text)},
-                    mode);
+    return WriteLog(
+        accessLogLock_, accessLog_, accessLogFile_, accessLogFormat_, "dslcpumart",
+        {std::string(), std::string(e.localIp), std::string(e.localPort), std::string(e.peerIp),
+         std::string(e.peerPort), std::string(e.user), std::string(e.verb), std::string(e.args),
+         std::string(e.code), std::string(e.text)},
+        mode);
 }
 
 // values[0] is the date slot, filled here under the lock.

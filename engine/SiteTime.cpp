@@ -39,15 +39,14 @@ bool FtpSite::BreakDownTime(int64_t time, struct tm& out, bool utc) {
     return (utc ? gmtime_r(&t, &out) : localtime_r(&t, &out)) != nullptr;
 }
 
-std::string FtpSite::FormatTime(std::string_view format, int64_t time, bool utc,
-                                size_t capacity) {
+std::string FtpSite::FormatTime(std::string_view format, int64_t time, bool utc, size_t capacity) {
     if (capacity == 0 || format.empty()) return {};
     std::string work(format);
     size_t at = FindOffsetSpecifier(work);
     if (at != std::string::npos) {
         int east = UtcOffsetMinutes();
-        std::string offset = east >= 0 ? StringUtil::Format("+%04d", east)
-                                       : StringUtil::Format("-%04d", -east);
+        std::string offset =
+            east >= 0 ? StringUtil::Format("+%04d", east) : StringUtil::Format("-%04d", -east);
         work.replace(at, 2, offset);
     }
     if (time == 0) time = Clock::NowSeconds();

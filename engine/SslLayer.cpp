@@ -1,9 +1,11 @@
 #include "engine/SslLayer.h"
 
+#include <fcntl.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <mutex>
 
@@ -21,6 +23,7 @@ namespace orvex::SslLayer {
 namespace {
 
 constexpr int kWaitStepMs = 1000;
+constexpr std::chrono::milliseconds kShutdownWait{2000};
 // Once the peer has begun, the rest of its handshake must follow within this time.
 constexpr unsigned kHandshakeRecvTimeoutMs = 10000;
 
@@ -193,6 +196,10 @@ bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason) {
         ERR_clear_error();
         return false;
     }
+    // No session tickets here: clients resume with those of the control connection, and an
+    // uploading client never reads them, so its close would turn into a reset that discards the
+    // last data still queued at this end.
+    SSL_set_num_tickets(ssl, 0);
     if (SSL_set_fd(ssl, fd) != 1 || !HandshakeOk(SSL_accept(ssl))) {
         reason = 10;
         SSL_free(ssl);
@@ -248,22 +255,27 @@ bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
 }
 
 void Shutdown(const SslHandle& h) {
-    if (!h.ssl) return;
-    // One close_notify, without waiting for the peer's. Skip it when the socket cannot take it at
-    // once: a peer that stopped reading must not hold the closing thread.
-    int fd = SSL_get_fd(h.ssl);
-    if (fd >= 0) {
+    if (!h.ssl || (SSL_get_shutdown(h.ssl) & SSL_SENT_SHUTDOWN)) return;
+    // One close_notify, without waiting for the peer's. The socket goes non-blocking meanwhile:
+    // the alert gets in while there is any room, and a peer that stopped reading holds the
+    // closing thread for a bounded time only.
+    const int fd = SSL_get_fd(h.ssl);
+    const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    if (flags < 0) return;
+    if (!(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownWait;
+    for (;;) {
+        ERR_clear_error();
+        const int r = SSL_shutdown(h.ssl);
+        if (r >= 0 || SSL_get_error(h.ssl, r) != SSL_ERROR_WANT_WRITE) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
         pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, 0) != 1 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
-            !(p.revents & POLLOUT)) {
-            return;
-        }
+        if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
     }
-    if (!(SSL_get_shutdown(h.ssl) & SSL_SENT_SHUTDOWN)) {
-        ERR_clear_error();
-        SSL_shutdown(h.ssl);
-        ERR_clear_error();
-    }
+    ERR_clear_error();
+    if (!(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags);
 }
 
 void Close(SslHandle& h) {

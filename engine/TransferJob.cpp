@@ -34,6 +34,7 @@ constexpr unsigned kMaxUniqueSuffix = 100000;
 Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
 
 void Reply(TransferJob& job, std::string_view text, std::string_view code, bool errorLog = false) {
+    if (code != "150") ReleaseTransferSlot(job);
     job.session->Respond(JobArgs(job), text, code, true, true, errorLog);
 }
 
@@ -336,10 +337,18 @@ void AppendCrlf(std::string_view in, char& prev, std::string& out) {
     if (!in.empty()) prev = in.back();
 }
 
+void ReleaseTransferSlot(TransferJob& job) {
+    if (job.jobType == 'L' || job.slotReleased || !job.session) return;
+    job.slotReleased = true;
+    DecrementIfPositive(job.session->RunningTransfers());
+}
+
 void RunTransferJob(std::unique_ptr<TransferJob> job) {
     FtpSession* session = job->session;
-    std::atomic<int>& counter =
-        job->jobType == 'L' ? session->RunningListings() : session->RunningTransfers();
+    const bool fileJob = job->jobType != 'L';
+    // A file job's guard: the session's teardown waits for it even after the transfer slot has
+    // been handed back before the final reply.
+    if (fileJob) ++session->RunningListings();
     {
         std::unique_ptr<DataConnection> dc(new (std::nothrow) DataConnection);
         if (!dc) {
@@ -351,12 +360,14 @@ void RunTransferJob(std::unique_ptr<TransferJob> job) {
         } else if (job->jobType == 'R') {
             ReceiveJob(*job, *dc);
         } else {
+            ReleaseTransferSlot(*job);
             session->Respond(Args{"XFER", "UNKNOWN"}, "ERROR: unknown command type.", "501");
         }
     }
+    ReleaseTransferSlot(*job);
     job.reset();
     // The last touch of the session: once the counters reach 0 its client thread may free it.
-    DecrementIfPositive(counter);
+    DecrementIfPositive(session->RunningListings());
 }
 
 bool StartTransferThread(std::unique_ptr<TransferJob> job) {

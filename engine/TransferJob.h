@@ -35,6 +35,9 @@ struct TransferJob {
     // Copies taken by the client thread, so a job never reads the session's strings.
     std::string user;
     std::string peerIp;
+    // A file job hands its transfer slot back just before its final reply (see
+    // ReleaseTransferSlot), so a client's next RETR or STOR is never refused because of it.
+    bool slotReleased = false;
 
     ~TransferJob();
     const char* Verb() const;  // "LIST", "RETR", "STOR", "STOU" or "APPE"
@@ -85,6 +88,10 @@ private:
     uint32_t rateStart_ = 0;
     double rateBytes_ = 0;
 };
+
+// Gives back a file job's place in the session's running transfers; called right before the
+// job's final reply. The job keeps the session alive through a place in running listings.
+void ReleaseTransferSlot(TransferJob& job);
 
 // Lone line feeds become CR LF; `prev` carries the last byte of the previous block across calls.
 void AppendCrlf(std::string_view in, char& prev, std::string& out);

@@ -28,6 +28,11 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string BaseOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 void SyncFolder(const std::string& folder) {
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
@@ -47,8 +52,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, mode
   mode_t fileMode = exists ? (existing.st_mode & 07777) : newFileMode;
 
   std::string folder = FolderOf(path);
-  std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  std::string tmpl = folder + "/." + base + ".XXXXXX";
+  // The temporary file lives beside the target so that the rename stays on one filesystem.
+  std::string tmpl = folder + "/." + BaseOf(path) + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);

@@ -5,8 +5,8 @@ namespace orvex::plugin {
 
 int RewriteSiteConf(std::string_view templ, const std::string& rootParam,
                     const std::string& homeParam, std::string& out) {
-  const std::string root = WithTrailingSeparator(rootParam);
-  const std::string home = WithTrailingSeparator(homeParam);
+  const std::string root = PathParameter(rootParam);
+  const std::string home = PathParameter(homeParam);
   PieceReader reader(templ);
   TemplatePiece piece;
   int count = 0;

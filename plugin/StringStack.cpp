@@ -9,7 +9,8 @@ static_assert(offsetof(OrvexStackEntry, text) == ORVEX_STACK_TEXT_OFFSET,
 
 namespace {
 
-// The installer calls one export at a time on one thread, so plain globals suffice.
+// The installer calls one export at a time on one thread, so plain globals suffice. The
+// window and the variables area are kept only because every call hands them over.
 void* g_window = nullptr;
 int g_stringSize = 0;
 char* g_variables = nullptr;
@@ -36,8 +37,6 @@ void BeginCall(void* window, int stringSize, char* variables, OrvexStackEntry** 
   g_stringSize = stringSize;
   g_variables = variables;
   g_stackTop = stackTop;
-  (void)g_window;
-  (void)g_variables;
 }
 
 int PopString(char* buffer, size_t size) {

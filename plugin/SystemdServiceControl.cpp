@@ -28,7 +28,7 @@ bool UnsafeValue(const std::string& text) {
   return !text.empty() && text.back() == '\\';
 }
 
-// systemd expands "%" specifiers in every value and "$" variables in command lines.
+// systemd expands "%" sequences in every value and "$" variables in command lines.
 std::string Escaped(const std::string& text, bool commandLine) {
   std::string out;
   for (char c : text) {

@@ -51,6 +51,10 @@ std::string WithTrailingSeparator(std::string path) {
   return path;
 }
 
+std::string PathParameter(const std::string& param) {
+  return WithTrailingSeparator(param.substr(0, param.find_first_of("\r\n")));
+}
+
 std::optional<std::string> PartUnderRoot(const std::string& root, const std::string& home) {
   // Case matters in these paths, but either separator stands for the other.
   if (home.size() < root.size()) return std::nullopt;

@@ -36,6 +36,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // Adds a separator unless the path ends in one: a backslash for backslash-only paths.
 std::string WithTrailingSeparator(std::string path);
+// A root or home parameter as written: cut at its first line break, which would otherwise
+// start a line of its own in the file, and given a trailing separator.
+std::string PathParameter(const std::string& param);
 // The part of `home` below `root` with slashes, when home lies under root.
 std::optional<std::string> PartUnderRoot(const std::string& root, const std::string& home);
 

@@ -1,45 +1,14 @@
 // PASV and PORT: how the next data connections are made.
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "engine/FtpSession.h"
 #include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
+#include "engine/commands/PortArgument.h"
 
 namespace orvex {
-
-namespace {
-
-// "h1,h2,h3,h4,p1,p2" after any leading non-digits; every number 0..255.
-bool ParsePortArgument(const std::string& text, std::string& address, unsigned& port) {
-    size_t i = 0;
-    while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-    std::vector<unsigned> parts;
-    while (parts.size() < 6) {
-        size_t start = i;
-        unsigned value = 0;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-            value = value * 10 + static_cast<unsigned>(text[i] - '0');
-            if (value > 255) return false;
-            ++i;
-        }
-        if (i == start) return false;
-        parts.push_back(value);
-        if (parts.size() < 6) {
-            if (i >= text.size() || text[i] != ',') return false;
-            ++i;
-        }
-    }
-    if (i != text.size()) return false;
-    address = StringUtil::Format("%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
-    port = parts[4] * 256 + parts[5];
-    return true;
-}
-
-}  // namespace
 
 int FtpSession::Pasv(const Args& args) {
     ClosePassiveListener();
@@ -84,7 +53,7 @@ int FtpSession::Port(const Args& args) {
     }
     std::string address;
     unsigned port = 0;
-    if (!ParsePortArgument(args[1], address, port)) {
+    if (!commands::ParsePortArgument(args[1], address, port)) {
         Respond(args, "Invalid PORT command.", "500");
         return 0;
     }

@@ -169,8 +169,11 @@ class ControlTest(TlsCase):
     def test_failed_handshake_after_auth_goes_on_in_clear(self):
         c = self.connect()
         self.assertEqual(c.cmd("AUTH SSL"), "234 Security data exchange complete.")
-        # No TLS hello: the handshake fails, and the next command is answered in clear.
-        c.send("NOOP\r\nUSER bob\r\n")
+        # Five bytes that are no TLS record: the handshake fails, and the next command is
+        # answered in clear.
+        c.send("JUNK!")
+        time.sleep(0.5)
+        c.send("USER bob\r\n")
         deadline = time.monotonic() + 15
         while b"331 Password required for bob.\r\n" not in c.buf:
             self.assertLess(time.monotonic(), deadline, c.buf)

@@ -1,6 +1,7 @@
 """File transfers over passive and active data connections, with raw sockets, ftplib, curl and
 lftp: byte-exact content, restart offsets, ASCII conversion, unique names, failures and aborts."""
 
+import ftplib
 import io
 import os
 import random
@@ -10,8 +11,8 @@ import socket
 import time
 import unittest
 
-from transfer_support import (DataCase, active_listener, connect_data, final_code, have, pasv,
-                              recv_all, run, start_server)
+from transfer_support import (DataCase, SslFtp, active_listener, connect_data, final_code, have,
+                              make_cert, pasv, recv_all, run)
 
 PAYLOAD = bytes(range(256)) * 512 + random.Random(7).randbytes(300_001)
 
@@ -326,6 +327,128 @@ class SpeedLimits(DataCase):
         d.close()
         self.assertIn("[Bytes: 10000]", c.reply()[-1])
         self.assertTrue(3.5 <= time.monotonic() - start <= 9, time.monotonic() - start)
+
+
+@unittest.skipUnless(have("openssl"), "openssl is not installed")
+class ProtectedTransfers(DataCase):
+    @classmethod
+    def extra_args(cls):
+        return make_cert(cls.tmp)
+
+    def tls_ftp(self, passive=True):
+        f = SslFtp()
+        f.connect("127.0.0.1", self.server.port, timeout=20)
+        self.addCleanup(f.close)
+        f.auth()
+        f.login("tester", "secret")
+        f.prot_p()
+        f.set_pasv(passive)
+        return f
+
+    def test_ftplib_prot_p_both_modes(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                f = self.tls_ftp(passive)
+                f.storbinary("STOR s.bin", io.BytesIO(PAYLOAD))
+                f.storbinary("APPE s.bin", io.BytesIO(b"++"))
+                self.assertEqual(self.read("s.bin"), PAYLOAD + b"++")
+                got = io.BytesIO()
+                f.retrbinary("RETR s.bin", got.write)
+                self.assertEqual(got.getvalue(), PAYLOAD + b"++")
+                f.voidcmd("TYPE I")
+                with f.transfercmd("STOU s.bin") as conn:
+                    conn.sendall(b"u")
+                    conn.unwrap()
+                f.voidresp()
+                self.assertEqual(self.read("s.bin.1"), b"u")
+                lines = []
+                f.retrlines("LIST", lines.append)
+                self.assertEqual(sorted(l.split()[-1] for l in lines), ["s.bin", "s.bin.1"])
+                f.quit()
+                os.remove(self.path("s.bin"))
+                os.remove(self.path("s.bin.1"))
+
+    def test_client_that_never_starts_tls_gets_427(self):
+        self.write("f", b"x")
+        f = self.tls_ftp()
+        f.voidcmd("TYPE I")
+        host, port = f.makepasv()
+        d = connect_data((host, port))
+        f.putcmd("RETR f")
+        self.assertTrue(f.getresp().startswith("150"))
+        start = time.monotonic()
+        with self.assertRaises(ftplib.error_temp) as e:
+            f.getresp()
+        self.assertEqual(str(e.exception), "427 Unable to establish an encrypted data channel.")
+        self.assertLess(time.monotonic() - start, 19)
+        d.close()
+        self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
+
+    def test_abort_quit_and_disconnect_during_protected_transfers(self):
+        self.write("big.bin", os.urandom(16 << 20))
+        f = self.tls_ftp()
+        f.voidcmd("TYPE I")
+        conn = f.transfercmd("RETR big.bin")
+        conn.recv(1000)  # then stop reading
+        f.putcmd("ABOR")
+        self.assertEqual(sorted([f.getresp()[:3], f.getresp()[:3]]), ["225", "226"])
+        conn.close()
+        conn = f.transfercmd("STOR part.bin")
+        conn.sendall(b"p" * 100000)
+        f.putcmd("QUIT")
+        last = f.getresp()
+        if not last.startswith("221"):
+            last = f.getresp()
+        self.assertTrue(last.startswith("221"), last)
+        conn.close()
+        g = self.tls_ftp()
+        g.voidcmd("TYPE I")
+        conn = g.transfercmd("RETR big.bin")
+        conn.recv(1000)
+        g.sock.close()  # the control connection goes away mid-transfer
+        conn.close()
+        h = self.tls_ftp()
+        self.assertEqual(h.voidcmd("NOOP"), "200 NOOP command successful.")
+
+    @unittest.skipUnless(have("curl"), "curl is not installed")
+    def test_curl_ssl_reqd(self):
+        src = os.path.join(self.tmp, "src.bin")
+        with open(src, "wb") as fh:
+            fh.write(PAYLOAD)
+        # Passive only: this curl sends active-mode data in clear despite --ssl-reqd (ftplib
+        # and lftp cover active mode with protection).
+        base = ["curl", "-sS", "--max-time", "60", "--ssl-reqd", "-k"]
+        r = run([*base, "-T", src, self.url("c.bin")])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.read("c.bin"), PAYLOAD)
+        r = run([*base, "--append", "-T", src, self.url("c.bin")])
+        self.assertEqual(self.read("c.bin"), PAYLOAD * 2)
+        r = run([*base, self.url("c.bin")])
+        self.assertEqual((r.returncode, r.stdout), (0, PAYLOAD * 2), r.stderr)
+        r = run([*base, "--list-only", self.url()])
+        self.assertEqual(r.stdout.decode().split(), ["c.bin"])
+
+    @unittest.skipUnless(have("lftp"), "lftp is not installed")
+    def test_lftp_auth_ssl(self):
+        src = os.path.join(self.tmp, "l.bin")
+        with open(src, "wb") as fh:
+            fh.write(PAYLOAD)
+        out = os.path.join(self.tmp, "back.bin")
+        for passive in ("on", "off"):
+            with self.subTest(passive=passive):
+                r = run(["lftp", "-c",
+                         "set ftp:ssl-auth SSL; set ftp:ssl-force true; "
+                         "set ftp:ssl-protect-data true; set ssl:verify-certificate no; "
+                         f"set net:max-retries 1; set net:timeout 10; set ftp:passive-mode {passive}; "
+                         f"open -u tester,secret ftp://127.0.0.1:{self.server.port}; "
+                         f"put {src} -o l.bin; get l.bin -o {out}; cls -1"], cwd=self.tmp)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout.decode().split(), ["l.bin"])
+                self.assertEqual(self.read("l.bin"), PAYLOAD)
+                with open(out, "rb") as fh:
+                    self.assertEqual(fh.read(), PAYLOAD)
+                os.remove(out)
+                os.remove(self.path("l.bin"))
 
 
 @unittest.skipUnless(have("curl"), "curl is not installed")

@@ -6,6 +6,7 @@ import os
 import re
 import shutil
 import socket
+import ssl
 import subprocess
 import tempfile
 import unittest
@@ -29,12 +30,16 @@ class DataCase(unittest.TestCase):
     server_args = ()
 
     @classmethod
+    def extra_args(cls):
+        return list(cls.server_args)
+
+    @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="orvex-e2e-")
         cls.root = os.path.join(cls.tmp, "root")
         os.mkdir(cls.root)
         try:
-            cls.server = start_server(cls.root, cls.server_args, cwd=cls.tmp)
+            cls.server = start_server(cls.root, cls.extra_args(), cwd=cls.tmp)
         except BaseException:
             shutil.rmtree(cls.tmp, ignore_errors=True)
             raise
@@ -132,6 +137,32 @@ def recv_all(sock):
 
 def final_code(client):
     return client.reply()[-1][:3]
+
+
+class SslFtp(ftplib.FTP_TLS):
+    """ftplib speaking "AUTH SSL" (the only AUTH argument the server takes)."""
+
+    def __init__(self):
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        ctx.check_hostname = False
+        ctx.verify_mode = ssl.CERT_NONE
+        super().__init__(context=ctx)
+
+    def auth(self):
+        resp = self.voidcmd("AUTH SSL")
+        self.sock = self.context.wrap_socket(self.sock, server_hostname=self.host)
+        self.file = self.sock.makefile(mode="r", encoding=self.encoding)
+        return resp
+
+
+def make_cert(directory):
+    """Key and certificate files made with the openssl command; the key has no pass phrase."""
+    key = os.path.join(directory, "key.pem")
+    cert = os.path.join(directory, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1"],
+                   check=True, capture_output=True, timeout=60)
+    return ["--cert", cert, "--key", key, "--pass", ""]
 
 
 def have(tool):

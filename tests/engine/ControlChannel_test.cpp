@@ -1,5 +1,6 @@
 // The control channel over TLS, shared between a reading thread and writing threads.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -14,8 +15,6 @@
 #include <sstream>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/ReplyBuilder.h"
 #include "engine/SslLayer.h"
@@ -39,10 +38,21 @@ const KeyPair& Keys() {
         char tmpl[] = "/tmp/orvex-cc-XXXXXX";
         if (!mkdtemp(tmpl)) return r;
         fs::path dir = tmpl;
-        std::vector<std::string> argv = {"openssl", "req", "-x509", "-newkey", "ec",
-                                         "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                                         "-keyout", (dir / "k.pem").string(), "-out",
-                                         (dir / "c.pem").string(), "-days", "1", "-subj",
+        std::vector<std::string> argv = {"openssl",
+                                         "req",
+                                         "-x509",
+                                         "-newkey",
+                                         "ec",
+                                         "-pkeyopt",
+                                         "ec_paramgen_curve:P-256",
+                                         "-nodes",
+                                         "-keyout",
+                                         (dir / "k.pem").string(),
+                                         "-out",
+                                         (dir / "c.pem").string(),
+                                         "-days",
+                                         "1",
+                                         "-subj",
                                          "/CN=test"};
         std::vector<char*> ptrs;
         for (auto& a : argv) ptrs.push_back(a.data());
@@ -74,7 +84,7 @@ const KeyPair& Keys() {
 
 // A TLS session over a socket pair: `server` and `client` are ready-to-use channels.
 class TlsPair : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(Keys().key.empty()) << "openssl could not make a key";
         SslLayer::InitLibrary();
@@ -215,6 +225,19 @@ TEST_F(TlsPair, ShutdownThenFree) {
     ReplyBuilder rb(server_);
     EXPECT_FALSE(rb.Reply("late", "226", 0));
     EXPECT_LT(server_.WaitInput(10), 0);
+}
+
+TEST_F(TlsPair, ShutdownDoesNotWaitForAStuckWriter) {
+    // The peer never reads, so this write blocks with the lock held.
+    std::string big(8 << 20, 'x');
+    auto writer =
+        std::async(std::launch::async, [&] { return server_.WriteAll(big.data(), big.size()); });
+    std::this_thread::sleep_for(200ms);
+    auto closer = std::async(std::launch::async, [&] { server_.ShutdownTls(); });
+    bool returned = closer.wait_for(10s) == std::future_status::ready;
+    Unblock();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(writer.get());
 }
 
 }  // namespace

@@ -56,27 +56,5 @@ TEST(FtpSite, PathsUnderTheBaseDirectory) {
     EXPECT_EQ(bare.MakeHomePath(""), "\\");  // the single-backslash root
 }
 
-TEST(FtpSite, HooksAnswerThatNothingIsProvidedOrAccounted) {
-    FtpSite site;
-    std::string port = "keep";
-    int fd = 7;
-    EXPECT_EQ(site.SetPassivePortRange(1000, 2000), -1);
-    EXPECT_EQ(site.OpenPassiveSocket(port, fd, "127.0.0.1"), -1);
-    EXPECT_EQ(site.ClosePassiveSocket(fd), -1);
-    EXPECT_EQ(site.RegisterNewEntry("\\a", "u", 0), 1);
-    EXPECT_EQ(site.GetDownloadSpeedLimit("u"), 0u);
-    EXPECT_EQ(site.GetUploadSpeedLimit("u"), 0u);
-    EXPECT_EQ(site.RecordDownload(1, "u", 10, 10), -1);
-    EXPECT_EQ(site.RecordUpload(1, "u", 10, 10), -1);
-    EXPECT_EQ(site.AddCredits("\\a", 1, "u", 10, 1), -1);
-    EXPECT_NE(site.TakeCredits("\\a", 1, "u", 10, 0), 0);
-    EXPECT_NE(site.CheckFxp("u", 0, 1), 0);
-    EXPECT_FALSE(site.GetPrivateKeyPem());
-    EXPECT_FALSE(site.GetCertificatePem());
-    std::string phrase = "old";
-    EXPECT_FALSE(site.GetKeyPassPhrase(phrase));
-    EXPECT_EQ(phrase, "");
-}
-
 }  // namespace
 }  // namespace orvex

@@ -1,5 +1,6 @@
 #include "engine/ReplyBuilder.h"
 
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,14 +8,12 @@
 #include <chrono>
 #include <string>
 
-#include <gtest/gtest.h>
-
 namespace orvex {
 namespace {
 
 // A connected pair: `near` is the channel under test, `far` the peer.
 class Pair : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);

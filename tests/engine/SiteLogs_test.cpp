@@ -1,4 +1,6 @@
 // Program and access logs of the site object, and the Logger under them.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -6,8 +8,6 @@
 #include <sstream>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/FtpSite.h"
 #include "engine/Logger.h"
@@ -17,16 +17,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int64_t kEvening = 1016414373;  // 2002-03-17 20:19:33 at 300 minutes west
+constexpr int64_t kEvening = 1016414373;         // 2002-03-17 20:19:33 at 300 minutes west
 constexpr int64_t kBeforeMidnight = 1016409599;  // 2002-03-17 23:59:59 UTC
 
 // A site whose log clock the test sets.
 class ClockedSite : public FtpSite {
-public:
+  public:
     using FtpSite::FtpSite;
     int64_t now = kEvening;
 
-protected:
+  protected:
     int64_t LogTime() const override { return now; }
 };
 
@@ -38,7 +38,7 @@ std::string Slurp(const fs::path& p) {
 }
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/orvex-logs-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -60,7 +60,8 @@ TEST_F(LogTest, ProgramLineWithOffsetInTheDate) {
     site.SetLogDateFormat("%d/%m/%Y:%H:%M:%S%O");
     EXPECT_TRUE(site.LogProgram("MAIN", "Server started on port %d", 8000));
     site.FlushLogs();
-    EXPECT_EQ(Slurp(dir_ / "ftpd.log"), "17/03/2002:20:19:33-0300;MAIN;Server started on port 8000\n");
+    EXPECT_EQ(Slurp(dir_ / "ftpd.log"),
+              "17/03/2002:20:19:33-0300;MAIN;Server started on port 8000\n");
 }
 
 TEST_F(LogTest, DefaultFormats) {
@@ -96,8 +97,7 @@ TEST_F(LogTest, MessagesAreFormattedWhole) {
     EXPECT_TRUE(site.LogProgram("FTPD", "\"%s\" occured in '%s %s'", "x", "RETR", "%s%n%x"));
     EXPECT_FALSE(site.LogProgram("FTPD", nullptr));
     site.FlushLogs();
-    EXPECT_EQ(Slurp(dir_ / "ftpd.log"),
-              "<" + longText + "> 42\n\"x\" occured in 'RETR %s%n%x'\n");
+    EXPECT_EQ(Slurp(dir_ / "ftpd.log"), "<" + longText + "> 42\n\"x\" occured in 'RETR %s%n%x'\n");
 }
 
 TEST_F(LogTest, ModeZeroWritesNothingAndSucceeds) {

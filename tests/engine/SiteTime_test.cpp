@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <ctime>
-
-#include <gtest/gtest.h>
 
 #include "engine/FtpSite.h"
 

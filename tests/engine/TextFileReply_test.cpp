@@ -1,13 +1,12 @@
 #include "engine/TextFileReply.h"
 
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "engine/ReplyBuilder.h"
 
@@ -17,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TextFileReplyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
@@ -57,8 +56,7 @@ protected:
 TEST_F(TextFileReplyTest, LinesAreIndentedAndCommentsSkipped) {
     std::string p = File("Welcome\n// hidden\n\nlast line\r\n");
     EXPECT_TRUE(TextFileReply::Send(out_, p, "230", std::nullopt, 0));
-    EXPECT_EQ(Received(),
-              "230- Welcome\r\n230- \r\n230- last line\r\n230 Command Successful.\r\n");
+    EXPECT_EQ(Received(), "230- Welcome\r\n230- \r\n230- last line\r\n230 Command Successful.\r\n");
 }
 
 TEST_F(TextFileReplyTest, LongLinesBecomeSeveralPieces) {

@@ -42,6 +42,24 @@ inline std::string ReadText(const std::string& path) {
   return all.str();
 }
 
+// "%m-%d-%y" shape: two digits, dash, two digits, dash, two digits.
+inline bool IsPasswdDate(const std::string& text) {
+  if (text.size() != 8) return false;
+  for (size_t i = 0; i < 8; ++i) {
+    bool ok = (i == 2 || i == 5) ? text[i] == '-' : (text[i] >= '0' && text[i] <= '9');
+    if (!ok) return false;
+  }
+  return text[0] <= '1' && text[3] <= '3';
+}
+
+// Checks `text` is `before`, a passwd date, then `after`.
+inline bool HasDateBetween(const std::string& text, const std::string& before,
+                           const std::string& after) {
+  return text.size() == before.size() + 8 + after.size() && text.rfind(before, 0) == 0 &&
+         text.compare(before.size() + 8, std::string::npos, after) == 0 &&
+         IsPasswdDate(text.substr(before.size(), 8));
+}
+
 // A systemctl stand-in that logs each call's arguments as one line of calls.log beside it,
 // answers is-active with the next line of its states file (then "inactive"), and fails a
 // command for which a file fail-<command> exists.

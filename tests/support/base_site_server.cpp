@@ -65,10 +65,14 @@ std::string InternalDir(std::string dir) {
 }
 
 class TestSite : public FtpSite {
-public:
+  public:
     explicit TestSite(const Options& o)
-        : home_(InternalDir(o.root)), keyFile_(o.keyFile), certFile_(o.certFile),
-          pass_(o.passPhrase), havePass_(o.havePass), accounts_(o.accounts) {}
+        : home_(InternalDir(o.root)),
+          keyFile_(o.keyFile),
+          certFile_(o.certFile),
+          pass_(o.passPhrase),
+          havePass_(o.havePass),
+          accounts_(o.accounts) {}
 
     bool UserExists(std::string& user) override {
         return accounts_.empty() || Find(user) != nullptr;
@@ -102,7 +106,7 @@ public:
         return havePass_;
     }
 
-private:
+  private:
     const TestAccount* Find(const std::string& user) const {
         for (const TestAccount& a : accounts_) {
             if (a.name == user) return &a;
@@ -115,7 +119,9 @@ private:
     std::vector<TestAccount> accounts_;
 };
 
-void OnStopSignal(int) { Run().stopRequested = 1; }
+void OnStopSignal(int) {
+    Run().stopRequested = 1;
+}
 
 int Usage() {
     std::fprintf(stderr,
@@ -130,14 +136,22 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const std::string name = argv[i];
         if (i + 1 >= argc) return false;
         const std::string value = argv[++i];
-        if (name == "--port") o.port = value;
-        else if (name == "--root") o.root = value;
-        else if (name == "--bind") o.bind = value;
-        else if (name == "--cert") o.certFile = value;
-        else if (name == "--key") o.keyFile = value;
-        else if (name == "--pass") o.passPhrase = value, o.havePass = true;
-        else if (name == "--implicit-port") o.implicitPort = value;
-        else if (name == "--log-dir") o.logDir = value;
+        if (name == "--port")
+            o.port = value;
+        else if (name == "--root")
+            o.root = value;
+        else if (name == "--bind")
+            o.bind = value;
+        else if (name == "--cert")
+            o.certFile = value;
+        else if (name == "--key")
+            o.keyFile = value;
+        else if (name == "--pass")
+            o.passPhrase = value, o.havePass = true;
+        else if (name == "--implicit-port")
+            o.implicitPort = value;
+        else if (name == "--log-dir")
+            o.logDir = value;
         else if (name == "--account") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos) return false;
@@ -145,8 +159,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             TestAccount a{value.substr(0, colon), value.substr(colon + 1, second - colon - 1), ""};
             if (second != std::string::npos) a.home = value.substr(second + 1);
             o.accounts.push_back(a);
-        }
-        else return false;
+        } else
+            return false;
     }
     return !o.port.empty() && !o.root.empty();
 }
@@ -166,8 +180,10 @@ std::string StartListener(const std::string& port, const Options& o, TestSite& s
     };
     std::atomic<int>& running = ssl ? Run().sslListenerRunning : Run().listenerRunning;
     const bool started = ThreadUtil::StartThread([args, ssl]() {
-        if (ssl) RunSslListener(args);
-        else RunPlainListener(args);
+        if (ssl)
+            RunSslListener(args);
+        else
+            RunPlainListener(args);
     });
     if (!started) {
         SocketUtil::Close(fd);
