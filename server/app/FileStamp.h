@@ -1,20 +1,4 @@
 #pragma once
-// What a store remembers about its file to notice edits: modification time to the nanosecond and
-// size, so that a hand edit in the same second as the server's own write is still seen.
-
-#include <cstdint>
-#include <string_view>
-
-namespace orvex {
-
-struct FileStamp {
-    int64_t sec = 0;
-    int64_t nsec = 0;
-    uint64_t size = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// `path` in internal form; follows symbolic links. False when the file cannot be examined.
-bool ReadFileStamp(std::string_view path, FileStamp& out);
-
-}  // namespace orvex
+// The file stamp lives in the engine so that every library can use it; this name stays for the
+// server's stores that include it from here.
+#include "engine/FileStamp.h"

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <vector>
 
@@ -18,11 +19,41 @@ constexpr size_t kLineCapacity = 1024;  // a longer line is read as several line
 constexpr uint64_t kPortMax = 65535;
 
 enum class Key {
-    RootPath, DataPath, DefaultHome, ServerPort, SslPort, BindIp, ServerIp, SiteIp, ResolveDns,
-    LoginPrompt, SiteNameLong, SiteNameShort, MaxUsers, Shutdown, AuthMode, ServicePorts,
-    FxpPasv, FxpPort, PasvRange, SpeedLimit, FsSyncFreq, DupeCheck, IgnoreType, NukeDirStyle,
-    NukeEmpty, NukeMultMax, LogProgName, LogProgFormat, LogAccessName, LogAccessFormat,
-    LogDateFormat, SiteFlags, SiteCmd, Custom, CScript,
+    RootPath,
+    DataPath,
+    DefaultHome,
+    ServerPort,
+    SslPort,
+    BindIp,
+    ServerIp,
+    SiteIp,
+    ResolveDns,
+    LoginPrompt,
+    SiteNameLong,
+    SiteNameShort,
+    MaxUsers,
+    Shutdown,
+    AuthMode,
+    ServicePorts,
+    FxpPasv,
+    FxpPort,
+    PasvRange,
+    SpeedLimit,
+    FsSyncFreq,
+    DupeCheck,
+    IgnoreType,
+    NukeDirStyle,
+    NukeEmpty,
+    NukeMultMax,
+    LogProgName,
+    LogProgFormat,
+    LogAccessName,
+    LogAccessFormat,
+    LogDateFormat,
+    SiteFlags,
+    SiteCmd,
+    Custom,
+    CScript,
 };
 
 struct KeySpec {
@@ -117,7 +148,9 @@ std::string Bounded(std::string s, size_t max) {
     return s;
 }
 
-bool IsSep(char c) { return c == '/' || c == '\\'; }
+bool IsSep(char c) {
+    return c == '/' || c == '\\';
+}
 
 // Absolute: one leading '.' dropped, a leading separator added unless drive-qualified.
 // Relative: the same, but a leading separator is removed. Both end in '\' unless empty.
@@ -142,7 +175,7 @@ bool IsExistingDir(const std::string& path) {
 }
 
 class Parser {
-public:
+  public:
     Parser(std::string_view path, SiteConfigRecord& rec, const ConfigLog& log)
         : path_(path), rec_(rec), log_(log) {}
 
@@ -174,7 +207,8 @@ public:
             ok = false;
         }
         if (ok) {
-            if (rec_.siteIp.empty()) rec_.siteIp = Bounded(SocketUtil::FirstNonLoopbackIp(), kSiteIpMax);
+            if (rec_.siteIp.empty())
+                rec_.siteIp = Bounded(SocketUtil::FirstNonLoopbackIp(), kSiteIpMax);
             rec_.fullDataPath = rec_.rootPath + rec_.dataPath;
             if (!rec_.defaultHomeDir.empty() && !IsExistingDir(rec_.defaultHomeDir))
                 Log(StringUtil::Format("%s> ERROR: invalid default homedir '%s'.", path_.c_str(),
@@ -191,7 +225,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     void Log(const std::string& s) {
         if (log_) log_(s);
     }
@@ -201,7 +235,8 @@ private:
     }
     void CheckPath(const std::string& p) {
         if (!IsExistingDir(p))
-            Log(StringUtil::Format("%s line %d> Invalid path '%s'.", path_.c_str(), line_, p.c_str()));
+            Log(StringUtil::Format("%s line %d> Invalid path '%s'.", path_.c_str(), line_,
+                                   p.c_str()));
     }
 
     static std::string Join(const std::vector<std::string_view>& t, size_t from) {
@@ -244,24 +279,50 @@ private:
                 CheckPath(r.defaultHomeDir);
                 break;
             }
-            case Key::ServerPort: return Port(t[1], r.serverPort);
-            case Key::SslPort: return Port(t[1], r.sslPort);
-            case Key::BindIp: r.bindIp = t[1]; break;
-            case Key::ServerIp: r.serverIp = t[1]; break;
-            case Key::SiteIp: r.siteIp = Bounded(std::string(t[1]), kSiteIpMax); break;
-            case Key::ResolveDns: r.resolveDns = Number(t[1]); break;
-            case Key::LoginPrompt: r.loginPrompt = Unescape(Join(t, 1)); break;
-            case Key::SiteNameLong: r.siteNameLong = Unescape(Join(t, 1)); break;
-            case Key::SiteNameShort: r.siteNameShort = Unescape(Join(t, 1)); break;
+            case Key::ServerPort:
+                return Port(t[1], r.serverPort);
+            case Key::SslPort:
+                return Port(t[1], r.sslPort);
+            case Key::BindIp:
+                r.bindIp = t[1];
+                break;
+            case Key::ServerIp:
+                r.serverIp = t[1];
+                break;
+            case Key::SiteIp:
+                r.siteIp = Bounded(std::string(t[1]), kSiteIpMax);
+                break;
+            case Key::ResolveDns:
+                r.resolveDns = Number(t[1]);
+                break;
+            case Key::LoginPrompt:
+                r.loginPrompt = Unescape(Join(t, 1));
+                break;
+            case Key::SiteNameLong:
+                r.siteNameLong = Unescape(Join(t, 1));
+                break;
+            case Key::SiteNameShort:
+                r.siteNameShort = Unescape(Join(t, 1));
+                break;
             case Key::MaxUsers:
                 r.maxUsers = Number(t[1]);
                 r.maxExemptUsers = Number(t[2]);
                 break;
-            case Key::Shutdown: r.shutdown = Number(t[1]); break;
-            case Key::AuthMode: r.authMode = Number(t[1]); break;
-            case Key::ServicePorts: r.allowServicePorts = Number(t[1]); break;
-            case Key::FxpPasv: r.fxpPasv = Join(t, 1); break;
-            case Key::FxpPort: r.fxpPort = Join(t, 1); break;
+            case Key::Shutdown:
+                r.shutdown = Number(t[1]);
+                break;
+            case Key::AuthMode:
+                r.authMode = Number(t[1]);
+                break;
+            case Key::ServicePorts:
+                r.allowServicePorts = Number(t[1]);
+                break;
+            case Key::FxpPasv:
+                r.fxpPasv = Join(t, 1);
+                break;
+            case Key::FxpPort:
+                r.fxpPort = Join(t, 1);
+                break;
             case Key::PasvRange: {
                 uint32_t low = 0, high = 0;
                 if (!Port(t[1], low) || !Port(t[2], high)) return false;
@@ -273,8 +334,12 @@ private:
                 r.downloadLimit = Number(t[1]);
                 r.uploadLimit = Number(t[2]);
                 break;
-            case Key::FsSyncFreq: r.fsSyncFreq = Number(t[1]); break;
-            case Key::DupeCheck: r.dupeCheck = Number(t[1]); break;
+            case Key::FsSyncFreq:
+                r.fsSyncFreq = Number(t[1]);
+                break;
+            case Key::DupeCheck:
+                r.dupeCheck = Number(t[1]);
+                break;
             case Key::IgnoreType:
                 for (size_t i = 1; i < t.size(); ++i)
                     r.ignoreTypes.Create(static_cast<int32_t>(r.ignoreTypes.Count() + 1),
@@ -285,18 +350,33 @@ private:
                 r.nukeRename = Number(t[2]);
                 r.nukeEmptyKb = Number(t[3]);
                 break;
-            case Key::NukeEmpty: r.nukeEmpty = Number(t[1]); break;
-            case Key::NukeMultMax: r.nukeMultMax = Number(t[1]); break;
-            case Key::LogProgName: r.logProgName = Unescape(Join(t, 1)); break;
-            case Key::LogProgFormat: r.logProgFormat = Unescape(Join(t, 1)); break;
-            case Key::LogAccessName: r.logAccessName = Unescape(Join(t, 1)); break;
-            case Key::LogAccessFormat: r.logAccessFormat = Unescape(Join(t, 1)); break;
-            case Key::LogDateFormat: r.logDateFormat = Unescape(Join(t, 1)); break;
+            case Key::NukeEmpty:
+                r.nukeEmpty = Number(t[1]);
+                break;
+            case Key::NukeMultMax:
+                r.nukeMultMax = Number(t[1]);
+                break;
+            case Key::LogProgName:
+                r.logProgName = Unescape(Join(t, 1));
+                break;
+            case Key::LogProgFormat:
+                r.logProgFormat = Unescape(Join(t, 1));
+                break;
+            case Key::LogAccessName:
+                r.logAccessName = Unescape(Join(t, 1));
+                break;
+            case Key::LogAccessFormat:
+                r.logAccessFormat = Unescape(Join(t, 1));
+                break;
+            case Key::LogDateFormat:
+                r.logDateFormat = Unescape(Join(t, 1));
+                break;
             case Key::SiteFlags: {
                 std::string command = Unescape(t[1]);
                 auto* node = r.siteFlags.FindName(command, true);
                 if (!node) {
-                    Log(StringUtil::Format("%s line %d> Unable to set flags (site_flags).  '%s': "
+                    Log(
+                        StringUtil::Format("%s line %d> Unable to set flags (site_flags).  '%s': "
                                            "SITE command not recognized.",
                                            path_.c_str(), line_, command.c_str()));
                     break;

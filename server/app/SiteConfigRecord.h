@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "engine/KeyedList.h"
-#include "server/app/FileStamp.h"
+#include "engine/FileStamp.h"
 
 namespace orvex {
 
@@ -21,7 +21,7 @@ constexpr size_t kDefaultSiteFlagCount = 113;
 
 struct CustomCommand {
     std::string name;
-    char scope = 0;  // first letter of the scope word, upper case: 'D', 'G' or a local one
+    char scope = 0;    // first letter of the scope word, upper case: 'D', 'G' or a local one
     std::string mode;  // "TEXT", "EXEC" or "IS"
     std::string target;
     std::string arguments;
@@ -39,11 +39,11 @@ struct CustomScript {
 };
 
 struct SiteConfigRecord {
-    std::string rootPath;        // absolute, internal form, ends in '\'
+    std::string rootPath;                 // absolute, internal form, ends in '\'
     std::string dataPath = "ftp-data\\";  // relative to the root
-    std::string fullDataPath;    // root + data path
-    std::string defaultHomeDir;  // empty: none
-    std::string bindIp;          // empty: all addresses
+    std::string fullDataPath;             // root + data path
+    std::string defaultHomeDir;           // empty: none
+    std::string bindIp;                   // empty: all addresses
     std::string serverIp;
     std::string siteIp;
     std::string loginPrompt = "login";

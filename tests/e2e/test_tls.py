@@ -85,7 +85,13 @@ class TlsCase(ServerCase):
             words = ("ready", "ready-ssl")
         self.server = BaseSiteServer(self.root, extra=[*args, *self.extra_args], cwd=self.tmp,
                                      ready_words=words)
+        self.addCleanup(self.check_server_output)
         self.addCleanup(self.server.stop)
+
+    def check_server_output(self):
+        """Runs after the server has stopped: sanitizer builds report there."""
+        reports = [line for line in self.server.output if "Sanitizer" in line]
+        self.assertEqual(reports, [], "\n".join(self.server.output[-60:]))
 
     @property
     def ssl_port(self):
@@ -358,8 +364,8 @@ class CurlTest(TlsCase):
     def test_ssl_reqd_on_the_plain_port(self):
         self.round_trip(f"ftp://127.0.0.1:{self.server.port}/", "--ssl-reqd")
 
-    def test_ssl_reqd_active(self):
-        self.round_trip(f"ftp://127.0.0.1:{self.server.port}/", "--ssl-reqd", "-P", "127.0.0.1")
+    # Active mode with TLS is left to ftplib and lftp: curl releases from 7.87 to 8.0 never start
+    # TLS on a data connection they accepted.
 
     def test_implicit_port(self):
         self.round_trip(f"ftps://127.0.0.1:{self.ssl_port}/")
@@ -383,7 +389,7 @@ class LftpTest(TlsCase):
         self.assertEqual(r.returncode, 0, r.stderr.decode(errors="replace"))
         return r.stdout
 
-    def test_get_put_and_list(self):
+    def get_put_and_list(self, passive, url=None):
         big = payload(900000)
         self.file("big.bin", big)
         src = os.path.join(self.tmp, "src.bin")
@@ -392,12 +398,22 @@ class LftpTest(TlsCase):
             f.write(up)
         out = os.path.join(self.tmp, "got.bin")
         listing = self.lftp(
-            f"open -u bob,secret ftp://127.0.0.1:{self.server.port}; "
+            f"set ftp:passive-mode {'true' if passive else 'false'}; "
+            f"open -u bob,secret {url or f'ftp://127.0.0.1:{self.server.port}'}; "
             f"get big.bin -o {out}; put {src} -o up.bin; cls -l")
         with open(out, "rb") as f:
             self.assertEqual(f.read(), big)
         self.assertEqual(self.read("up.bin"), up)
         self.assertIn(b"big.bin", listing)
+
+    def test_passive(self):
+        self.get_put_and_list(passive=True)
+
+    def test_active(self):
+        self.get_put_and_list(passive=False)
+
+    def test_implicit_port(self):
+        self.get_put_and_list(passive=True, url=f"ftps://127.0.0.1:{self.ssl_port}")
 
 
 if __name__ == "__main__":

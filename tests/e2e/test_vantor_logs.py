@@ -4,6 +4,7 @@ import ftplib
 import glob
 import io
 import os
+import time
 import unittest
 
 from vantor_support import VantorCase
@@ -60,7 +61,7 @@ class LevelTest(LogCase):
         self.assertIn(f"Listening for FTP connections on port {s.port}.", program)
         self.assertIn("Server shutting down.", program)
         verbs = self.access_log()
-        for verb in ("CONNECT", "USER", "PASS", "PWD", "PASV", "NLST", "RETR", "STOR", "QUIT",
+        for verb in ("CONNECT", "USER", "PASS", "PWD", "PASV", "LIST", "RETR", "STOR", "QUIT",
                      "DISCONNECT"):
             self.assertIn(verb, verbs)
 
@@ -120,7 +121,6 @@ class FormatTest(LogCase):
         s = self.start("-Fp:%S|%M|%D", "-Fd:%Y", "-Fa:%u,%m,%r,%%", "-Fx:ignored", "-Fp")
         self.session(s)
         self.assertEqual(s.stop(), 0)
-        import time
         year = time.strftime("%Y")
         self.assertIn(f"MAIN|Listening for FTP connections on port {s.port}.|{year}", s.lines)
         self.assertIn("anonymous,USER,331,%", s.lines)

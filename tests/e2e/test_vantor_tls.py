@@ -203,13 +203,6 @@ class ImplicitTest(TlsCase):
     def test_lftp(self):
         self.lftp(f"ftps://127.0.0.1:{self.server.ssl_port}")
 
-    def test_explicit_works_on_the_plain_port_as_well(self):
-        ftp = FtpSsl(context=client_context(), timeout=30)
-        ftp.connect("127.0.0.1", self.server.port)
-        self.addCleanup(ftp.close)
-        ftp.auth()
-        self.round_trip_ftplib(ftp)
-
 
 class NoTlsTest(TlsCase):
     options = ()

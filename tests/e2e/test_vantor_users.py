@@ -2,11 +2,15 @@
 
 import ftplib
 import os
+import pty
+import select
 import signal
+import subprocess
 import sys
+import time
 import unittest
 
-from harness import RawClient
+from harness import RawClient, binary
 from vantor_support import VantorCase, run_vantor
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server",
@@ -198,6 +202,39 @@ class AddUserTest(UsersCase):
         ftp.retrlines("RETR f.txt", got.append)
         self.assertEqual(got, ["carol's"])
         self.assertLogsIn(s, "dan", "pw")
+
+    def test_password_is_not_echoed_on_a_terminal(self):
+        master, slave = pty.openpty()
+        path = os.path.join(self.tmp, "tty.cfg")
+        proc = subprocess.Popen([binary("vantor"), "-a" + path], cwd=self.tmp, stdin=slave,
+                                stdout=slave, stderr=slave, close_fds=True)
+        os.close(slave)
+        self.addCleanup(os.close, master)
+        seen = b""
+
+        def until(text):
+            nonlocal seen
+            deadline = time.monotonic() + 20
+            while text.encode() not in seen:
+                self.assertGreater(deadline - time.monotonic(), 0, seen)
+                r, _, _ = select.select([master], [], [], 1)
+                if r:
+                    try:
+                        seen += os.read(master, 4096)
+                    except OSError:
+                        break
+
+        for prompt, answer in (("login: ", "terry"), ("password: ", "hush1"),
+                               ("Retype the user's password: ", "hush1"), ("> ", ""),
+                               ("permissions [lvcpstduoamn]: \r\n> ", "lv")):
+            until(prompt)
+            os.write(master, answer.encode() + b"\n")
+        until("successfully added.")
+        self.assertEqual(proc.wait(20), 0)
+        self.assertIn(b"terry", seen)  # the terminal echoes the other answers
+        self.assertNotIn(b"hush", seen)
+        with open(path) as f:
+            self.assertEqual(f.read().split(";")[1], stored("terry", "hush1"))
 
     def test_mismatch_and_end_of_input_write_nothing(self):
         path = os.path.join(self.tmp, "users.cfg")

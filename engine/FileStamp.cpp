@@ -1,8 +1,6 @@
-#include "server/app/FileStamp.h"
+#include "engine/FileStamp.h"
 
 #include <sys/stat.h>
-
-#include <string>
 
 #include "engine/FileUtil.h"
 

@@ -1,0 +1,176 @@
+#include "server/accounts/AccountStore.h"
+
+#include <ctime>
+
+#include "engine/Clock.h"
+#include "engine/StringUtil.h"
+#include "server/accounts/PasswordCipher.h"
+#include "server/accounts/UserName.h"
+
+namespace orvex {
+namespace {
+
+constexpr int32_t kFirstNewId = 101;
+constexpr int32_t kDefaultGroupId = 100;
+
+std::string Today() {
+    const time_t now = static_cast<time_t>(Clock::NowSeconds());
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    char buf[16];
+    return strftime(buf, sizeof buf, "%m-%d-%y", &tm) ? std::string(buf) : std::string();
+}
+
+}  // namespace
+
+AccountStore::AccountStore(AccountLog log) : log_(std::move(log)) {}
+
+void AccountStore::Configure(std::string passwdFile, std::string rootPath,
+                             std::string defaultHome) {
+    LockGuard g(lock_);
+    // "./" homes were read against the old root, so a new root means reading the file again.
+    if (rootPath != rootPath_) file_.SetPath({});
+    file_.SetPath(std::move(passwdFile));
+    rootPath_ = std::move(rootPath);
+    defaultHome_ = std::move(defaultHome);
+}
+
+bool AccountStore::RefreshLocked() {
+    return file_.Refresh(
+        [this](const std::string& text) {
+            KeyedList<Account> fresh(kPasswdListName);
+            ParsePasswdFile(text, rootPath_, fresh);
+            accounts_ = std::move(fresh);
+        },
+        log_);
+}
+
+bool AccountStore::RewriteLocked() {
+    return file_.Rewrite(FormatPasswdFile(accounts_, rootPath_));
+}
+
+bool AccountStore::LoadAccounts() {
+    LockGuard g(lock_);
+    return RefreshLocked();
+}
+
+std::optional<Account> AccountStore::FindAccount(std::string_view name) {
+    if (IsSharedName(name)) return FindRemoteAccount(name);
+    LockGuard g(lock_);
+    RefreshLocked();
+    auto* node = accounts_.FindName(name, true);
+    if (!node) return std::nullopt;
+    return node->data;
+}
+
+int AccountStore::AddAccount(std::string_view name, std::string_view password, int32_t groupId,
+                             std::string_view home) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return 0;
+    if (accounts_.FindName(name, true)) return 2;
+
+    int32_t maxId = 0;
+    for (const auto& n : accounts_) maxId = std::max(maxId, n.id);
+    const int32_t uid = std::max(maxId + 1, kFirstNewId);
+
+    Account a;
+    a.user = std::string(name.substr(0, kAccountNameMax));
+    a.password = StoredPassword(a.user, password);
+    a.uid = std::to_string(uid);
+    a.gid = std::to_string(groupId == -1 ? kDefaultGroupId : groupId);
+    a.added = Today();
+    a.home = std::string(home.empty() ? std::string_view(defaultHome_) : home);
+    StringUtil::Truncate(a.home, kAccountHomeMax);
+    if (!IsWritableAccount(a)) return 0;
+    if (!file_.Append(FormatPasswdLine(a, rootPath_))) return 0;
+    std::string key = a.user;
+    accounts_.Create(uid, std::move(key), std::move(a));
+    return 1;
+}
+
+bool AccountStore::ReplaceAccount(std::string_view name, const Account& record) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return false;
+    auto* node = accounts_.FindName(name, true);
+    if (!node) return false;
+    // The entry keeps its name; renaming has its own operation.
+    Account a = record;
+    a.user = *node->name;
+    if (!IsWritableAccount(a)) return false;
+    node->data = std::move(a);
+    node->id = AccountText::NodeId(node->data.uid);
+    return RewriteLocked();
+}
+
+bool AccountStore::DeleteAccount(std::string_view name) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return false;
+    auto* node = accounts_.FindName(name, true);
+    if (!node) return false;
+    accounts_.Release(node);
+    return RewriteLocked();
+}
+
+int AccountStore::RenameAccount(std::string_view oldName, std::string_view newName) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return 0;
+    const std::string to(newName.substr(0, kAccountNameMax));
+    if (to.empty() || !AccountText::IsTableField(to)) return 0;
+    auto* node = accounts_.FindName(oldName, true);
+    if (!node) return 0;
+    auto* clash = accounts_.FindName(to, true);
+    if (clash && clash != node) return 2;
+    node->name = to;
+    node->data.user = to;
+    return RewriteLocked() ? 1 : 0;
+}
+
+int32_t AccountStore::UserIdOf(std::string_view name) {
+    if (IsSharedName(name)) {
+        LockGuard g(remoteLock_);
+        auto* node = remote_.FindName(name, true);
+        return node ? node->id : -1;
+    }
+    LockGuard g(lock_);
+    auto* node = accounts_.FindName(name, true);
+    return node ? node->id : -1;
+}
+
+bool AccountStore::UserNameOf(int32_t id, std::string& out, size_t size) {
+    auto take = [&](const std::optional<std::string>& name) {
+        out = name.value_or("");
+        StringUtil::Truncate(out, size ? size - 1 : 0);
+        return true;
+    };
+    if (id > kFirstRemoteId - 1) {
+        LockGuard g(remoteLock_);
+        for (const auto& n : remote_)
+            if (n.id == id) return take(n.name);
+        return false;
+    }
+    LockGuard g(lock_);
+    for (const auto& n : accounts_)
+        if (n.id == id) return take(n.name);
+    return false;
+}
+
+KeyedList<Account> AccountStore::ListAccounts() {
+    LockGuard g(lock_);
+    RefreshLocked();
+    return accounts_;
+}
+
+std::optional<Account> AccountStore::FindRemoteAccount(std::string_view name) {
+    LockGuard g(remoteLock_);
+    auto* node = remote_.FindName(name, true);
+    if (!node) return std::nullopt;
+    return node->data.account;
+}
+
+bool AccountStore::DeleteRemoteLogin(std::string_view name) {
+    LockGuard g(remoteLock_);
+    auto* node = remote_.FindName(name, true);
+    return node && remote_.Release(node);
+}
+
+}  // namespace orvex

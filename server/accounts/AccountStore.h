@@ -1,0 +1,76 @@
+#pragma once
+// The passwd store: every local account's stored password, ids, creation date and home directory,
+// kept in step with the passwd file. It also keeps the table of users from other servers.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/FtpSite.h"
+#include "engine/KeyedList.h"
+#include "engine/ThreadUtil.h"
+#include "server/accounts/AccountText.h"
+#include "server/accounts/PasswdFile.h"
+#include "server/accounts/TableFile.h"
+
+namespace orvex {
+
+// A user of another server known here: its account fields and when its password expires
+// (seconds since 1970, 0 = no valid password).
+struct RemoteAccount {
+    Account account;
+    int64_t expiry = 0;
+};
+
+class AccountStore {
+public:
+    explicit AccountStore(AccountLog log = {});
+
+    // The passwd file, the root path that "./" homes lie under, and the home of new accounts that
+    // are given none (all internal form). Set again after every configuration reload.
+    void Configure(std::string passwdFile, std::string rootPath, std::string defaultHome);
+
+    // Re-reads the passwd file when it changed; false (old table kept) when it cannot be read.
+    bool LoadAccounts();
+
+    std::optional<Account> FindAccount(std::string_view name);
+    // 2 if the name exists, 1 added, 0 failed. Group id -1 stands for 100; an empty home for the
+    // default home directory.
+    int AddAccount(std::string_view name, std::string_view password, int32_t groupId,
+                   std::string_view home);
+    bool ReplaceAccount(std::string_view name, const Account& record);
+    bool DeleteAccount(std::string_view name);
+    // 2 if the new name exists, 1 renamed, 0 failed.
+    int RenameAccount(std::string_view oldName, std::string_view newName);
+    // Without a reload: the node id or -1.
+    int32_t UserIdOf(std::string_view name);
+    // Without a reload: the name of the entry with `id`, cut to size - 1.
+    bool UserNameOf(int32_t id, std::string& out, size_t size = kAccountNameMax + 1);
+    KeyedList<Account> ListAccounts();
+
+    // Users of other servers ("$" in the name) live in their own table under their own lock.
+    // That table is filled from its own file by its loader; until then it stays empty.
+    std::optional<Account> FindRemoteAccount(std::string_view name);
+    bool DeleteRemoteLogin(std::string_view name);
+
+private:
+    static constexpr int32_t kFirstRemoteId = 1000000000;
+
+    // With the lock held. Modifications need a table that matches the file, so that a rewrite
+    // never replaces edits the store could not read.
+    bool RefreshLocked();
+    bool RewriteLocked();
+
+    AccountLog log_;
+    mutable Lock lock_;
+    TableFile file_;
+    std::string rootPath_;
+    std::string defaultHome_;
+    KeyedList<Account> accounts_{kPasswdListName};
+
+    mutable Lock remoteLock_;
+    KeyedList<RemoteAccount> remote_{"Remote Password List Header"};
+};
+
+}  // namespace orvex

@@ -1,0 +1,136 @@
+#include "server/accounts/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "engine/FileUtil.h"
+
+namespace orvex {
+namespace {
+
+std::atomic<bool> g_interrupt{false};
+std::atomic<unsigned> g_counter{0};
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::string FolderOf(const std::string& osPath) {
+    const size_t slash = osPath.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : osPath.substr(0, slash);
+}
+
+}  // namespace
+
+bool IsTemporaryName(std::string_view fileName) { return !fileName.empty() && fileName[0] == '.'; }
+
+void InterruptRewritesForTesting(bool on) { g_interrupt = on; }
+
+bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace) {
+    const std::string os = FileUtil::OsPath(path);
+    if (os.empty() || os.back() == '/') return false;
+    struct stat old {};
+    const bool exists = ::stat(os.c_str(), &old) == 0;
+    if (exists && (!replace || S_ISDIR(old.st_mode))) return false;
+
+    const std::string folder = FolderOf(os);
+    const size_t slash = os.rfind('/');
+    const std::string base = slash == std::string::npos ? os : os.substr(slash + 1);
+    // A new file gets the mode fopen would give it, so the temporary is made with open().
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        tmp = (folder == "/" ? "" : folder) + "/." + base + "." + std::to_string(::getpid()) + "." +
+              std::to_string(g_counter++);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    bool ok = !exists || ::fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && g_interrupt) return false;
+    if (ok) {
+        if (replace) {
+            ok = ::rename(tmp.c_str(), os.c_str()) == 0;
+        } else {
+            // link() refuses an existing target, so a file created meanwhile is never replaced.
+            ok = ::link(tmp.c_str(), os.c_str()) == 0;
+            ::unlink(tmp.c_str());
+        }
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    SyncFolder(folder);
+    return true;
+}
+
+bool AppendLine(std::string_view path, std::string_view line) {
+    const std::string os = FileUtil::OsPath(path);
+    const int fd = ::open(os.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string add;
+    if (ok && st.st_size > 0) {
+        char last = '\n';
+        ok = ::pread(fd, &last, 1, st.st_size - 1) == 1;
+        if (last != '\n') add += '\n';
+    }
+    add.append(line);
+    if (add.empty() || add.back() != '\n') add += '\n';
+    if (ok) {
+        ok = WriteAll(fd, add) && ::fsync(fd) == 0;
+        if (!ok && ::ftruncate(fd, st.st_size) == 0) ::fsync(fd);
+    }
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
+std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit) {
+    const int fd = ::open(FileUtil::OsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string data;
+    char chunk[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || data.size() + static_cast<size_t>(n) > limit) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        data.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+}  // namespace orvex

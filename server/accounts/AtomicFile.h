@@ -1,0 +1,35 @@
+#pragma once
+// Whole-file rewrites and one-line appends for the account files, made so that a crash or a full
+// disk never leaves a truncated file: a rewrite goes to a temporary file beside the target, is
+// synced and then renamed over it.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvex {
+
+// Larger account files are refused rather than read into memory.
+inline constexpr size_t kMaxAccountFileSize = 64u << 20;
+
+// `path` in internal form. A replaced file keeps its permission bits. With `replace` false an
+// existing target is never touched and the write fails.
+bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace = true);
+
+// Appends `line` (a line feed is added when it has none), first ending a last line that lacks its
+// line feed. A failed append is cut back off, so the file keeps its old contents.
+bool AppendLine(std::string_view path, std::string_view line);
+
+// The whole file; none when it cannot be read, is a directory or is larger than `limit`.
+std::optional<std::string> ReadWholeFile(std::string_view path,
+                                         size_t limit = kMaxAccountFileSize);
+
+// Temporary files of the rewrites start with a dot, which no user or group name can.
+bool IsTemporaryName(std::string_view fileName);
+
+// Test seam: while set, rewrites stop once the temporary file is written and synced, leaving it
+// where a crash would, and report failure.
+void InterruptRewritesForTesting(bool on);
+
+}  // namespace orvex

@@ -1,0 +1,131 @@
+#include "server/accounts/GroupStore.h"
+
+#include <algorithm>
+
+#include "engine/StringUtil.h"
+
+namespace orvex {
+namespace {
+
+constexpr int32_t kFirstNewId = 101;
+constexpr int32_t kNoGroupId = 100;
+
+}  // namespace
+
+GroupStore::GroupStore(AccountLog log) : log_(std::move(log)) {}
+
+void GroupStore::Configure(std::string groupFile) {
+    LockGuard g(lock_);
+    file_.SetPath(std::move(groupFile));
+}
+
+bool GroupStore::RefreshLocked() {
+    return file_.Refresh(
+        [this](const std::string& text) {
+            KeyedList<GroupRecord> fresh(kGroupListName);
+            ParseGroupFile(text, fresh);
+            groups_ = std::move(fresh);
+        },
+        log_);
+}
+
+bool GroupStore::RewriteLocked() { return file_.Rewrite(FormatGroupFile(groups_)); }
+
+bool GroupStore::LoadGroups() {
+    LockGuard g(lock_);
+    return RefreshLocked();
+}
+
+int GroupStore::AddGroup(std::string_view name, std::string_view description) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return 0;
+    GroupRecord rec;
+    rec.name = std::string(name.substr(0, kGroupNameMax));
+    rec.description = std::string(description.substr(0, kGroupDescriptionMax));
+    if (!IsWritableGroup(rec)) return 0;
+    if (groups_.FindName(rec.name, true)) return 2;
+    int32_t maxId = 0;
+    for (const auto& n : groups_) maxId = std::max(maxId, n.id);
+    const int32_t id = std::max(maxId + 1, kFirstNewId);
+    rec.id = std::to_string(id);
+    if (!file_.Append(FormatGroupLine(rec))) return 0;
+    std::string key = rec.name;
+    groups_.Create(id, std::move(key), std::move(rec));
+    return 1;
+}
+
+std::optional<GroupRecord> GroupStore::FindGroup(std::string_view name, std::string* storedName) {
+    LockGuard g(lock_);
+    RefreshLocked();
+    auto* node = groups_.FindName(name, true);
+    if (!node) return std::nullopt;
+    if (storedName) *storedName = *node->name;
+    return node->data;
+}
+
+KeyedList<GroupRecord> GroupStore::ListGroups() {
+    LockGuard g(lock_);
+    RefreshLocked();
+    KeyedList<GroupRecord> copy("group info list header");
+    for (const auto& n : groups_) copy.Create(n.id, n.name, n.data);
+    return copy;
+}
+
+bool GroupStore::GroupNameOf(int32_t id, std::string& out, size_t size) {
+    LockGuard g(lock_);
+    for (const auto& n : groups_)
+        if (n.id == id) {
+            out = n.name.value_or("");
+            StringUtil::Truncate(out, size ? size - 1 : 0);
+            return true;
+        }
+    return false;
+}
+
+int32_t GroupStore::GroupIdOf(std::string_view name) {
+    LockGuard g(lock_);
+    if (!file_.Loaded()) return -1;
+    auto* node = groups_.FindName(name, true);
+    return node ? node->id : kNoGroupId;
+}
+
+bool GroupStore::DeleteGroup(std::string_view name) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return false;
+    auto* node = groups_.FindName(name, true);
+    if (!node) return false;
+    groups_.Release(node);
+    return RewriteLocked();
+}
+
+bool GroupStore::ReplaceGroup(std::string_view name, const GroupRecord& record) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return false;
+    auto* node = groups_.FindName(name, true);
+    if (!node) return false;
+    // The group keeps its name; renaming has its own operation.
+    GroupRecord rec = record;
+    rec.name = *node->name;
+    StringUtil::Truncate(rec.description, kGroupDescriptionMax);
+    StringUtil::Truncate(rec.id, kGroupIdMax);
+    if (!IsWritableGroup(rec)) return false;
+    node->data = std::move(rec);
+    node->id = AccountText::NodeId(node->data.id);
+    return RewriteLocked();
+}
+
+int GroupStore::RenameGroup(std::string_view oldName, std::string_view newName) {
+    LockGuard g(lock_);
+    if (!RefreshLocked()) return 0;
+    const std::string to(newName.substr(0, kGroupNameMax));
+    if (to.empty() || !AccountText::IsTableField(to)) return 0;
+    auto* node = groups_.FindName(oldName, true);
+    if (!node) return 0;
+    auto* clash = groups_.FindName(to, true);
+    if (clash && clash != node) return 2;
+    node->name = to;
+    node->data.name = to;
+    return RewriteLocked() ? 1 : 0;
+}
+
+}  // namespace orvex

@@ -1,0 +1,40 @@
+#pragma once
+// The file behind a table store: re-read only when its stamp changes, rewritten whole or appended
+// to, with the new stamp recorded after each own write so the store never reloads it.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/FileStamp.h"
+#include "server/accounts/AccountText.h"
+
+namespace orvex {
+
+class TableFile {
+public:
+    // A new path makes the next refresh read the file.
+    void SetPath(std::string path);
+    const std::string& Path() const { return path_; }
+
+    // Hands the file's text to `read` when it changed since the last read or write. A file that
+    // cannot be examined or read is logged and fails, and neither the table nor the stamp changes,
+    // so the next pass tries again.
+    bool Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log);
+
+    bool Loaded() const { return loaded_; }    // some refresh has succeeded
+    bool Current() const { return current_; }  // the last refresh succeeded
+
+    bool Rewrite(std::string_view text);
+    bool Append(std::string_view line);
+
+private:
+    void Restamp();
+
+    std::string path_;
+    FileStamp stamp_;
+    bool loaded_ = false;
+    bool current_ = false;
+};
+
+}  // namespace orvex

@@ -1,0 +1,31 @@
+#pragma once
+// User names: local names, and the "user$server$port" names of users from other servers.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orvex {
+
+inline constexpr size_t kUserNameMax = 16;
+inline constexpr size_t kSharedNameMax = 63;
+
+// 1 to 16 characters: a letter, then letters, digits, "_" and "-". Group names follow it too.
+bool IsValidLocalName(std::string_view name);
+
+// A "$" in a user name always means a user of another server.
+inline bool IsSharedName(std::string_view name) { return name.find('$') != std::string_view::npos; }
+
+// "user$server$port": a valid local name, a server address of letters, digits, ".", "-", "_" and
+// ":", and a decimal port; at most 63 characters in all.
+bool IsValidSharedName(std::string_view name);
+
+// A name that may be looked up as a file in the users folder.
+inline bool IsValidUserName(std::string_view name) {
+    return IsSharedName(name) ? IsValidSharedName(name) : IsValidLocalName(name);
+}
+
+// The first 16 characters, cut at the first "$".
+std::string BaseUserName(std::string_view name);
+
+}  // namespace orvex

@@ -1,0 +1,215 @@
+#include "server/app/OnlineRegistry.h"
+
+#include <cstdlib>
+
+#include "engine/Clock.h"
+#include "engine/FtpSession.h"
+#include "engine/StringUtil.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr size_t kStateCwdMax = 264;
+constexpr size_t kStateTextMax = 79;
+
+bool IsShared(std::string_view name) {
+    return name.find('$') != std::string_view::npos;
+}
+
+bool SameUser(const std::optional<std::string>& name, std::string_view user) {
+    return name && StringUtil::EqualNoCase(*name, user);
+}
+
+// The verb alone when the line is a PASS command, else the line.
+std::string_view WithoutPassword(std::string_view line) {
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return line;
+    std::string_view rest = line.substr(start);
+    if (rest.size() >= 4 && StringUtil::CompareNoCaseN(rest, "PASS", 4) == 0 &&
+        (rest.size() == 4 || rest[4] == ' ' || rest[4] == '\t')) {
+        return rest.substr(0, 4);
+    }
+    return line;
+}
+
+}  // namespace
+
+void OnlineRegistry::Store(std::string& field, std::string_view text) {
+    field.assign(text.substr(0, kOnlineTextMax));
+}
+
+uint32_t OnlineRegistry::Register(const std::string& user, FtpSession* session,
+                                  const std::string& clientIp) {
+    if (user.empty() || !session || clientIp.empty()) return 0;
+    LockGuard g(lock_);
+    const uint32_t number = online_.MaxId() + 1;
+    OnlineRecord record;
+    record.loginTime = record.lastActive = Clock::NowSeconds();
+    Store(record.clientIp, clientIp);
+    online_.Create(static_cast<int32_t>(number), user, std::move(record));
+    sessions_.Create(static_cast<int32_t>(number), user, session);
+    return number;
+}
+
+bool OnlineRegistry::Unregister(uint32_t connection) {
+    LockGuard g(lock_);
+    if (auto* s = sessions_.FindId(static_cast<int32_t>(connection))) sessions_.Release(s);
+    auto* node = online_.FindId(static_cast<int32_t>(connection));
+    return node && online_.Release(node);
+}
+
+size_t OnlineRegistry::CountOnline() const {
+    LockGuard g(lock_);
+    return online_.Count();
+}
+
+bool OnlineRegistry::Touch(uint32_t connection, std::string_view line) {
+    LockGuard g(lock_);
+    auto* node = online_.FindId(static_cast<int32_t>(connection));
+    if (!node) return false;
+    Store(node->data.lastCommand, WithoutPassword(line));
+    node->data.lastActive = Clock::NowSeconds();
+    return true;
+}
+
+int OnlineRegistry::KindOf(std::string_view line) {
+    if (line.size() < 4) return kNoTransfer;
+    if (StringUtil::CompareNoCaseN(line, "RETR", 4) == 0) return kDownload;
+    for (std::string_view verb : {"STOR", "STOU", "APPE"})
+        if (StringUtil::CompareNoCaseN(line, verb, 4) == 0) return kUpload;
+    return kNoTransfer;
+}
+
+int OnlineRegistry::NoteTransfer(uint32_t connection, std::string_view line) {
+    const int kind = KindOf(line);
+    if (kind == kNoTransfer) return kNoTransfer;
+    LockGuard g(lock_);
+    auto* node = online_.FindId(static_cast<int32_t>(connection));
+    if (!node) return kNoTransfer;
+    Store(node->data.lastTransferCommand, line);
+    return kind;
+}
+
+void OnlineRegistry::SetRate(uint32_t connection, uint32_t bytesPerSecond) {
+    LockGuard g(lock_);
+    if (auto* node = online_.FindId(static_cast<int32_t>(connection)))
+        node->data.currentRate = bytesPerSecond;
+}
+
+std::optional<OnlineRecord> OnlineRegistry::CopyRecord(uint32_t connection) const {
+    LockGuard g(lock_);
+    if (auto* node = online_.FindId(static_cast<int32_t>(connection))) return node->data;
+    return std::nullopt;
+}
+
+std::optional<std::string> OnlineRegistry::LastTransferCommand(uint32_t connection) const {
+    auto record = CopyRecord(connection);
+    if (!record) return std::nullopt;
+    return record->lastTransferCommand;
+}
+
+std::optional<std::string> OnlineRegistry::UserName(uint32_t connection) const {
+    LockGuard g(lock_);
+    if (auto* node = online_.FindId(static_cast<int32_t>(connection))) return node->name;
+    return std::nullopt;
+}
+
+KeyedList<OnlineRecord> OnlineRegistry::Snapshot(OnlineKind kind) const {
+    KeyedList<OnlineRecord> out("online userlist header");
+    LockGuard g(lock_);
+    for (const auto& node : online_) {
+        const bool shared = node.name && IsShared(*node.name);
+        if (kind == OnlineKind::Local && shared) continue;
+        if (kind == OnlineKind::Shared && !shared) continue;
+        out.Create(node.id, node.name, node.data);
+    }
+    return out;
+}
+
+int OnlineRegistry::CountLogins(std::string_view user, const std::string* clientIp) const {
+    LockGuard g(lock_);
+    int n = 0;
+    for (const auto& node : online_) {
+        if (!SameUser(node.name, user)) continue;
+        if (clientIp && node.data.clientIp != *clientIp) continue;
+        ++n;
+    }
+    return n;
+}
+
+bool OnlineRegistry::Kill(uint32_t connection) {
+    LockGuard g(lock_);
+    auto* node = sessions_.FindId(static_cast<int32_t>(connection));
+    if (!node || !node->data) return false;
+    node->data->SetEnded(true);
+    node->data->SetAbort(true);
+    return true;
+}
+
+int OnlineRegistry::KickUser(std::string_view user, uint32_t spare) {
+    LockGuard g(lock_);
+    int asked = 0;
+    for (auto& node : sessions_) {
+        if (!SameUser(node.name, user) || !node.data) continue;
+        if (spare != 0 && static_cast<uint32_t>(node.id) == spare) continue;
+        node.data->SetEnded(true);
+        node.data->SetAbort(true);
+        ++asked;
+    }
+    return asked;
+}
+
+int OnlineRegistry::CountTransfersWhere(std::string_view user, uint32_t connection,
+                                        int kind) const {
+    LockGuard g(lock_);
+    int n = 0;
+    for (const auto& node : sessions_) {
+        const bool match = connection != 0 ? static_cast<uint32_t>(node.id) == connection
+                                           : SameUser(node.name, user);
+        if (!match || !node.data) continue;
+        if (node.data->RunningTransfers() < 1) continue;
+        if (kind != kNoTransfer) {
+            auto* record = online_.FindId(node.id);
+            if (!record || KindOf(record->data.lastTransferCommand) != kind) continue;
+        }
+        ++n;
+    }
+    return n;
+}
+
+int OnlineRegistry::CountTransfers(std::string_view user, int kind) const {
+    if (user.empty()) return 0;
+    return CountTransfersWhere(user, 0, kind);
+}
+
+int OnlineRegistry::CountTransfers(uint32_t connection, int kind) const {
+    if (connection == 0) return 0;
+    return CountTransfersWhere({}, connection, kind);
+}
+
+std::vector<OnlineSessionInfo> OnlineRegistry::SessionsOf(std::string_view user) const {
+    std::vector<OnlineSessionInfo> out;
+    LockGuard g(lock_);
+    for (const auto& node : sessions_) {
+        if (!SameUser(node.name, user) || !node.data) continue;
+        FtpSession& s = *node.data;
+        OnlineSessionInfo info;
+        info.user = node.name->substr(0, kStateTextMax);
+        info.connection = static_cast<uint32_t>(node.id);
+        info.cwd = s.CurrentDirectory().substr(0, kStateCwdMax);
+        info.clientIp = s.PeerIp().substr(0, kStateTextMax);
+        info.clientHost = s.PeerHost().substr(0, kStateTextMax);
+        info.clientPort = std::atoi(s.PeerPort().c_str());
+        info.lastActive = s.LastActivity();
+        info.listings = s.RunningListings();
+        info.transfers = s.RunningTransfers();
+        info.tls = s.IsTls();
+        info.dataEncrypted = s.DataProtection();
+        info.passive = s.Passive();
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+}  // namespace orvex

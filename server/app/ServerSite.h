@@ -1,0 +1,122 @@
+#pragma once
+// The main server's site object: owns every store of the server for the life of the process and
+// answers the engine's questions (accounts, permissions, paths, passive ports, listing lines,
+// logs, TLS material) from them.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/FtpSite.h"
+#include "engine/ThreadUtil.h"
+
+namespace orvex {
+
+class SiteConfig;
+class UserStore;
+class AccountStore;
+class GroupStore;
+class OnlineRegistry;
+class AliasStore;
+class LinksStore;
+class MirrorStore;
+class Filesystem;
+class CertStore;
+struct UserRecord;
+
+inline constexpr const char* kServerName = "Orvex";
+inline constexpr const char* kServerVersion = "1.0.5_beta";
+inline constexpr const char* kEngineVersion = "1.0.8";
+
+class ServerSite : public FtpSite {
+public:
+    ServerSite();
+    ~ServerSite() override;
+
+    SiteConfig& Config() { return *config_; }
+    UserStore& Users() { return *users_; }
+    AccountStore& Accounts() { return *accounts_; }
+    GroupStore& Groups() { return *groups_; }
+    OnlineRegistry& Registry() { return *registry_; }
+    AliasStore& Aliases() { return *aliases_; }
+    LinksStore& Links() { return *links_; }
+    MirrorStore& Mirrors() { return *mirrors_; }
+    Filesystem& Files() { return *filesystem_; }
+    CertStore& Certs() { return *certs_; }
+    int64_t StartTime() const { return startTime_; }
+
+    // Hands the file paths of the loaded configuration to the account stores. Runs after every
+    // configuration load; cheap when nothing changed.
+    void ConfigureStores();
+
+    // Paths under the full data path; none before the configuration is loaded.
+    std::string MakeDataPath(std::string_view sub, std::string_view name = {});
+    std::string MakeRootPath(std::string_view sub, std::string_view name = {}) override;
+    std::string MakeHomePath(std::string_view sub, std::string_view name = {}) override;
+
+    bool UserExists(std::string& user) override;
+    std::optional<Account> GetAccount(const std::string& user) override;
+    bool CheckPermission(const std::string& user, const std::string& path,
+                         std::string_view letters) override;
+
+    void SetProgramLogLevel(int value) override;
+    void SetAccessLogLevel(int value) override;
+    int RawAccessLogLevel() const { return rawAccessLevel_; }
+    bool LogAccess(const AccessLogEntry& e) override;
+
+    int SetPassivePortRange(int low, int high) override;
+    int OpenPassiveSocket(std::string& portText, int& fd, const std::string& localIp) override;
+    int ClosePassiveSocket(int fd) override;
+    // The passive ports in the order they are tried, for reports and tests.
+    std::vector<uint16_t> PassivePorts() const;
+
+    std::string FormatListingLine(const std::string& path, const std::string& currentYear) override;
+    int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) override;
+    void SetTransferRate(uint32_t connection, uint32_t bytesPerSecond) override;
+    uint32_t GetDownloadSpeedLimit(const std::string& user) override;
+    uint32_t GetUploadSpeedLimit(const std::string& user) override;
+    int CheckFxp(const std::string& user, int direction, int passive) override;
+
+    std::optional<std::string> GetPrivateKeyPem() override;
+    std::optional<std::string> GetCertificatePem() override;
+    bool GetKeyPassPhrase(std::string& out) override;
+
+private:
+    struct PassivePort {
+        uint16_t port = 0;
+        int fd = -1;
+    };
+    // Mode string, owner and group of an existing path; false when it does not exist.
+    struct Entry {
+        bool directory = false;
+        std::string mode;
+        std::optional<uint32_t> owner, group;
+    };
+    bool DescribeEntry(const std::string& path, Entry& out);
+    std::optional<Account> AccountOf(const std::string& user);
+    std::optional<UserRecord> FindUser(const std::string& user);
+
+    std::unique_ptr<SiteConfig> config_;
+    std::unique_ptr<UserStore> users_;
+    std::unique_ptr<AccountStore> accounts_;
+    std::unique_ptr<GroupStore> groups_;
+    std::unique_ptr<OnlineRegistry> registry_;
+    std::unique_ptr<AliasStore> aliases_;
+    std::unique_ptr<LinksStore> links_;
+    std::unique_ptr<MirrorStore> mirrors_;
+    std::unique_ptr<Filesystem> filesystem_;
+    std::unique_ptr<CertStore> certs_;
+    std::atomic<int> rawAccessLevel_{0};
+    mutable Lock siteLock_;
+    std::vector<PassivePort> passivePorts_;
+    uint16_t passiveLow_ = 0, passiveHigh_ = 0;
+    int64_t startTime_;
+};
+
+// Maps the levels 0..6 onto the log modes; -1 for a level outside that range.
+int LogModeOfLevel(int level);
+
+}  // namespace orvex

@@ -1,0 +1,15 @@
+#include "server/app/SessionFactory.h"
+
+#include "engine/FtpSession.h"
+#include "server/app/ServerSite.h"
+
+namespace orvex {
+
+std::unique_ptr<FtpSession> MakeSession(int fd, ServerSite& site) {
+    SiteConfig& config = site.Config();
+    const std::string serverIp = config.GetServerIp();
+    return std::make_unique<FtpSession>(fd, site, serverIp.empty() ? nullptr : serverIp.c_str(),
+                                        config.GetResolveDns() != 0);
+}
+
+}  // namespace orvex
