@@ -30,30 +30,50 @@ std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
 
 }  // namespace
 
+std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
+    const int ready = SocketUtil::WaitReadable(args.listenFd, kAcceptWaitSeconds, 0);
+    if (ready <= 0) {
+        if (ready < 0) Clock::SleepMs(kAcceptErrorPauseMs);
+        return nullptr;
+    }
+    int fd = SocketUtil::Accept(args.listenFd);
+    if (fd == -1) {
+        // Out of descriptors and similar: let the system breathe instead of spinning.
+        if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
+            Clock::SleepMs(kAcceptErrorPauseMs);
+        }
+        return nullptr;
+    }
+    std::unique_ptr<FtpSession> session = MakeSession(args, fd);
+    if (!session) SocketUtil::Close(fd);
+    return session;
+}
+
+bool StartSessionThread(std::unique_ptr<FtpSession> session, SessionBody body) {
+    if (!session) return false;
+    FtpSite& site = session->GetSite();
+    int fd = session->ControlSocket();
+    // The thread owns the session from here on; std::function needs a copyable callable, so it
+    // travels as a pointer.
+    FtpSession* raw = session.release();
+    const bool started = ThreadUtil::StartThread(
+        [raw, body = std::move(body)]() { body(std::unique_ptr<FtpSession>(raw)); });
+    if (started) return true;
+    site.LogProgram("MAIN", "WARNING: Unable to create a new client thread.");
+    SocketUtil::Close(fd);
+    delete raw;
+    return false;
+}
+
 void RunPlainListener(ListenerArgs args) {
     Run().listenerRunning = 1;
     while (!Run().stopRequested && args.site) {
-        const int ready = SocketUtil::WaitReadable(args.listenFd, kAcceptWaitSeconds, 0);
-        if (ready <= 0) {
-            if (ready < 0) Clock::SleepMs(kAcceptErrorPauseMs);
-            continue;
-        }
-        int fd = SocketUtil::Accept(args.listenFd);
-        if (fd == -1) {
-            // Out of descriptors and similar: let the system breathe instead of spinning.
-            if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
-                Clock::SleepMs(kAcceptErrorPauseMs);
-            }
-            continue;
-        }
-        std::unique_ptr<FtpSession> session = MakeSession(args, fd);
-        if (!session) {
-            SocketUtil::Close(fd);
-            continue;
-        }
+        std::unique_ptr<FtpSession> session = AcceptSession(args);
+        if (!session) continue;
         args.site->LogProgram("MAIN", "Connection established from %s:%s -> %s (%u).",
                               session->PeerIp().c_str(), session->PeerPort().c_str(),
-                              session->PeerHost().c_str(), static_cast<unsigned>(fd));
+                              session->PeerHost().c_str(),
+                              static_cast<unsigned>(session->ControlSocket()));
         args.site->LogAccess(AccessLogEntry{session->LocalIp(), session->LocalPort(),
                                             session->PeerIp(), session->PeerPort(),
                                             session->UserName(), "CONNECT", "", "", ""});
@@ -63,20 +83,8 @@ void RunPlainListener(ListenerArgs args) {
 }
 
 bool StartClientThread(std::unique_ptr<FtpSession> session) {
-    if (!session) return false;
-    FtpSite& site = session->GetSite();
-    int fd = session->ControlSocket();
-    // The thread owns the session from here on; it is destroyed at the end of the thread.
-    FtpSession* raw = session.release();
-    const bool started = ThreadUtil::StartThread([raw]() {
-        std::unique_ptr<FtpSession> owned(raw);
-        owned->RunClient();
-    });
-    if (started) return true;
-    site.LogProgram("MAIN", "WARNING: Unable to create a new client thread.");
-    SocketUtil::Close(fd);
-    delete raw;
-    return false;
+    return StartSessionThread(std::move(session),
+                              [](std::unique_ptr<FtpSession> owned) { owned->RunClient(); });
 }
 
 }  // namespace orvex

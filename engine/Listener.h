@@ -24,4 +24,10 @@ void RunPlainListener(ListenerArgs args);
 void RunSslListener(ListenerArgs args);
 bool StartClientThread(std::unique_ptr<FtpSession> session);
 
+// Building blocks shared by the listeners: wait up to 3 s for a connection and make its session
+// (null when none came), and hand a session to a thread of its own.
+std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args);
+using SessionBody = std::function<void(std::unique_ptr<FtpSession>)>;
+bool StartSessionThread(std::unique_ptr<FtpSession> session, SessionBody body);
+
 }  // namespace orvex

@@ -1,8 +1,6 @@
 // The implicit-TLS listener: every accepted connection handshakes in its own thread, which then
 // becomes the connection's client thread.
 
-#include <cerrno>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,8 +19,6 @@ namespace orvex {
 
 namespace {
 
-constexpr int kAcceptWaitSeconds = 3;
-constexpr uint32_t kAcceptErrorPauseMs = 50;
 // How long a connected client may stay silent before its handshake is given up.
 constexpr int kHandshakeWaitSeconds = 30;
 constexpr size_t kPassPhraseMax = 31;
@@ -33,15 +29,6 @@ struct KeyMaterial {
     std::string cert;
     std::string pass;
 };
-
-std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
-    try {
-        if (args.makeSession) return args.makeSession(fd);
-        return std::make_unique<FtpSession>(fd, *args.site, nullptr, true);
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-}
 
 void LogPeer(FtpSession& s, const char* fmt, int fd) {
     s.GetSite().LogProgram("MAIN", fmt, s.PeerIp().c_str(), s.PeerPort().c_str(),
@@ -97,33 +84,11 @@ void RunSslListener(ListenerArgs args) {
     std::shared_ptr<const KeyMaterial> shared = material;
 
     while (!Run().stopRequested) {
-        const int ready = SocketUtil::WaitReadable(args.listenFd, kAcceptWaitSeconds, 0);
-        if (ready <= 0) {
-            if (ready < 0) Clock::SleepMs(kAcceptErrorPauseMs);
-            continue;
-        }
-        int fd = SocketUtil::Accept(args.listenFd);
-        if (fd == -1) {
-            if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
-                Clock::SleepMs(kAcceptErrorPauseMs);
-            }
-            continue;
-        }
-        std::unique_ptr<FtpSession> session = MakeSession(args, fd);
-        if (!session) {
-            SocketUtil::Close(fd);
-            continue;
-        }
-        // std::function needs a copyable callable: the thread takes the session over by pointer.
-        FtpSession* raw = session.release();
-        const bool started = ThreadUtil::StartThread([raw, shared]() {
-            HandshakeAndServe(std::unique_ptr<FtpSession>(raw), shared);
+        std::unique_ptr<FtpSession> session = AcceptSession(args);
+        if (!session) continue;
+        StartSessionThread(std::move(session), [shared](std::unique_ptr<FtpSession> owned) {
+            HandshakeAndServe(std::move(owned), shared);
         });
-        if (!started) {
-            args.site->LogProgram("MAIN", "WARNING: Unable to create a new client thread.");
-            SocketUtil::Close(fd);
-            delete raw;
-        }
     }
     Run().sslListenerRunning = 0;
 }
