@@ -1,10 +1,12 @@
 // A job's data connection: opening it (accept or connect, foreign peer check, TLS), moving bytes
 // through the half-second speed limiter, and the rate meter.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,12 +86,13 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
             fd_ = SocketUtil::Accept(job.dataListener);
     } else {
         // A third host is judged before anything is sent to it: no bounce connections.
-        if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
-            Fail(job, "Can't open data connection", "426");
-            return false;
-        }
-        if (!job.portAddress.empty() && !job.portNumber.empty())
+        if (!job.portAddress.empty() && !job.portNumber.empty()) {
+            if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
+                Fail(job, "Can't open data connection", "426");
+                return false;
+            }
             fd_ = SocketUtil::ConnectHost(job.portAddress, job.portNumber, kConnectSeconds);
+        }
     }
     if (fd_ < 0) {
         fd_ = -1;
@@ -248,6 +251,83 @@ long DataConnection::SendFromFile(TransferJob& job, int fileFd, size_t len) {
         if (errno == EINTR) continue;
         if ((errno == EAGAIN || errno == EWOULDBLOCK) && !job.session->Aborted()) continue;
         return -1;
+    }
+}
+
+namespace {
+
+// Writes `n` bytes waiting in the pipe to the file; splice when the file system takes it.
+bool DrainPipe(int pipeIn, int fileFd, size_t n, bool& useSplice) {
+    char buf[16384];
+    while (n > 0) {
+        if (useSplice) {
+            const ssize_t w = splice(pipeIn, nullptr, fileFd, nullptr, n, SPLICE_F_MOVE);
+            if (w > 0) {
+                n -= static_cast<size_t>(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && errno == EINVAL) {
+                useSplice = false;
+                continue;
+            }
+            return false;
+        }
+        const ssize_t r = read(pipeIn, buf, std::min(n, sizeof buf));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        for (ssize_t off = 0; off < r;) {
+            const ssize_t w = write(fileFd, buf + off, static_cast<size_t>(r - off));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            off += w;
+        }
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+struct Pipe {
+    int fd[2] = {-1, -1};
+    Pipe() {
+        if (pipe2(fd, O_CLOEXEC) == 0) fcntl(fd[1], F_SETPIPE_SZ, 1 << 20);
+    }
+    ~Pipe() {
+        for (int f : fd)
+            if (f >= 0) close(f);
+    }
+};
+
+}  // namespace
+
+int64_t DataConnection::ReceiveToFile(TransferJob& job, int fileFd, bool& fileFailed) {
+    fileFailed = false;
+    Pipe pipe;
+    if (fd_ < 0 || pipe.fd[0] < 0) return -1;
+    bool useSplice = true;
+    int64_t total = 0;
+    int idleMs = 0;
+    for (;;) {
+        if (job.session->Aborted()) return kStopped;
+        const ssize_t n = splice(fd_, nullptr, pipe.fd[1], nullptr, 1 << 20,
+                                 SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n == 0) return total;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+            pollfd p{fd_, POLLIN, 0};
+            const int r = poll(&p, 1, kSliceMs);
+            if (r < 0 && errno != EINTR) return -1;
+            if (r == 0 && (idleMs += kSliceMs) >= kIdleLimitMs) return kStopped;
+            if (r > 0) idleMs = 0;
+            continue;
+        }
+        Meter(job, n);
+        if (!DrainPipe(pipe.fd[0], fileFd, static_cast<size_t>(n), useSplice)) {
+            fileFailed = true;
+            return -1;
+        }
+        total += n;
     }
 }
 

@@ -34,11 +34,11 @@ bool g_initOk = false;
 // data normally, and reads never surface a renegotiation as a retry.
 void PrepareContext(SSL_CTX* ctx) {
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
-    SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
     SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
 }
 
-// PEM text into an object; `pass` is handed to the default pass-phrase callback as userdata.
+// PEM text into an object; `pass` is handed to the default pass-phrase callback as userdata,
+// never null, so the library never falls back to asking on the terminal.
 EVP_PKEY* ReadKey(std::string_view pem, const std::string& pass) {
     if (pem.empty() || pem.size() > INT_MAX) return nullptr;
     BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
@@ -70,9 +70,10 @@ int InstallCertificates(SSL_CTX* ctx, std::string_view pem) {
     return reason;
 }
 
+// Only 1 is a finished handshake; 0 (the peer went away) fails like -1.
 bool HandshakeOk(int result) { return result == 1; }
 
-// A read or write error other than the clean end of data.
+// True at the end of the peer's data: close_notify, or a close without it.
 bool IsEndOfData(SSL* ssl, int ret) { return SSL_get_error(ssl, ret) == SSL_ERROR_ZERO_RETURN; }
 
 }  // namespace

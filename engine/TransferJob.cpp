@@ -129,6 +129,13 @@ bool ReceiveFileData(TransferJob& job, DataConnection& dc, int fd, uint64_t& tot
     total = 0;
     job.site->SetTransferRate(job.session->ConnectionNumber(), 0);
     dc.ResetMeters();
+    if (job.type != 'A' && dc.Unlimited(job, true)) {
+        bool fileFailed = false;
+        const int64_t n = dc.ReceiveToFile(job, fd, fileFailed);
+        if (fileFailed) return false;
+        total = n > 0 ? static_cast<uint64_t>(n) : 0;
+        return true;
+    }
     std::vector<char> block(kBlock);
     std::string converted;
     char prev = 0;

@@ -67,6 +67,10 @@ public:
     bool Unlimited(const TransferJob& job, bool receiving) const;
     // Up to `len` bytes from the file's current offset (sendfile), metered; negative on error.
     long SendFromFile(TransferJob& job, int fileFd, size_t len);
+    // Moves everything up to the end of data into the file (splice through a pipe), metered.
+    // Bytes received, or negative when aborted, idle too long or failed; `fileFailed` tells a
+    // failed file write.
+    int64_t ReceiveToFile(TransferJob& job, int fileFd, bool& fileFailed);
 
     uint32_t receiveLimit = 0;
     uint32_t sendLimit = 0;

@@ -52,6 +52,10 @@ public:
     // Users of other servers ("$" in the name) live in their own table under their own lock.
     // That table is filled from its own file by its loader; until then it stays empty.
     std::optional<Account> FindRemoteAccount(std::string_view name);
+    // The shared-user file (internal form); set again after every configuration reload.
+    void ConfigureRemote(std::string remotePasswdFile);
+    // Re-reads the shared-user file when it changed; false (table kept) when it cannot be read.
+    bool LoadRemoteAccounts();
     bool DeleteRemoteLogin(std::string_view name);
 
 private:
@@ -71,6 +75,7 @@ private:
 
     mutable Lock remoteLock_;
     KeyedList<RemoteAccount> remote_{"Remote Password List Header"};
+    TableFile remoteFile_;
 };
 
 }  // namespace orvex

@@ -18,7 +18,7 @@ std::string FormPath(std::string_view in, bool relative) {
         if (rooted) v.erase(0, 1);
         if (v.empty()) return v;
     } else if (!drive && !rooted) {
-        v.insert(0, "\\");
+        v = std::string(1, '\\') + v;
     }
     if (!IsSep(v.back())) v += '\\';
     FileUtil::ToBackslashes(v);

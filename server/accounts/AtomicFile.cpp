@@ -110,10 +110,11 @@ bool AppendLine(std::string_view path, std::string_view line) {
 }
 
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit) {
-    const int fd = ::open(FileUtil::OsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in place of a file cannot hang the store.
+    const int fd = ::open(FileUtil::OsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return std::nullopt;
     }

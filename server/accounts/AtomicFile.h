@@ -21,7 +21,7 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
 // line feed. A failed append is cut back off, so the file keeps its old contents.
 bool AppendLine(std::string_view path, std::string_view line);
 
-// The whole file; none when it cannot be read, is a directory or is larger than `limit`.
+// The whole file; none when it cannot be read, is no regular file or is larger than `limit`.
 std::optional<std::string> ReadWholeFile(std::string_view path,
                                          size_t limit = kMaxAccountFileSize);
 

@@ -26,7 +26,10 @@ std::string ReadHomeField(std::string_view field, std::string_view rootPath) {
         FileUtil::AddTrailingSep(root);
         return Cut(root + AccountText::RelativePath(h), kAccountHomeMax);
     }
-    return Cut(AccountText::AbsolutePath(Cut(h, kHomeInputMax)), kAccountHomeMax);
+    // A value whose absolute form fits is kept whole, so that written homes read back unchanged.
+    std::string abs = AccountText::AbsolutePath(h);
+    if (abs.size() > kAccountHomeMax) abs = Cut(AccountText::AbsolutePath(Cut(h, kHomeInputMax)), kAccountHomeMax);
+    return abs;
 }
 
 void ParsePasswdFile(std::string_view text, std::string_view rootPath, KeyedList<Account>& out) {

@@ -3,6 +3,7 @@
 // answers the engine's questions (accounts, permissions, paths, passive ports, listing lines,
 // logs, TLS material) from them.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,7 +33,7 @@ inline constexpr const char* kServerVersion = "1.0.5_beta";
 inline constexpr const char* kEngineVersion = "1.0.8";
 
 class ServerSite : public FtpSite {
-public:
+  public:
     ServerSite();
     ~ServerSite() override;
 
@@ -84,7 +85,7 @@ public:
     std::optional<std::string> GetCertificatePem() override;
     bool GetKeyPassPhrase(std::string& out) override;
 
-private:
+  private:
     struct PassivePort {
         uint16_t port = 0;
         int fd = -1;
@@ -115,6 +116,13 @@ private:
     uint16_t passiveLow_ = 0, passiveHigh_ = 0;
     int64_t startTime_;
 };
+
+// Whether a mode string grants any of `letters`: its "other" triple to everybody, its group triple
+// when the entry's group is the user's, its owner triple when the user owns the entry. An unknown
+// owner or group matches nobody.
+bool TriplesGrant(std::string_view mode, std::string_view letters, std::optional<uint32_t> owner,
+                  std::optional<uint32_t> group, std::optional<uint32_t> uid,
+                  std::optional<uint32_t> gid);
 
 // Maps the levels 0..6 onto the log modes; -1 for a level outside that range.
 int LogModeOfLevel(int level);

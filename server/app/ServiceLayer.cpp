@@ -38,7 +38,7 @@ const char* StateText(ServiceState s) {
 }
 
 class DroppingSink : public StatusSink {
-public:
+  public:
     void Report(const ServiceStatus&) override {}
 };
 
@@ -86,8 +86,8 @@ bool NotifySink::Send(const std::string& text) {
     if (addr.sun_path[0] == '@') addr.sun_path[0] = '\0';
     const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path_.size());
     return sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL,
-                  reinterpret_cast<const sockaddr*>(&addr), len) ==
-           static_cast<ssize_t>(text.size());
+                  reinterpret_cast<const sockaddr*>(&addr),
+                  len) == static_cast<ssize_t>(text.size());
 }
 
 void NotifySink::Report(const ServiceStatus& status) {

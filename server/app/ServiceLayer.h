@@ -49,18 +49,18 @@ struct ServiceStatus {
 };
 
 class StatusSink {
-public:
+  public:
     virtual ~StatusSink() = default;
     virtual void Report(const ServiceStatus& status) = 0;
 };
 
 // Keeps every report, for tests.
 class RecordingSink : public StatusSink {
-public:
+  public:
     void Report(const ServiceStatus& status) override;
     std::vector<ServiceStatus> Reports() const;
 
-private:
+  private:
     mutable Lock lock_;
     std::vector<ServiceStatus> reports_;
 };
@@ -72,7 +72,7 @@ std::string NotifyMessage(const ServiceStatus& status);
 // Sends NotifyMessage over the AF_UNIX datagram socket named in NOTIFY_SOCKET ("@" for the
 // abstract namespace). Without a usable socket every report is dropped.
 class NotifySink : public StatusSink {
-public:
+  public:
     explicit NotifySink(std::string socketPath);
     ~NotifySink() override;
     NotifySink(const NotifySink&) = delete;
@@ -80,7 +80,7 @@ public:
     void Report(const ServiceStatus& status) override;
     bool Usable() const { return fd_ >= 0; }
 
-private:
+  private:
     bool Send(const std::string& text);
 
     std::string path_;
@@ -91,7 +91,7 @@ private:
 std::unique_ptr<StatusSink> MakeEnvironmentSink();
 
 class ServiceLayer {
-public:
+  public:
     ServiceLayer(StatusSink& sink, std::atomic<int>& stopFlag);
 
     // Reports `state` under the status rules; returns what was reported.
@@ -104,7 +104,7 @@ public:
     // when it failed). The process exit status: 0, or 1 for a failed start-up.
     int RunService(const std::function<bool()>& startup);
 
-private:
+  private:
     StatusSink& sink_;
     std::atomic<int>& stop_;
     mutable Lock lock_;

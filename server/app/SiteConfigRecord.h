@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/KeyedList.h"
 #include "engine/FileStamp.h"
+#include "engine/KeyedList.h"
 
 namespace orvex {
 

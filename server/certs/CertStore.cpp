@@ -53,13 +53,20 @@ void ParseLine(std::string line, CertInfo& info) {
     if (w.size() < 2) return;
     const std::string& key = w[0];
     auto is = [&key](const char* name) { return StringUtil::EqualNoCase(key, name); };
-    if (is("COUNTRY")) info.country = w[1].substr(0, kCountryMax);
-    else if (is("EMAILADDRESS")) info.email = w[1].substr(0, kEmailMax);
-    else if (is("STATE")) info.state = JoinFrom(w, 1, kTextMax);
-    else if (is("LOCALITY")) info.locality = JoinFrom(w, 1, kTextMax);
-    else if (is("ORGANIZATION")) info.organization = JoinFrom(w, 1, kTextMax);
-    else if (is("ORGUNIT")) info.orgUnit = JoinFrom(w, 1, kTextMax);
-    else if (is("COMMONNAME")) info.commonName = JoinFrom(w, 1, kCommonNameMax);
+    if (is("COUNTRY"))
+        info.country = w[1].substr(0, kCountryMax);
+    else if (is("EMAILADDRESS"))
+        info.email = w[1].substr(0, kEmailMax);
+    else if (is("STATE"))
+        info.state = JoinFrom(w, 1, kTextMax);
+    else if (is("LOCALITY"))
+        info.locality = JoinFrom(w, 1, kTextMax);
+    else if (is("ORGANIZATION"))
+        info.organization = JoinFrom(w, 1, kTextMax);
+    else if (is("ORGUNIT"))
+        info.orgUnit = JoinFrom(w, 1, kTextMax);
+    else if (is("COMMONNAME"))
+        info.commonName = JoinFrom(w, 1, kCommonNameMax);
 }
 
 bool ReadWhole(const std::string& path, std::string& out) {

@@ -25,7 +25,7 @@ void ParseCertConf(std::string_view text, CertInfo& info);
 void ApplyCertDefaults(CertInfo& info);
 
 class CertStore {
-public:
+  public:
     // `site` builds the paths (under the root path) and takes the log lines.
     explicit CertStore(FtpSite& site);
     CertStore(const CertStore&) = delete;
@@ -42,10 +42,9 @@ public:
     // 1 made (the old files kept as ".bak"), 0 failed (old files restored), -1 no cert.conf.
     int GenerateKeys();
 
-private:
+  private:
     std::string KeyPath(const char* name) const;
     bool ReadCertInfo(CertInfo& out) const;
-
 
     FtpSite& site_;
     mutable Lock lock_;

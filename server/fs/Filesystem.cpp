@@ -20,7 +20,8 @@ bool Filesystem::Load() {
     LockGuard f(fileLock_);
     UniqueFile file = FileUtil::OpenFile(path, "rb");
     if (!file) {
-        site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.", FileUtil::OsPath(path).c_str());
+        site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.",
+                         FileUtil::OsPath(path).c_str());
         return false;
     }
     // The records themselves are not kept yet: every path counts as unknown.

@@ -47,7 +47,7 @@ struct DirectoryRecord {
 };
 
 class Filesystem {
-public:
+  public:
     explicit Filesystem(ServerSite& site);
     Filesystem(const Filesystem&) = delete;
     Filesystem& operator=(const Filesystem&) = delete;
@@ -72,7 +72,7 @@ public:
     int SetFile(const std::string& path, const char* permissions, uint32_t owner, uint32_t group,
                 int64_t size, uint32_t free);
 
-private:
+  private:
     std::string FilePath() const;
 
     ServerSite& site_;

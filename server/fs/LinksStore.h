@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
 #include "engine/ThreadUtil.h"
-#include "engine/FileStamp.h"
 
 namespace orvex {
 
@@ -19,7 +19,7 @@ struct DirectoryLink {
 };
 
 class LinksStore {
-public:
+  public:
     explicit LinksStore(ServerSite& site);
     LinksStore(const LinksStore&) = delete;
     LinksStore& operator=(const LinksStore&) = delete;
@@ -27,7 +27,7 @@ public:
     // 1 read or unchanged; 0 when the file cannot be examined or read (the table is kept).
     int LoadLinks();
 
-private:
+  private:
     ServerSite& site_;
     mutable Lock lock_;
     std::optional<FileStamp> stamp_;

@@ -16,7 +16,8 @@ int AliasStore::Load() {
     std::string text;
     switch (ReadIfChanged(path, stamp_, stamp, text)) {
         case DataFileRead::Missing:
-            site_.LogProgram("MAIN", "WARNING: unable to access alias file '%s'.", FileUtil::OsPath(path).c_str());
+            site_.LogProgram("MAIN", "WARNING: unable to access alias file '%s'.",
+                             FileUtil::OsPath(path).c_str());
             return 0;
         case DataFileRead::Unchanged:
             return 1;

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
 #include "engine/ThreadUtil.h"
-#include "engine/FileStamp.h"
 
 namespace orvex {
 
@@ -18,7 +18,7 @@ struct AliasRecord {
 };
 
 class AliasStore {
-public:
+  public:
     explicit AliasStore(ServerSite& site);
     AliasStore(const AliasStore&) = delete;
     AliasStore& operator=(const AliasStore&) = delete;
@@ -28,7 +28,7 @@ public:
     // Closes pooled connections that stayed idle too long; how many were closed.
     int ExpireIdleConnections();
 
-private:
+  private:
     ServerSite& site_;
     mutable Lock lock_;
     std::optional<FileStamp> stamp_;

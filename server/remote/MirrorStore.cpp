@@ -16,12 +16,14 @@ int MirrorStore::Load() {
     std::string text;
     switch (ReadIfChanged(path, stamp_, stamp, text)) {
         case DataFileRead::Missing:
-            site_.LogProgram("MAIN", "WARNING: unable to access file %s.", FileUtil::OsPath(path).c_str());
+            site_.LogProgram("MAIN", "WARNING: unable to access file %s.",
+                             FileUtil::OsPath(path).c_str());
             return 0;
         case DataFileRead::Unchanged:
             return 1;
         case DataFileRead::Unreadable:
-            site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.", FileUtil::OsPath(path).c_str());
+            site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.",
+                             FileUtil::OsPath(path).c_str());
             return 0;
         case DataFileRead::Read:
             break;

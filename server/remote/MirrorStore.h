@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
 #include "engine/ThreadUtil.h"
-#include "engine/FileStamp.h"
 
 namespace orvex {
 
@@ -23,7 +23,7 @@ struct MirrorEntry {
 };
 
 class MirrorStore {
-public:
+  public:
     explicit MirrorStore(ServerSite& site);
     MirrorStore(const MirrorStore&) = delete;
     MirrorStore& operator=(const MirrorStore&) = delete;
@@ -31,7 +31,7 @@ public:
     // 1 read or unchanged; 0 when the file cannot be found or read (the table is kept).
     int Load();
 
-private:
+  private:
     ServerSite& site_;
     mutable Lock lock_;
     std::optional<FileStamp> stamp_;

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from harness import BaseSiteServer, RawClient, TempDirTestCase
-from session_support import GREETING, ServerCase, message_lines
+from session_support import GREETING, ServerCase, expect_reply, message_lines
 
 PASS = "quosk"
 KEYS = {}
@@ -207,6 +207,14 @@ class ImplicitPortTest(TlsCase):
         self.assertTrue(c.reply()[-1].startswith("226 "))
         self.assertIn(b" a.txt\r\n", listing)
 
+    def test_stat_listing_travels_on_the_encrypted_control(self):
+        self.file("a.txt", b"hello\n")
+        c = self.login(client=self.implicit())
+        c.send("STAT .\r\n")
+        lines = c.reply()
+        self.assertEqual(lines[-1], "213 End of status.")
+        self.assertTrue(any(line.endswith(" a.txt") for line in lines), lines)
+
     def test_silent_client_does_not_block_the_port(self):
         silent = socket.create_connection(("127.0.0.1", self.ssl_port), timeout=10)
         self.addCleanup(silent.close)
@@ -299,25 +307,6 @@ class FtplibTest(TlsCase):
         self.assertEqual(c.reply(), ["427 Unable to establish an encrypted data channel."])
         self.assertEqual(c.cmd("NOOP")[:4], "200 ")
 
-    def test_client_vanishing_mid_transfer_leaves_the_server_serving(self):
-        self.file("big.bin", payload(8 << 20))
-        c = self.login(client=self.secure(self.connect()))
-        self.assertEqual(c.cmd("PROT P"), "200 Encrypting Data Channel")
-        data = socket.create_connection(("127.0.0.1", pasv_port(c.cmd("PASV"))), timeout=10)
-        c.send("RETR big.bin\r\n")
-        tls = client_context().wrap_socket(data)
-        self.assertTrue(c.reply()[-1].startswith("150 "))
-        self.assertTrue(tls.recv(4096))
-        # Gone without close_notify on either connection.
-        c.sock.close()
-        tls.close()
-        f = self.ftp()
-        got = io.BytesIO()
-        f.retrbinary("RETR big.bin", got.write, blocksize=65536)
-        self.assertEqual(len(got.getvalue()), 8 << 20)
-        f.quit()
-        self.stop_server()
-
     def test_upload_ended_without_close_notify_is_complete(self):
         c = self.login(client=self.secure(self.connect()))
         self.assertEqual(c.cmd("PROT P"), "200 Encrypting Data Channel")
@@ -335,6 +324,55 @@ class FtplibTest(TlsCase):
         tls.close()
         self.assertTrue(c.reply()[-1].startswith("226 "))
         self.assertEqual(self.read("raw.bin"), body)
+
+
+class MidTransferTest(TlsCase):
+    """ABOR, QUIT and a vanished client while a protected download runs."""
+
+    SIZE = 16 << 20
+
+    def start_download(self):
+        self.file("big.bin", payload(self.SIZE))
+        c = self.login(client=self.secure(self.connect()))
+        self.assertEqual(c.cmd("PROT P"), "200 Encrypting Data Channel")
+        self.assertTrue(c.cmd("TYPE I").startswith("200 "))
+        data = socket.create_connection(("127.0.0.1", pasv_port(c.cmd("PASV"))), timeout=10)
+        c.send("RETR big.bin\r\n")
+        tls = client_context().wrap_socket(data)
+        self.addCleanup(tls.close)
+        self.assertTrue(c.reply()[-1].startswith("150 "))
+        self.assertTrue(tls.recv(4096))
+        return c, tls
+
+    def still_serving(self):
+        f = self.ftp()
+        got = io.BytesIO()
+        f.retrbinary("RETR big.bin", got.write, blocksize=65536)
+        self.assertEqual(len(got.getvalue()), self.SIZE)
+        f.quit()
+        self.stop_server()
+
+    def test_abor(self):
+        c, tls = self.start_download()
+        c.send("ABOR\r\n")
+        self.assertIn("225 ABOR command successful.", expect_reply(c, "225"))
+        tls.close()
+        c.send("NOOP\r\n")
+        expect_reply(c, "200", timeout=20)
+        self.still_serving()
+
+    def test_quit(self):
+        c, tls = self.start_download()
+        c.send("QUIT\r\n")
+        self.assertIn("221 Exit.", expect_reply(c, "221"))
+        self.still_serving()
+
+    def test_vanished_client(self):
+        c, tls = self.start_download()
+        # Gone without close_notify on either connection.
+        c.sock.close()
+        tls.close()
+        self.still_serving()
 
 
 class CurlTest(TlsCase):

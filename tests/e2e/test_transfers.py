@@ -141,18 +141,21 @@ class ByteExactTransfers(DataCase):
         self.assertEqual(self.read("up.txt"), b"a\r\nb\r\nc\r\n")
 
     def test_upload_arriving_in_small_pieces(self):
-        c = self.raw()
-        c.cmd("TYPE I")
-        d = connect_data(pasv(c))
-        d.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        c.send("STOR slow.bin\r\n")
-        self.assertEqual(final_code(c), "150")
-        for i in range(20):
-            d.sendall(bytes([i]) * 37)
-            time.sleep(0.02)
-        d.close()
-        self.assertIn("[Bytes: 740]", c.reply()[-1])
-        self.assertEqual(self.read("slow.bin"), b"".join(bytes([i]) * 37 for i in range(20)))
+        expected = b"".join(bytes([65 + i]) * 37 for i in range(20))
+        for mode in ("I", "A"):  # the kernel-copy path and the block path
+            with self.subTest(mode=mode):
+                c = self.raw()
+                c.cmd(f"TYPE {mode}")
+                d = connect_data(pasv(c))
+                d.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                c.send("STOR slow.bin\r\n")
+                self.assertEqual(final_code(c), "150")
+                for i in range(20):
+                    d.sendall(expected[i * 37:(i + 1) * 37])
+                    time.sleep(0.02)
+                d.close()
+                self.assertIn("[Bytes: 740]", c.reply()[-1])
+                self.assertEqual(self.read("slow.bin"), expected)
 
 
 class DataConnectionFailures(DataCase):

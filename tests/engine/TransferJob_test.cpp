@@ -44,6 +44,10 @@ TEST(AppendCrlf, SameResultWhereverTheBlockEnds) {
 
 class RecordingSite : public FtpSite {
 public:
+    RecordingSite() {
+        SetAccessLogLevel(0);
+        SetProgramLogLevel(0);
+    }
     void SetTransferRate(uint32_t, uint32_t bps) override {
         if (bps > 0) ++rateReports;
     }

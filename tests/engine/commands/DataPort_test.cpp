@@ -21,6 +21,8 @@ struct ControlPair {
     std::unique_ptr<FtpSession> session;
     explicit ControlPair(const char* overrideIp) {
         SocketUtil::Startup();
+        site.SetAccessLogLevel(0);
+        site.SetProgramLogLevel(0);
         listener = SocketUtil::OpenListener("0", "127.0.0.1");
         std::string ip, port;
         SocketUtil::LocalAddress(listener, ip, port);

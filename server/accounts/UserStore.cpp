@@ -1,0 +1,320 @@
+#include "server/accounts/UserStore.h"
+
+#include "engine/Clock.h"
+#include "engine/FileUtil.h"
+#include "engine/StringUtil.h"
+#include "server/accounts/AccountStore.h"
+#include "server/accounts/AtomicFile.h"
+#include "server/accounts/GroupStore.h"
+#include "server/accounts/UserName.h"
+
+namespace orvex {
+namespace {
+
+int32_t NextId(const KeyedList<UserRecord>& list) {
+    int32_t maxId = 0;
+    for (const auto& n : list) maxId = std::max(maxId, n.id);
+    return maxId + 1;
+}
+
+}  // namespace
+
+UserStore::UserStore(AccountStore* accounts, GroupStore* groups, AccountLog log)
+    : accounts_(accounts), groups_(groups), log_(std::move(log)) {}
+
+void UserStore::Configure(std::string usersDir, LocalHome local) {
+    LockGuard g(lock_);
+    if (!usersDir.empty()) FileUtil::AddTrailingSep(usersDir);
+    usersDir_ = std::move(usersDir);
+    local_ = std::move(local);
+}
+
+void UserStore::SetPropagateHook(PropagateHook hook) {
+    LockGuard g(lock_);
+    propagate_ = std::move(hook);
+}
+
+void UserStore::Log(const std::string& line) const {
+    if (log_) log_(line);
+}
+
+bool UserStore::LoadUsers() {
+    LockGuard g(lock_);
+    if (usersDir_.empty()) return false;
+    FileUtil::DirectoryScan scan(usersDir_);
+    if (!scan.Ok()) {
+        Log(StringUtil::Format("WARNING: unable open users directory '%s' for listing.",
+                               usersDir_.c_str()));
+        Log("WARNING: no users could be loaded.");
+        return true;
+    }
+    std::string entry;
+    while (scan.Next(entry)) {
+        // Templates and backups carry a dot; the temporary files of rewrites start with one.
+        if (IsTemporaryName(entry)) continue;
+        if (!IsSharedName(entry) && entry.find('.') != std::string::npos) continue;
+        if (!IsValidLocalName(std::string_view(entry).substr(0, entry.find('$')))) {
+            Log(StringUtil::Format("WARNING: '%s' is an invalid user file name.", entry.c_str()));
+            continue;
+        }
+        if (users_.FindName(entry, true)) continue;
+        UserRecord rec;
+        const std::string path = PathLocked(entry);
+        if (!ReadUserFile(path, entry, local_, rec, log_)) {
+            Log(StringUtil::Format("WARNING: unable to open file %s for reading.", path.c_str()));
+            continue;
+        }
+        users_.Create(NextId(users_), entry, std::move(rec));
+    }
+    return true;
+}
+
+std::optional<std::string> UserStore::FileNameLocked(std::string_view name) const {
+    if (usersDir_.empty() || !IsValidUserName(name)) return std::nullopt;
+    if (FileUtil::Kind(PathLocked(name)) == 2) return std::string(name);
+    FileUtil::DirectoryScan scan(usersDir_);
+    std::string entry;
+    while (scan.Ok() && scan.Next(entry))
+        if (!IsTemporaryName(entry) && StringUtil::EqualNoCase(entry, name)) return entry;
+    return std::nullopt;
+}
+
+UserStore::Node* UserStore::LookupLocked(std::string_view name, bool check) {
+    if (Node* n = users_.FindName(name, true)) {
+        if (check && !usersDir_.empty()) {
+            const std::string path = PathLocked(*n->name);
+            FileStamp stamp;
+            int64_t created = 0;
+            UserRecord fresh;
+            // A file that cannot be read now keeps the record, and is tried again next time.
+            if (ReadUserFileStamps(path, stamp, created) && !(stamp == n->data.fileStamp) &&
+                ReadUserFile(path, *n->name, local_, fresh, log_))
+                n->data = std::move(fresh);
+        }
+        return n;
+    }
+    const std::optional<std::string> file = FileNameLocked(name);
+    if (!file) return nullptr;
+    UserRecord rec;
+    if (!ReadUserFile(PathLocked(*file), *file, local_, rec, log_)) return nullptr;
+    return &users_.Create(NextId(users_), *file, std::move(rec));
+}
+
+std::optional<UserRecord> UserStore::FindUser(std::string_view name, std::string* storedName) {
+    LockGuard g(lock_);
+    Node* n = LookupLocked(name, true);
+    if (!n) return std::nullopt;
+    if (storedName) *storedName = *n->name;
+    return n->data;
+}
+
+bool UserStore::HasUser(std::string_view name, std::string* storedName) {
+    LockGuard g(lock_);
+    Node* n = LookupLocked(name, false);
+    if (n && storedName) *storedName = *n->name;
+    return n != nullptr;
+}
+
+bool UserStore::WriteLocked(Node& node) {
+    const std::string path = PathLocked(*node.name);
+    if (WriteUserFile(path, node.data)) return true;
+    Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
+    return false;
+}
+
+void UserStore::Propagate(uint32_t connection, const std::string& name, const UserRecord& rec) {
+    PropagateHook hook;
+    {
+        LockGuard g(lock_);
+        hook = propagate_;
+    }
+    if (connection != 0 && hook) hook(connection, name, rec);
+}
+
+bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::string_view name) {
+    std::string stored;
+    UserRecord saved;
+    {
+        LockGuard g(lock_);
+        Node* n = users_.FindName(name, true);
+        if (n) {
+            // The stamps stay those of the file as it is until the write succeeds.
+            const FileStamp stamp = n->data.fileStamp;
+            const int64_t created = n->data.fileCreated;
+            n->data = record;
+            n->data.fileStamp = stamp;
+            n->data.fileCreated = created;
+        } else {
+            if (usersDir_.empty() || !IsValidUserName(name)) return false;
+            n = &users_.Create(NextId(users_), FileNameLocked(name).value_or(std::string(name)),
+                               record);
+            n->data.fileStamp = {};
+        }
+        if (!WriteLocked(*n)) return false;
+        stored = *n->name;
+        saved = n->data;
+    }
+    Propagate(connection, stored, saved);
+    return true;
+}
+
+UserStore::Update UserStore::UpdateUser(std::string_view name,
+                                        const std::function<bool(UserRecord&)>& change,
+                                        uint32_t connection) {
+    std::string stored;
+    UserRecord saved;
+    {
+        LockGuard g(lock_);
+        Node* n = LookupLocked(name, true);
+        if (!n) return Update::Unknown;
+        UserRecord copy = n->data;
+        if (!change(copy)) return Update::Unchanged;
+        copy.fileStamp = n->data.fileStamp;
+        copy.fileCreated = n->data.fileCreated;
+        n->data = std::move(copy);
+        if (!WriteLocked(*n)) return Update::WriteFailed;
+        stored = *n->name;
+        saved = n->data;
+    }
+    Propagate(connection, stored, saved);
+    return Update::Saved;
+}
+
+UserRecord UserStore::TemplateFor(std::string_view group) {
+    LockGuard g(lock_);
+    UserRecord rec;
+    if (!group.empty() && IsValidLocalName(group)) {
+        const std::string name = "default." + std::string(group);
+        if (ReadUserFile(PathLocked(name), name, local_, rec, log_)) return rec;
+    }
+    if (ReadUserFile(PathLocked("default.user"), "default.user", local_, rec, log_)) return rec;
+    rec = FreshUserRecord({}, local_);
+    rec.maxDownloads = rec.maxUploads = 0;
+    return rec;
+}
+
+int UserStore::AddUser(std::string_view name, std::string_view password, std::string_view creator,
+                       std::string_view group, bool creatorHome) {
+    if (!IsValidLocalName(name) || !accounts_) return 0;
+    UserRecord rec = TemplateFor(group);
+    rec.fileStamp = {};
+    int32_t groupId = -1;
+    if (!group.empty()) {
+        rec.group = std::string(group.substr(0, kUserTextMax));
+        if (groups_) groupId = groups_->GroupIdOf(group);
+    }
+    if (!creator.empty())
+        rec.comment = StringUtil::FormatBounded(kUserTextMax + 1, "Added by %.*s",
+                                                static_cast<int>(creator.size()), creator.data());
+    std::string home;
+    if (creatorHome && !creator.empty())
+        if (std::optional<Account> a = accounts_->FindAccount(creator)) home = a->home;
+
+    LockGuard g(lock_);
+    if (usersDir_.empty()) return 0;
+    if (users_.FindName(name, true) || FileNameLocked(name)) return 2;
+    if (accounts_->FindAccount(name)) return 2;
+    const std::string path = PathLocked(name);
+    if (!WriteUserFile(path, rec, false)) {
+        Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
+        return 0;
+    }
+    const int added = accounts_->AddAccount(name, password, groupId, home);
+    if (added != 1) {
+        FileUtil::RemoveFile(path);
+        return added == 2 ? 2 : 0;
+    }
+    users_.Create(NextId(users_), std::string(name), std::move(rec));
+    return 1;
+}
+
+bool UserStore::DeleteUser(std::string_view name) {
+    std::string stored;
+    {
+        LockGuard g(lock_);
+        Node* n = LookupLocked(name, false);
+        if (!n) return false;
+        stored = *n->name;
+        // The file goes under the lock, so no lookup can read the user back in meanwhile.
+        const std::string path = PathLocked(stored);
+        if (!FileUtil::RemoveFile(path) && FileUtil::Kind(path) != 0) return false;
+        users_.Release(n);
+    }
+    if (accounts_) {
+        if (IsSharedName(stored)) accounts_->DeleteRemoteLogin(stored);
+        else accounts_->DeleteAccount(stored);
+    }
+    return true;
+}
+
+int UserStore::RenameUser(std::string_view oldName, std::string_view newName) {
+    if (!IsValidLocalName(newName) || IsSharedName(oldName) || !accounts_) return 0;
+    LockGuard g(lock_);
+    Node* n = LookupLocked(oldName, false);
+    if (!n) return 0;
+    // Only the user itself may already answer to the new name: a change of case.
+    Node* clash = LookupLocked(newName, false);
+    if ((clash && clash != n) || (!clash && FileNameLocked(newName))) return 2;
+    if (*n->name == newName) return 1;
+    const std::string from = PathLocked(*n->name);
+    const std::string to = PathLocked(newName);
+    if (!FileUtil::Rename(from, to)) return 0;
+    const int renamed = accounts_->RenameAccount(*n->name, newName);
+    if (renamed != 1) {
+        FileUtil::Rename(to, from);
+        return renamed == 2 ? 2 : 0;
+    }
+    n->name = std::string(newName);
+    ReadUserFileStamps(to, n->data.fileStamp, n->data.fileCreated);
+    return 1;
+}
+
+KeyedList<UserRecord> UserStore::ListUsers(int kind) {
+    LockGuard g(lock_);
+    KeyedList<UserRecord> copy("userlist header");
+    for (const auto& n : users_) {
+        const bool shared = IsSharedName(n.name.value_or(""));
+        if ((kind == kLocalUsers && shared) || (kind == kSharedUsers && !shared)) continue;
+        copy.Create(n.id, n.name, n.data);
+    }
+    return copy;
+}
+
+uint32_t UserStore::GetDownloadSpeedLimit(std::string_view name) {
+    LockGuard g(lock_);
+    Node* n = LookupLocked(name, true);
+    return n && n->data.maxDownloadSpeed > 0 ? static_cast<uint32_t>(n->data.maxDownloadSpeed) : 0;
+}
+
+uint32_t UserStore::GetUploadSpeedLimit(std::string_view name) {
+    LockGuard g(lock_);
+    Node* n = LookupLocked(name, true);
+    return n && n->data.maxUploadSpeed > 0 ? static_cast<uint32_t>(n->data.maxUploadSpeed) : 0;
+}
+
+bool UserStore::RecordLogin(uint32_t connection, std::string_view name, int64_t now) {
+    if (now == 0) now = Clock::NowSeconds();
+    // The statistics' period resets belong here too, before the login is counted.
+    return UpdateUser(
+               name,
+               [now](UserRecord& r) {
+                   ++r.loginCount;
+                   r.lastLogin = static_cast<uint32_t>(now);
+                   return true;
+               },
+               connection) == Update::Saved;
+}
+
+bool UserStore::CheckSessionLimits(std::string_view name, int64_t lastActivity, int64_t loginTime,
+                                   int activeTransfers, int64_t now) {
+    if (now == 0) now = Clock::NowSeconds();
+    LockGuard g(lock_);
+    Node* n = LookupLocked(name, true);
+    if (!n) return false;
+    const UserRecord& r = n->data;
+    const bool idleOk = r.idleLimit == 0 || activeTransfers > 0 || now - lastActivity < r.idleLimit;
+    const bool timeOk = r.timeLimit == 0 || (now - loginTime) / 60 < r.timeLimit;
+    return idleOk && timeOk;
+}
+
+}  // namespace orvex

@@ -1,0 +1,150 @@
+#include "server/accounts/AccountStore.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "AccountsTestDir.h"
+#include "server/accounts/PasswordCipher.h"
+
+namespace orvex {
+namespace {
+
+using testing::LogLines;
+using testing::ScratchDir;
+
+const char* kHeader =
+    "# Username;EncryptedPassword;UserID;GroupID;DateAdded;HomeDir\n"
+    "# NOTE: The \"HomeDir\" is the absolute path of the user's root dir.\n"
+    "#\n";
+
+class AccountStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.MakeDir("etc");
+        dir.MakeDir("home");
+        dir.Write("etc/passwd", std::string(kHeader) + "admin;" + StoredPassword("admin", "pw") +
+                                    ";101;101;01-01-20;./home/\n");
+        store.Configure(dir.Internal("etc/passwd"), dir.Internal(), dir.Internal("home/"));
+        ASSERT_TRUE(store.LoadAccounts());
+    }
+    // Another content of the same size, written within the same second as the last write.
+    void RewriteSameSize(const std::string& text) {
+        struct stat before {};
+        ASSERT_EQ(stat(dir.Os("etc/passwd").c_str(), &before), 0);
+        dir.Write("etc/passwd", text);
+        struct timespec times[2] = {before.st_atim, before.st_mtim};
+        times[1].tv_nsec = (before.st_mtim.tv_nsec + 1) % 1000000000;
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.Os("etc/passwd").c_str(), times, 0), 0);
+    }
+
+    ScratchDir dir;
+    LogLines log;
+    AccountStore store{log.Sink()};
+};
+
+TEST_F(AccountStoreTest, NewAccountsGetIdsFrom101AndAppendOneLine) {
+    ASSERT_EQ(store.AddAccount("bob", "secret", -1, ""), 1);
+    auto bob = store.FindAccount("BOB");
+    ASSERT_TRUE(bob);
+    EXPECT_EQ(bob->uid, "102");
+    EXPECT_EQ(bob->gid, "100");  // -1 stands for 100
+    EXPECT_EQ(bob->home, dir.Internal("home/"));
+    EXPECT_EQ(bob->added.size(), 8u);
+    EXPECT_TRUE(VerifyPassword(bob->password, "bob", "secret"));
+    EXPECT_EQ(store.AddAccount("Bob", "x", 5, ""), 2);
+
+    const std::string file = dir.Read("etc/passwd");
+    EXPECT_EQ(file.rfind(std::string(kHeader), 0), 0u);
+    EXPECT_NE(file.find("\nbob;" + bob->password + ";102;100;" + bob->added + ";./home/\n"),
+              std::string::npos);
+
+    // An empty table still starts at 101.
+    dir.Write("etc/passwd", "");
+    ASSERT_EQ(store.AddAccount("carl", "x", 7, "\\other\\"), 1);
+    EXPECT_EQ(store.FindAccount("carl")->uid, "101");
+    EXPECT_EQ(store.FindAccount("carl")->home, "\\other\\");
+}
+
+TEST_F(AccountStoreTest, AppendEndsAnUnterminatedLastLine) {
+    dir.Write("etc/passwd", "ann;X;150;100;d;./home/");  // hand edit without a final line feed
+    ASSERT_EQ(store.AddAccount("bob", "pw", 100, ""), 1);
+    EXPECT_EQ(store.FindAccount("bob")->uid, "151");
+    const std::string file = dir.Read("etc/passwd");
+    EXPECT_EQ(file.find("ann;X;150;100;d;./home/\nbob;"), 0u);
+    AccountStore fresh;
+    fresh.Configure(dir.Internal("etc/passwd"), dir.Internal(), dir.Internal("home/"));
+    ASSERT_TRUE(fresh.LoadAccounts());
+    EXPECT_TRUE(fresh.FindAccount("ann"));
+    EXPECT_TRUE(fresh.FindAccount("bob"));
+}
+
+TEST_F(AccountStoreTest, RewritesKeepIdsAndTheHeader) {
+    ASSERT_EQ(store.AddAccount("bob", "pw", 100, ""), 1);
+    EXPECT_EQ(store.RenameAccount("bob", "ADMIN"), 2);
+    EXPECT_EQ(store.RenameAccount("nobody", "x"), 0);
+    ASSERT_EQ(store.RenameAccount("bob", "robert"), 1);
+    EXPECT_FALSE(store.FindAccount("bob"));
+    EXPECT_EQ(store.UserIdOf("robert"), 102);
+    std::string name;
+    ASSERT_TRUE(store.UserNameOf(102, name, 4));
+    EXPECT_EQ(name, "rob");
+
+    Account changed = *store.FindAccount("robert");
+    changed.gid = "99";
+    changed.user = "admin";  // the entry keeps its own name
+    ASSERT_TRUE(store.ReplaceAccount("robert", changed));
+    EXPECT_EQ(store.FindAccount("robert")->gid, "99");
+    EXPECT_EQ(store.FindAccount("admin")->gid, "101");
+    changed.home = "\\a;b\\";  // would break the line
+    EXPECT_FALSE(store.ReplaceAccount("robert", changed));
+
+    ASSERT_TRUE(store.DeleteAccount("admin"));
+    EXPECT_EQ(store.UserIdOf("admin"), -1);
+    EXPECT_EQ(dir.Read("etc/passwd"),
+              std::string(kHeader) + "robert;" + changed.password + ";102;99;" + changed.added +
+                  ";./home/\n");
+}
+
+TEST_F(AccountStoreTest, SameSecondHandEditIsNoticed) {
+    const std::string pw = StoredPassword("admin", "pw");
+    RewriteSameSize(std::string(kHeader) + "nimda;" + pw + ";101;101;01-01-20;./home/\n");
+    ASSERT_TRUE(store.LoadAccounts());
+    EXPECT_FALSE(store.FindAccount("admin"));
+    EXPECT_TRUE(store.FindAccount("nimda"));
+}
+
+TEST_F(AccountStoreTest, UnreadableFileKeepsTheTable) {
+    const std::string good = dir.Read("etc/passwd");
+    std::filesystem::remove(dir.Os("etc/passwd"));
+    EXPECT_FALSE(store.LoadAccounts());
+    EXPECT_TRUE(log.Has("WARNING: unable to access file " + dir.Internal("etc/passwd") + "."));
+    EXPECT_TRUE(store.FindAccount("admin"));
+
+    dir.MakeDir("etc/passwd");  // exists but cannot be read
+    EXPECT_FALSE(store.LoadAccounts());
+    EXPECT_TRUE(
+        log.Has("WARNING: unable to open file " + dir.Internal("etc/passwd") + " for reading."));
+    EXPECT_TRUE(store.FindAccount("admin"));
+    // Nothing is written over a file the store could not read.
+    EXPECT_EQ(store.AddAccount("bob", "pw", 100, ""), 0);
+    EXPECT_FALSE(store.DeleteAccount("admin"));
+
+    std::filesystem::remove(dir.Os("etc/passwd"));
+    dir.Write("etc/passwd", good);
+    ASSERT_TRUE(store.LoadAccounts());
+    EXPECT_EQ(store.AddAccount("bob", "pw", 100, ""), 1);
+}
+
+TEST_F(AccountStoreTest, FirstLoadOfAMissingFileFails) {
+    AccountStore other;
+    other.Configure(dir.Internal("etc/none"), dir.Internal(), "");
+    EXPECT_FALSE(other.LoadAccounts());
+    EXPECT_EQ(other.AddAccount("bob", "pw", 100, ""), 0);
+    EXPECT_FALSE(dir.Exists("etc/none"));
+}
+
+}  // namespace
+}  // namespace orvex
