@@ -41,6 +41,7 @@ void FtpSession::RunClient() {
     if (!SocketUtil::SetOobInline(controlFd_)) {
         site_.LogProgram("MAIN", "Failed to set socket to receive OOB data.");
     }
+    SocketUtil::SetNoDelay(controlFd_);
     SendGreeting();
     if (!ended_) CommandLoop();
     Teardown();

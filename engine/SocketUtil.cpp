@@ -268,6 +268,11 @@ bool SetKeepAlive(int fd) {
     return fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
 }
 
+bool SetNoDelay(int fd) {
+    int on = 1;
+    return fd >= 0 && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
 bool SetRecvTimeout(int fd, unsigned ms) {
     if (fd < 0) return false;
     timeval tv{};

@@ -33,6 +33,8 @@ long SendAll(int fd, const void* data, size_t len, bool urgent = false);
 long SendLine(int fd, std::string_view text, bool urgent = false);
 
 bool SetKeepAlive(int fd);
+// Replies are single small writes: without this each one waits for the peer's delayed ACK.
+bool SetNoDelay(int fd);
 bool SetRecvTimeout(int fd, unsigned ms);
 bool SetOobInline(int fd);
 // 1 at once for 0/0; otherwise >0 readable, 0 time-out, <0 error.

@@ -2,6 +2,7 @@
 //
 //   base-site-server --port P --root DIR [--bind IP] [--cert FILE --key FILE --pass PHRASE]
 //                    [--implicit-port P] [--log-dir DIR] [--account NAME:PASSWORD[:HOME]]...
+//                    [--download-limit BPS] [--upload-limit BPS] [--refuse-fxp 0|1]
 //
 // Without --account every name logs in with any password. With it, only the accounts given
 // exist and their passwords are checked; HOME (default: DIR) need not exist.
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -46,6 +48,8 @@ struct Options {
     std::optional<std::string> implicitPort;
     std::string logDir;
     std::vector<TestAccount> accounts;
+    uint32_t downloadLimit = 0, uploadLimit = 0;
+    bool refuseFxp = false;
 };
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -72,7 +76,11 @@ class TestSite : public FtpSite {
           certFile_(o.certFile),
           pass_(o.passPhrase),
           havePass_(o.havePass),
-          accounts_(o.accounts) {}
+          accounts_(o.accounts),
+          refuseFxp_(o.refuseFxp) {
+        SetDownloadLimit(o.downloadLimit);
+        SetUploadLimit(o.uploadLimit);
+    }
 
     bool UserExists(std::string& user) override {
         return accounts_.empty() || Find(user) != nullptr;
@@ -101,6 +109,7 @@ class TestSite : public FtpSite {
     }
     std::optional<std::string> GetPrivateKeyPem() override { return ReadWholeFile(keyFile_); }
     std::optional<std::string> GetCertificatePem() override { return ReadWholeFile(certFile_); }
+    int CheckFxp(const std::string&, int, int) override { return refuseFxp_ ? 0 : 1; }
     bool GetKeyPassPhrase(std::string& out) override {
         out = pass_;
         return havePass_;
@@ -117,6 +126,7 @@ class TestSite : public FtpSite {
     std::string home_, keyFile_, certFile_, pass_;
     bool havePass_;
     std::vector<TestAccount> accounts_;
+    bool refuseFxp_;
 };
 
 void OnStopSignal(int) {
@@ -127,7 +137,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: base-site-server --port P --root DIR [--bind IP] [--cert FILE --key FILE "
                  "--pass PHRASE] [--implicit-port P] [--log-dir DIR] "
-                 "[--account NAME:PASSWORD[:HOME]]...\n");
+                 "[--account NAME:PASSWORD[:HOME]]... [--download-limit BPS] [--upload-limit BPS] "
+                 "[--refuse-fxp 0|1]\n");
     return 2;
 }
 
@@ -152,6 +163,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.implicitPort = value;
         else if (name == "--log-dir")
             o.logDir = value;
+        else if (name == "--download-limit")
+            o.downloadLimit = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        else if (name == "--upload-limit")
+            o.uploadLimit = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        else if (name == "--refuse-fxp")
+            o.refuseFxp = value != "0";
         else if (name == "--account") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos) return false;
