@@ -64,10 +64,12 @@ std::string ReadLine(FILE* in, size_t max) {
     return line;
 }
 
-std::string ReadSecret(FILE* in, FILE* out, size_t max) {
+std::string ReadSecret(FILE* in, FILE* out, size_t max, const char* prompt) {
     std::string secret;
     {
         SilentTerminal silent(fileno(in));
+        std::fputs(prompt, out);
+        std::fflush(out);
         for (;;) {
             const int c = GetChar(in);
             if (c == EOF || c == '\n') break;

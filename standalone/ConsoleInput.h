@@ -15,9 +15,10 @@ int GetChar(FILE* in);
 // rest of the line is consumed, so that it is not taken as the next answer.
 std::string ReadLine(FILE* in, size_t max);
 
-// A password: characters up to CR or LF, backspace removing the last one, `max` kept. Echo is
-// off while reading from a terminal. A line feed is printed at the end.
-std::string ReadSecret(FILE* in, FILE* out, size_t max);
+// A password after `prompt`: characters up to CR or LF, backspace removing the last one, `max`
+// kept. On a terminal echo goes off before the prompt appears, so that nothing typed after it
+// is shown. A line feed is printed at the end.
+std::string ReadSecret(FILE* in, FILE* out, size_t max, const char* prompt = "");
 
 // Prints the prompt line and waits for one character.
 void WaitForEnter(FILE* in, FILE* out);

@@ -34,10 +34,10 @@ Creation CreateUser(FILE* in, FILE* out, const std::string& file, const std::str
     std::string login = ConsoleInput::ReadLine(in, kLoginRead);
     StringUtil::Truncate(login, kLoginKept);
 
-    Prompt(out, "Enter the user's password: ");
-    std::string password = ConsoleInput::ReadSecret(in, out, kPasswordRead);
-    Prompt(out, "Retype the user's password: ");
-    const std::string again = ConsoleInput::ReadSecret(in, out, kPasswordRead);
+    std::string password =
+        ConsoleInput::ReadSecret(in, out, kPasswordRead, "Enter the user's password: ");
+    const std::string again =
+        ConsoleInput::ReadSecret(in, out, kPasswordRead, "Retype the user's password: ");
     if (password != again) {
         Prompt(out, "Passwords do not match.\n");
         return Creation::Mismatch;
