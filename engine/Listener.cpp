@@ -16,7 +16,6 @@ namespace orvex {
 
 namespace {
 
-constexpr int kAcceptWaitSeconds = 3;
 constexpr uint32_t kAcceptErrorPauseMs = 50;
 
 std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
@@ -31,7 +30,7 @@ std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
 }  // namespace
 
 std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
-    const int ready = SocketUtil::WaitReadable(args.listenFd, kAcceptWaitSeconds, 0);
+    const int ready = SocketUtil::WaitReadable(args.listenFd, args.acceptWaitSeconds, 0);
     if (ready <= 0) {
         if (ready < 0) Clock::SleepMs(kAcceptErrorPauseMs);
         return nullptr;
@@ -49,7 +48,8 @@ std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
     return session;
 }
 
-bool StartSessionThread(std::unique_ptr<FtpSession> session, SessionBody body) {
+bool StartSessionThread(std::unique_ptr<FtpSession> session, SessionBody body,
+                        const ListenerArgs& args) {
     if (!session) return false;
     FtpSite& site = session->GetSite();
     int fd = session->ControlSocket();
@@ -59,7 +59,7 @@ bool StartSessionThread(std::unique_ptr<FtpSession> session, SessionBody body) {
     const bool started = ThreadUtil::StartThread(
         [raw, body = std::move(body)]() { body(std::unique_ptr<FtpSession>(raw)); });
     if (started) return true;
-    site.LogProgram("MAIN", "WARNING: Unable to create a new client thread.");
+    site.LogProgram("MAIN", "%s", args.threadFailureText);
     SocketUtil::Close(fd);
     delete raw;
     return false;
@@ -77,14 +77,14 @@ void RunPlainListener(ListenerArgs args) {
         args.site->LogAccess(AccessLogEntry{session->LocalIp(), session->LocalPort(),
                                             session->PeerIp(), session->PeerPort(),
                                             session->UserName(), "CONNECT", "", "", ""});
-        StartClientThread(std::move(session));
+        StartClientThread(std::move(session), args);
     }
     Run().listenerRunning = 0;
 }
 
-bool StartClientThread(std::unique_ptr<FtpSession> session) {
-    return StartSessionThread(std::move(session),
-                              [](std::unique_ptr<FtpSession> owned) { owned->RunClient(); });
+bool StartClientThread(std::unique_ptr<FtpSession> session, const ListenerArgs& args) {
+    return StartSessionThread(
+        std::move(session), [](std::unique_ptr<FtpSession> owned) { owned->RunClient(); }, args);
 }
 
 }  // namespace orvex

@@ -88,7 +88,7 @@ void RunSslListener(ListenerArgs args) {
         if (!session) continue;
         StartSessionThread(std::move(session), [shared](std::unique_ptr<FtpSession> owned) {
             HandshakeAndServe(std::move(owned), shared);
-        });
+        }, args);
     }
     Run().sslListenerRunning = 0;
 }

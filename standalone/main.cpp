@@ -38,6 +38,8 @@ bool StartListenerThread(int fd, StandaloneSite& site, bool ssl) {
     args.makeSession = [&site](int sd) -> std::unique_ptr<FtpSession> {
         return std::make_unique<StandaloneSession>(sd, site);
     };
+    args.acceptWaitSeconds = 2;
+    args.threadFailureText = "WARNING: unable to create a new client thread.";
     std::atomic<bool>& ended = ssl ? sslEnded : plainEnded;
     ended = false;
     const bool started = ThreadUtil::StartThread([args, ssl, &ended]() {

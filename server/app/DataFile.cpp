@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/FileUtil.h"
+#include "engine/FtpSite.h"
 
 namespace orvex {
 
@@ -18,6 +19,29 @@ DataFileRead ReadIfChanged(const std::string& path, const std::optional<FileStam
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
     if (std::ferror(f.get())) return DataFileRead::Unreadable;
     return DataFileRead::Read;
+}
+
+int ReloadTableFile(FtpSite& site, const std::string& path, std::optional<FileStamp>& known,
+                    const TableFileMessages& messages,
+                    const std::function<bool(const std::string& text)>& accept) {
+    if (path.empty()) return 0;
+    FileStamp stamp;
+    std::string text;
+    switch (ReadIfChanged(path, known, stamp, text)) {
+        case DataFileRead::Missing:
+            site.LogProgram("MAIN", messages.missing, FileUtil::OsPath(path).c_str());
+            return 0;
+        case DataFileRead::Unchanged:
+            return 1;
+        case DataFileRead::Unreadable:
+            site.LogProgram("MAIN", messages.unreadable, FileUtil::OsPath(path).c_str());
+            return 0;
+        case DataFileRead::Read:
+            break;
+    }
+    if (!accept(text)) return 0;
+    known = stamp;
+    return 1;
 }
 
 }  // namespace orvex

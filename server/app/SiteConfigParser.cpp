@@ -56,14 +56,14 @@ enum class Key {
     CScript,
 };
 
-struct KeySpec {
+struct KeyRule {
     const char* name;
     Key key;
     size_t tokens;  // key included
     bool orMore;
 };
 
-constexpr KeySpec kKeys[] = {
+constexpr KeyRule kKeys[] = {
     {"rootpath", Key::RootPath, 2, true},
     {"datapath", Key::DataPath, 2, true},
     {"default_homedir", Key::DefaultHome, 2, true},
@@ -101,7 +101,7 @@ constexpr KeySpec kKeys[] = {
     {"cscript", Key::CScript, 4, true},
 };
 
-const KeySpec* FindKey(std::string_view name, size_t tokens) {
+const KeyRule* FindKey(std::string_view name, size_t tokens) {
     for (const auto& k : kKeys)
         if (StringUtil::EqualNoCase(name, k.name))
             return (k.orMore ? tokens >= k.tokens : tokens == k.tokens) ? &k : nullptr;
@@ -192,8 +192,8 @@ class Parser {
         }
         if (t.empty()) return;
         line_ = number;
-        const KeySpec* spec = FindKey(t[0], t.size());
-        if (!spec || !Apply(spec->key, t)) ErrorReading(t[0]);
+        const KeyRule* rule = FindKey(t[0], t.size());
+        if (!rule || !Apply(rule->key, t)) ErrorReading(t[0]);
     }
 
     bool Validate(int lines) {

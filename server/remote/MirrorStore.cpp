@@ -1,6 +1,5 @@
 #include "server/remote/MirrorStore.h"
 
-#include "engine/FileUtil.h"
 #include "server/app/DataFile.h"
 #include "server/app/ServerSite.h"
 
@@ -9,28 +8,12 @@ namespace orvex {
 MirrorStore::MirrorStore(ServerSite& site) : site_(site) {}
 
 int MirrorStore::Load() {
-    const std::string path = site_.MakeRootPath("etc/", "remote.mirrors");
-    if (path.empty()) return 0;
     LockGuard g(lock_);
-    FileStamp stamp;
-    std::string text;
-    switch (ReadIfChanged(path, stamp_, stamp, text)) {
-        case DataFileRead::Missing:
-            site_.LogProgram("MAIN", "WARNING: unable to access file %s.",
-                             FileUtil::OsPath(path).c_str());
-            return 0;
-        case DataFileRead::Unchanged:
-            return 1;
-        case DataFileRead::Unreadable:
-            site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.",
-                             FileUtil::OsPath(path).c_str());
-            return 0;
-        case DataFileRead::Read:
-            break;
-    }
     // The lines are not taken into the table yet.
-    stamp_ = stamp;
-    return 1;
+    return ReloadTableFile(site_, site_.MakeRootPath("etc/", "remote.mirrors"), stamp_,
+                           TableFileMessages{"WARNING: unable to access file %s.",
+                                             "WARNING: unable to open file %s for reading."},
+                           [](const std::string&) { return true; });
 }
 
 }  // namespace orvex
