@@ -57,11 +57,13 @@ void FtpSession::CommandLoop() {
 
         std::string line;
         bool tick = false;
-        const int ready = Control().WaitInput(CommandWaitMs());
+        // The wait covers the whole line: a client that stops in the middle of one still gets
+        // its idle ticks, and a stop request is seen.
+        const int ready = Replies().ReadLineWithin(line, kLineSize, CommandWaitMs());
         if (ready == 0) {
-            line.push_back(kTick);
+            line.assign(1, kTick);
             tick = true;
-        } else if (ready < 0 || !Replies().ReadLine(line, kLineSize)) {
+        } else if (ready < 0) {
             site_.LogProgram("MAIN", "Error connecting to client (%s disconnected).",
                              user_.c_str());
             Quit(Args{});

@@ -1,6 +1,9 @@
 #include <poll.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "engine/Clock.h"
 #include "engine/ReplyBuilder.h"
@@ -65,36 +68,87 @@ int ControlChannel::WaitInput(int ms) {
 }
 
 long ControlChannel::ReadLineRaw(std::string& line, size_t size) {
+    return ReadLineWithin(line, size, -1);
+}
+
+long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms) {
     line.clear();
     if (!Usable() || size == 0) return -1;
-    if (!encrypted_) return SocketUtil::RecvLine(fd_, line, size);
+    const uint32_t start = Clock::NowMs();
+    for (;;) {
+        const bool full = partial_.size() + 1 >= size;
+        if (full || (!partial_.empty() && partial_.back() == '\n')) {
+            line.swap(partial_);
+            partial_.clear();
+            const bool lf = !line.empty() && line.back() == '\n';
+            return static_cast<long>(line.size()) - (lf ? 1 : 0);
+        }
+        const size_t room = size - 1 - partial_.size();
+        const long got = encrypted_ ? TakeTls(room) : TakePlain(room);
+        if (got > 0) continue;
+        if (got < 0) {
+            // The last bytes before the end of the stream still form a line.
+            if (partial_.empty()) return got == -3 ? 0 : -1;
+            line.swap(partial_);
+            partial_.clear();
+            return static_cast<long>(line.size());
+        }
+        int left = -1;
+        if (ms >= 0) {
+            const uint32_t spent = Clock::ElapsedMs(start, Clock::NowMs());
+            if (spent >= static_cast<uint32_t>(ms)) return kNoLineYet;
+            left = ms - static_cast<int>(spent);
+        }
+        const int r = PollReadable(fd_, left);
+        if (r < 0) return -1;
+        if (r == 0) return kNoLineYet;
+    }
+}
 
+long ControlChannel::TakePlain(size_t room) {
+    // Peek first and take only up to the line feed: what follows belongs to the next line, or
+    // after AUTH to the TLS handshake.
+    char buf[1024];
+    const size_t want = std::min(room, sizeof buf);
+    ssize_t n;
+    do {
+        n = recv(fd_, buf, want, MSG_PEEK | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) return -3;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    const void* lf = memchr(buf, '\n', static_cast<size_t>(n));
+    const size_t take =
+        lf ? static_cast<size_t>(static_cast<const char*>(lf) - buf) + 1 : static_cast<size_t>(n);
+    do {
+        n = recv(fd_, buf, take, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) return -3;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    partial_.append(buf, static_cast<size_t>(n));
+    return n;
+}
+
+long ControlChannel::TakeTls(size_t room) {
     // One byte per TLS call, so that a transfer thread can write between two bytes; waiting for
     // more input happens outside the lock.
-    while (line.size() + 1 < size) {
-        bool pending;
-        {
-            std::lock_guard<std::mutex> g(tlsLock_);
-            if (!tls_.Open()) return -1;
-            pending = SslLayer::Pending(tls_) > 0;
+    long moved = 0;
+    while (room > 0) {
+        std::lock_guard<std::mutex> g(tlsLock_);
+        if (!tls_.Open()) return -1;
+        if (moved > 0 && SslLayer::Pending(tls_) <= 0) break;
+        if (moved == 0 && SslLayer::Pending(tls_) <= 0) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0) return 0;
         }
-        if (!pending && PollReadable(fd_, -1) < 0)
-            return line.empty() ? -1 : static_cast<long>(line.size());
         char c = 0;
-        long n;
-        {
-            std::lock_guard<std::mutex> g(tlsLock_);
-            if (!tls_.Open()) return -1;
-            n = SslLayer::Read(tls_, &c, 1);
-        }
-        if (n <= 0) {
-            if (line.empty()) return n < 0 ? -1 : 0;
-            break;
-        }
-        line.push_back(c);
-        if (c == '\n') return static_cast<long>(line.size()) - 1;
+        const long n = SslLayer::Read(tls_, &c, 1);
+        if (n <= 0) return moved > 0 ? moved : (n == 0 ? -3 : -1);
+        partial_.push_back(c);
+        ++moved;
+        --room;
+        if (c == '\n') break;
     }
-    return static_cast<long>(line.size());
+    return moved;
 }
 
 void ControlChannel::ShutdownTls() {

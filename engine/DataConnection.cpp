@@ -41,7 +41,7 @@ Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
 
 void Fail(TransferJob& job, std::string_view text, std::string_view code) {
     ReleaseTransferSlot(job);
-    job.session->Respond(JobArgs(job), text, code);
+    job.session->RespondAs(job.user, JobArgs(job), text, code);
 }
 
 void SetSendTimeout(int fd, int ms) {
@@ -109,7 +109,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         }
     }
 
-    s.Respond(args, text150, "150");
+    s.RespondAs(job.user, args, text150, "150");
 
     if (job.dataProtection) {
         // The server side of the handshake in both modes: every client acts as the TLS client
@@ -166,8 +166,8 @@ long DataConnection::RawSend(const char* buf, size_t len) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !(session_ && session_->Aborted()))
-            continue;
+        const bool wouldBlock = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (wouldBlock && !(session_ && session_->Aborted())) continue;
         return -1;
     }
     return static_cast<long>(done);
@@ -208,6 +208,9 @@ long DataConnection::FillRecv(char* buf, size_t len) {
     size_t got = 0;
     while (got < len) {
         const long n = RawRecv(buf + got, len - got);
+        if (n == -1) recvFailed_ = true;
+        // Bytes that came before a failure are kept; the caller sees the failure flag.
+        if (n == -1 && got > 0) break;
         if (n < 0) return n;
         if (n == 0) break;
         got += static_cast<size_t>(n);
@@ -314,10 +317,17 @@ int64_t DataConnection::ReceiveToFile(TransferJob& job, int fileFd, bool& fileFa
         if (n == 0) return total;
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // What already went to the file stays counted; the flag tells the failure.
+                recvFailed_ = true;
+                return total;
+            }
             pollfd p{fd_, POLLIN, 0};
             const int r = poll(&p, 1, kSliceMs);
-            if (r < 0 && errno != EINTR) return -1;
+            if (r < 0 && errno != EINTR) {
+                recvFailed_ = true;
+                return total;
+            }
             if (r == 0 && (idleMs += kSliceMs) >= kIdleLimitMs) return kStopped;
             if (r > 0) idleMs = 0;
             continue;

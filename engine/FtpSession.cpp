@@ -65,10 +65,21 @@ const std::string& FtpSession::SetMessage(const char* fmt, ...) {
 
 int FtpSession::Respond(const Args& args, std::string_view text, std::string_view code, bool send,
                         bool accessLog, bool errorLog, int lineMode) {
+    return Answer(user_, args, text, code, send, accessLog, errorLog, lineMode);
+}
+
+int FtpSession::RespondAs(const std::string& user, const Args& args, std::string_view text,
+                          std::string_view code, bool errorLog) {
+    return Answer(user, args, text, code, true, true, errorLog, 0);
+}
+
+int FtpSession::Answer(const std::string& user, const Args& args, std::string_view text,
+                       std::string_view code, bool send, bool accessLog, bool errorLog,
+                       int lineMode) {
     const std::string verb = args.empty() ? std::string() : args[0];
     const std::string arguments = args.size() > 1 ? Join(args) : std::string();
     if (accessLog && !code.empty()) {
-        site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user_, verb,
+        site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user, verb,
                                        arguments, code, text});
     }
     if (errorLog && !text.empty()) {

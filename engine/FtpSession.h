@@ -70,6 +70,10 @@ public:
     // Answers through the reply channel and writes the access (and error) log.
     int Respond(const Args& args, std::string_view text, std::string_view code, bool send = true,
                 bool accessLog = true, bool errorLog = false, int lineMode = 0);
+    // The same for transfer threads: the access log names `user`, the job's own copy, because
+    // the client thread may change the session's user meanwhile.
+    int RespondAs(const std::string& user, const Args& args, std::string_view text,
+                  std::string_view code, bool errorLog = false);
     // Asks the site about `letters` for `path` (nullptr: no path) resolved against the session.
     int CheckAccess(const char* verb, const std::string* path, std::string_view letters,
                     bool checkParent);
@@ -156,6 +160,8 @@ protected:
     int64_t loginTime_ = 0;
 
 private:
+    int Answer(const std::string& user, const Args& args, std::string_view text,
+               std::string_view code, bool send, bool accessLog, bool errorLog, int lineMode);
     void CommandLoop();
     void Teardown();
 };

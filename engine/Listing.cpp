@@ -69,11 +69,27 @@ bool FileLine(const TransferJob& job, std::string path, const std::string& year,
     return true;
 }
 
-const std::string& UserOf(const TransferJob& job) {
-    return job.user.empty() && job.session ? job.session->UserName() : job.user;
-}
+// Never the session's user: the client thread may change that while the job runs.
+const std::string& UserOf(const TransferJob& job) { return job.user; }
 
 bool Aborted(const TransferJob& job) { return job.session && job.session->Aborted(); }
+
+// Calls `each` for every name the scan finds; false when the job was aborted (the pending output
+// is dropped) or `each` failed.
+template <typename Each>
+bool ForEachName(const TransferJob& job, ListingOutput& out, const std::string& scanPath,
+                 Each each) {
+    FileUtil::DirectoryScan scan(scanPath);
+    std::string name;
+    while (scan.Next(name)) {
+        if (Aborted(job)) {
+            out.Drop();
+            return false;
+        }
+        if (!each(name)) return false;
+    }
+    return true;
+}
 
 // False when the whole listing must stop (aborted or the connection failed).
 bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& year) {
@@ -94,16 +110,11 @@ bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& yea
 
     const std::string scanPath = pattern ? path : dir + "*";
     for (Pass pass : {Pass::Directories, Pass::Files}) {
-        FileUtil::DirectoryScan scan(scanPath);
-        std::string name;
-        while (scan.Next(name)) {
-            if (Aborted(job)) {
-                out.Drop();
-                return false;
-            }
+        const bool listed = ForEachName(job, out, scanPath, [&](const std::string& name) {
             line = EntryLine(job, dir, name, pass, year);
-            if (!line.empty() && !out.Append(line)) return false;
-        }
+            return line.empty() || out.Append(line);
+        });
+        if (!listed) return false;
     }
     if (!recursive) return out.Flush();
     if (!out.Append("\r\n") || !out.Flush()) return false;
@@ -114,15 +125,9 @@ bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& yea
         const size_t sep = base.find_last_of("\\/");
         base = sep == std::string::npos ? std::string() : base.substr(0, sep);
     }
-    FileUtil::DirectoryScan scan(scanPath);
-    std::string name;
-    while (scan.Next(name)) {
-        if (Aborted(job)) {
-            out.Drop();
-            return false;
-        }
+    return ForEachName(job, out, scanPath, [&](const std::string& name) {
         // Kind() does not follow links, so a linked directory is never descended into.
-        if (Unlistable(name) || FileUtil::Kind(dir + name) != 1) continue;
+        if (Unlistable(name) || FileUtil::Kind(dir + name) != 1) return true;
         TransferJob child;
         child.jobType = job.jobType;
         child.options = job.options;
@@ -132,9 +137,8 @@ bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& yea
         child.session = job.session;
         child.site = job.site;
         child.user = UserOf(job);
-        if (!ListPath(child, out, year)) return false;
-    }
-    return true;
+        return ListPath(child, out, year);
+    });
 }
 
 }  // namespace

@@ -30,13 +30,19 @@ bool ReplyBuilder::Reply(std::string_view text, std::string_view code, int mode)
 }
 
 bool ReplyBuilder::ReadLine(std::string& out, size_t size) {
-    if (size == 0) return false;
+    return ReadLineWithin(out, size, -1) > 0;
+}
+
+int ReplyBuilder::ReadLineWithin(std::string& out, size_t size, int ms) {
+    if (size == 0) return -1;
     std::string line;
-    if (ch_.ReadLineRaw(line, size) <= 0) return false;
+    const long n = ch_.ReadLineWithin(line, size, ms);
+    if (n == ControlChannel::kNoLineYet) return 0;
+    if (n <= 0) return -1;
     StringUtil::StripEol(line);
     if (line.size() > size - 1) line.resize(size - 1);
     out = std::move(line);
-    return true;
+    return 1;
 }
 
 bool ResponseReader::SendCommand(std::string_view line, bool urgent) {

@@ -31,15 +31,26 @@ public:
     // >0 input ready, 0 time-out, <0 error.
     int WaitInput(int ms);
     long ReadLineRaw(std::string& line, size_t size);
+    // ReadLineRaw that waits at most `ms` in all (negative: no limit). A time-out returns
+    // kNoLineYet and keeps the bytes of an unfinished line for the next call, so a peer that
+    // stops in the middle of a line cannot hold the reader.
+    static constexpr long kNoLineYet = -2;
+    long ReadLineWithin(std::string& line, size_t size, int ms);
     // Shuts the TLS session down (close_notify) under the lock; the handle stays allocated.
     void ShutdownTls();
     // Frees the TLS object; call only when no other thread can use the channel any more.
     void FreeTls();
 
 private:
+    // Moves waiting bytes of the current line into partial_: >0 bytes moved, 0 none waiting,
+    // -1 error, -3 end of stream.
+    long TakePlain(size_t room);
+    long TakeTls(size_t room);
+
     std::mutex tlsLock_;
     int fd_;
     SslHandle tls_;
+    std::string partial_;  // an unfinished line, only touched by the reading thread
     std::atomic<bool> encrypted_{false};
 };
 
@@ -51,6 +62,8 @@ public:
     bool Reply(std::string_view text, std::string_view code, int mode = 0);
     // One command line cut at its first CR/LF, at most size-1 characters.
     bool ReadLine(std::string& out, size_t size = 1024);
+    // ReadLine waiting at most `ms`: 1 a line, 0 none yet (time-out), -1 closed or failed.
+    int ReadLineWithin(std::string& out, size_t size, int ms);
 
 private:
     ControlChannel& ch_;

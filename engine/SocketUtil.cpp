@@ -123,13 +123,16 @@ int Accept(int listenFd) {
     return fd;
 }
 
-bool LocalAddress(int fd, std::string& ip, std::string& port) {
+namespace {
+
+// `name` is getsockname or getpeername.
+bool AddressOf(int (*name)(int, sockaddr*, socklen_t*), int fd, std::string& ip,
+               std::string& port) {
     ip.clear();
     port.clear();
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-        a.sin_family != AF_INET)
+    if (fd < 0 || name(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET)
         return false;
     if (AddressText(a, ip, port)) return true;
     ip.clear();
@@ -137,18 +140,14 @@ bool LocalAddress(int fd, std::string& ip, std::string& port) {
     return false;
 }
 
+}  // namespace
+
+bool LocalAddress(int fd, std::string& ip, std::string& port) {
+    return AddressOf(getsockname, fd, ip, port);
+}
+
 bool PeerAddress(int fd, std::string& ip, std::string& port) {
-    ip.clear();
-    port.clear();
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (fd < 0 || getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-        a.sin_family != AF_INET)
-        return false;
-    if (AddressText(a, ip, port)) return true;
-    ip.clear();
-    port.clear();
-    return false;
+    return AddressOf(getpeername, fd, ip, port);
 }
 
 std::string ReverseLookup(const std::string& ip) {

@@ -76,6 +76,20 @@ bool HandshakeOk(int result) { return result == 1; }
 // True at the end of the peer's data: close_notify, or a close without it.
 bool IsEndOfData(SSL* ssl, int ret) { return SSL_get_error(ssl, ret) == SSL_ERROR_ZERO_RETURN; }
 
+// Hands a finished handshake over to `out` with its own context, or frees both on failure.
+bool Finish(SSL* ssl, SSL_CTX* ctx, int reason, SslHandle& out) {
+    if (reason != 0) {
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+        ERR_clear_error();
+        return false;
+    }
+    out.ssl = ssl;
+    out.ctx = ctx;
+    out.ownsCtx = true;
+    return true;
+}
+
 }  // namespace
 
 bool InitLibrary() {
@@ -86,6 +100,29 @@ bool InitLibrary() {
     });
     return g_initOk;
 }
+
+namespace {
+
+// A fresh context with the options every connection uses; reason 2 or 3 when none is made.
+SSL_CTX* NewContext(const SSL_METHOD* (*method)(), int& reason) {
+    InitLibrary();
+    ERR_clear_error();
+    const SSL_METHOD* m = method();
+    if (!m) {
+        reason = 2;
+        return nullptr;
+    }
+    SSL_CTX* ctx = SSL_CTX_new(m);
+    if (!ctx) {
+        reason = 3;
+        ERR_clear_error();
+        return nullptr;
+    }
+    PrepareContext(ctx);
+    return ctx;
+}
+
+}  // namespace
 
 bool CleanupLibrary() {
     // The library releases its global state at process exit; an explicit cleanup here would make
@@ -101,20 +138,8 @@ bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhras
         reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
         return false;
     }
-    InitLibrary();
-    ERR_clear_error();
-    const SSL_METHOD* method = TLS_server_method();
-    if (!method) {
-        reason = 2;
-        return false;
-    }
-    SSL_CTX* ctx = SSL_CTX_new(method);
-    if (!ctx) {
-        reason = 3;
-        ERR_clear_error();
-        return false;
-    }
-    PrepareContext(ctx);
+    SSL_CTX* ctx = NewContext(TLS_server_method, reason);
+    if (!ctx) return false;
 
     EVP_PKEY* key = ReadKey(keyPem, passPhrase);
     if (!key) {
@@ -132,16 +157,7 @@ bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhras
         if (!ssl || SSL_set_fd(ssl, fd) != 1) reason = 9;
     }
     if (reason == 0 && !HandshakeOk(SSL_accept(ssl))) reason = 10;
-    if (reason != 0) {
-        SSL_free(ssl);
-        SSL_CTX_free(ctx);
-        ERR_clear_error();
-        return false;
-    }
-    out.ssl = ssl;
-    out.ctx = ctx;
-    out.ownsCtx = true;
-    return true;
+    return Finish(ssl, ctx, reason, out);
 }
 
 bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
@@ -222,20 +238,8 @@ bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
         reason = 4;
         return false;
     }
-    InitLibrary();
-    ERR_clear_error();
-    const SSL_METHOD* method = TLS_client_method();
-    if (!method) {
-        reason = 2;
-        return false;
-    }
-    SSL_CTX* ctx = SSL_CTX_new(method);
-    if (!ctx) {
-        reason = 3;
-        ERR_clear_error();
-        return false;
-    }
-    PrepareContext(ctx);
+    SSL_CTX* ctx = NewContext(TLS_client_method, reason);
+    if (!ctx) return false;
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
     SSL* ssl = SSL_new(ctx);
     if (!ssl || SSL_set_fd(ssl, fd) != 1) {
@@ -243,16 +247,7 @@ bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
     } else if (!HandshakeOk(SSL_connect(ssl))) {
         reason = 5;
     }
-    if (reason != 0) {
-        SSL_free(ssl);
-        SSL_CTX_free(ctx);
-        ERR_clear_error();
-        return false;
-    }
-    out.ssl = ssl;
-    out.ctx = ctx;
-    out.ownsCtx = true;
-    return true;
+    return Finish(ssl, ctx, reason, out);
 }
 
 void Shutdown(const SslHandle& h) {

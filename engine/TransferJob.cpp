@@ -35,7 +35,7 @@ Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
 
 void Reply(TransferJob& job, std::string_view text, std::string_view code, bool errorLog = false) {
     if (code != "150") ReleaseTransferSlot(job);
-    job.session->Respond(JobArgs(job), text, code, true, true, errorLog);
+    job.session->RespondAs(job.user, JobArgs(job), text, code, errorLog);
 }
 
 uint32_t Rate(uint64_t bytes, uint32_t start, uint32_t end) {
@@ -309,6 +309,12 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
               "451", true);
         return;
     }
+    if (dc.ReceiveFailed()) {
+        // A connection that broke is not a complete upload: the client must not take the count
+        // of what arrived for the whole file.
+        Reply(job, "Connection closed; transfer aborted.", "426");
+        return;
+    }
     if (job.modifyTime != 0) FileUtil::SetTimes(path, job.modifyTime, job.modifyTime);
     site.RecordUpload(conn, job.user, received, Rate(received, start, end));
     site.AddCredits(path, conn, job.user, received, 1);
@@ -368,7 +374,8 @@ void RunTransferJob(std::unique_ptr<TransferJob> job) {
             ReceiveJob(*job, *dc);
         } else {
             ReleaseTransferSlot(*job);
-            session->Respond(Args{"XFER", "UNKNOWN"}, "ERROR: unknown command type.", "501");
+            session->RespondAs(job->user, Args{"XFER", "UNKNOWN"}, "ERROR: unknown command type.",
+                              "501");
         }
     }
     ReleaseTransferSlot(*job);

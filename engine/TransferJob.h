@@ -72,6 +72,10 @@ public:
     // failed file write.
     int64_t ReceiveToFile(TransferJob& job, int fileFd, bool& fileFailed);
 
+    // Set when the connection failed while receiving (not at a clean end of data, not stopped);
+    // what had arrived before the failure is still handed to the caller.
+    bool ReceiveFailed() const { return recvFailed_; }
+
     uint32_t receiveLimit = 0;
     uint32_t sendLimit = 0;
 
@@ -91,6 +95,7 @@ private:
     uint32_t windowStart_ = 0;
     uint32_t rateStart_ = 0;
     double rateBytes_ = 0;
+    bool recvFailed_ = false;
 };
 
 // Gives back a file job's place in the session's running transfers; called right before the

@@ -68,7 +68,10 @@ std::string FormatUserLine(const UserRecord& user) {
 bool AppendUserLine(const std::string& path, const UserRecord& user) {
     UniqueFile file = FileUtil::OpenFile(path, "a+");
     if (!file) return false;
-    const std::string line = FormatUserLine(user);
+    std::string line = FormatUserLine(user);
+    // A hand-edited file may lack its last line feed; the new user would be glued onto it.
+    if (std::fseek(file.get(), -1, SEEK_END) == 0 && std::fgetc(file.get()) != '\n')
+        line.insert(line.begin(), '\n');
     return std::fwrite(line.data(), 1, line.size(), file.get()) == line.size() &&
            std::fflush(file.get()) == 0;
 }

@@ -38,14 +38,26 @@ int Filesystem::Check(bool) {
     return 0;
 }
 
+int Filesystem::StartWork(std::function<void()> work) {
+    // Busy from before the thread starts until its work is done: the shutdown waits on it, so
+    // the site is never destroyed under a running write-back.
+    bool idle = false;
+    if (!busy_.compare_exchange_strong(idle, true)) return 2;
+    if (ThreadUtil::StartThread([this, work = std::move(work)]() {
+            work();
+            busy_ = false;
+        }))
+        return 1;
+    busy_ = false;
+    return 0;
+}
+
 int Filesystem::StartSync() {
-    if (busy_) return 2;
-    return ThreadUtil::StartThread([this]() { Sync(); }) ? 1 : 0;
+    return StartWork([this]() { Sync(); });
 }
 
 int Filesystem::StartCheck() {
-    if (busy_) return 2;
-    return ThreadUtil::StartThread([this]() { Check(true); }) ? 1 : 0;
+    return StartWork([this]() { Check(true); });
 }
 
 std::optional<DirectoryRecord> Filesystem::GetDirectory(const std::string&, bool) const {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -74,6 +75,7 @@ class Filesystem {
 
   private:
     std::string FilePath() const;
+    int StartWork(std::function<void()> work);
 
     ServerSite& site_;
     mutable Lock directoryLock_;

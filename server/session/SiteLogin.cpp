@@ -70,8 +70,10 @@ private:
     ServerSite& site_;
 };
 
-// The account's home as a directory path: backslashes and one trailing backslash.
+// The account's home as a directory path: backslashes and one trailing backslash. An empty home
+// stays empty and so is refused, instead of becoming the root of the whole disk.
 std::string HomeDirectory(std::string home) {
+    if (home.empty()) return home;
     FileUtil::ToBackslashes(home);
     FileUtil::AddTrailingSep(home);
     return home;
@@ -103,7 +105,7 @@ int SiteSession::CheckAndRegister(const UserRecord& user) {
 }
 
 bool SiteSession::SetUpHome(const std::string& home, const UserRecord& user) {
-    if (!FileUtil::IsDirectory(home)) {
+    if (home.empty() || !FileUtil::IsDirectory(home)) {
         server_.LogProgram("FTPD", "User %s has an invalid home directory (%s).", user_.c_str(),
                            home.c_str());
         return false;

@@ -298,13 +298,20 @@ class ConnectionLifeTest(ServerCase):
         idle = RawClient(self.server.port)
         self.addCleanup(idle.close)
         self.assertEqual(idle.reply(), [GREETING])
+        # A client that stopped in the middle of a command line must not hold its session.
+        half = self.login("ann")
+        half.send("NO")
+        time.sleep(0.3)
         start = time.monotonic()
         self.assertEqual(self.server.stop(signal.SIGINT), 0)
         self.assertLess(time.monotonic() - start, 12)
-        c.sock.settimeout(5)
-        self.assertEqual(c.sock.recv(10), b"")
-        self.assertTrue(any(re.fullmatch(r"Connection closed \(\d+\), bob disconnected\.", m)
-                            for m in message_lines(self.program_log())))
+        for client in (c, half):
+            client.sock.settimeout(5)
+            self.assertEqual(client.sock.recv(10), b"")
+        for user in ("bob", "ann"):
+            self.assertTrue(
+                any(re.fullmatch(rf"Connection closed \(\d+\), {user} disconnected\.", m)
+                    for m in message_lines(self.program_log())), user)
 
 
 if __name__ == "__main__":

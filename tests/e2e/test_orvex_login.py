@@ -141,6 +141,7 @@ class Refusals(LoginCase):
         self.add_user("nomask", ips=())
         self.add_user("gone", flags="6")
         self.add_user("ghost", home="./nosuch/")
+        self.add_user("homeless", home="")
         # A valid user file outside the users folder.
         self.site.write("ftp-data/evil", user_file())
         self.serve()
@@ -175,6 +176,12 @@ class Refusals(LoginCase):
         self.assertTrue(any(re.search(r"User ghost has an invalid home directory \(.*nosuch", m)
                             for m in self.program_messages()))
         self.assertEqual(self.login_log(), ["ghost:  (127.0.0.1): Login failure."])
+
+    def test_an_empty_home_is_no_home(self):
+        # Not the root of the host's disk.
+        lines = self.refused("homeless", "User homeless cannot login.", delayed=True)
+        self.assertEqual(lines[0], "530-User homeless has an invalid home directory.")
+        self.assertEqual(self.login_log(), ["homeless:  (127.0.0.1): Login failure."])
 
     def test_retry_after_a_refusal(self):
         lines, _, client = self.attempt("bob", "wrong")

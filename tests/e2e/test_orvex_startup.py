@@ -2,6 +2,7 @@
 failure, and its work from its own folder."""
 
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -162,6 +163,21 @@ class ProgramFolder(OrvexCase):
         # The program log is in the site's data folder, not in the caller's directory.
         self.assertTrue(self.eventually(
             lambda: os.path.exists(self.site.path("ftp-data/logs/orvex.log"))))
+
+    def test_unreadable_lines_are_reported_and_keep_their_defaults(self):
+        self.site.set_conf(server_sslport="70000", max_users="5 5 5", bogus_key="1")
+        self.serve()
+        m = self.server.messages()
+        for key in ("server_sslport", "max_users", "bogus_key"):
+            self.assertTrue(any(re.fullmatch(rf"\.\./etc/orvex\.conf line \d+> Error reading "
+                                             rf"'{key}' in file\.", x) for x in m), m)
+        # The SSL port kept its default of none, and max_users its default of 0 0.
+        self.assertFalse(any("SSL connections" in x for x in m), m)
+        client = self.connect()
+        client.reply()
+        client.cmd("USER orvex")
+        client.send(f"PASS {self.admin_password}\r\n")
+        self.assertEqual(client.reply()[-1], "530 The site is full, try again later.")
 
     def test_bind_address_is_logged(self):
         self.site.set_conf(bind_ip="127.0.0.1")

@@ -2,12 +2,14 @@
 lftp: byte-exact content, restart offsets, ASCII conversion, unique names, failures and aborts."""
 
 import ftplib
+import glob
 import io
 import os
 import random
 import re
 import select
 import socket
+import struct
 import time
 import unittest
 
@@ -285,6 +287,59 @@ class DataConnectionFailures(DataCase):
         final_code(c)
         self.assertEqual(recv_all(d), b"data")
         self.assertEqual(final_code(c), "226")
+
+
+class BrokenAndWatchedTransfers(DataCase):
+    @classmethod
+    def extra_args(cls):
+        cls.logs = os.path.join(cls.tmp, "logs")
+        os.mkdir(cls.logs)
+        return ["--log-dir", cls.logs, "--download-limit", "4000"]
+
+    def test_upload_cut_by_a_reset_is_a_failure_and_keeps_its_data(self):
+        data = os.urandom(300000)
+        for mode in ("I", "A"):  # the kernel-copy path and the block path
+            with self.subTest(mode=mode):
+                c = self.raw()
+                c.cmd(f"TYPE {mode}")
+                d = connect_data(pasv(c))
+                c.send("STOR cut.bin\r\n")
+                self.assertEqual(final_code(c), "150")
+                d.sendall(data)
+                time.sleep(0.3)
+                # A reset instead of a clean end: the count so far is not the whole file.
+                d.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                d.close()
+                self.assertEqual(c.reply()[-1], "426 Connection closed; transfer aborted.")
+                stored = self.read("cut.bin")
+                if mode == "I":
+                    self.assertEqual(stored, data)
+                else:
+                    self.assertEqual(stored.replace(b"\r\n", b"\n"),
+                                     data.replace(b"\r\n", b"\n"))
+                self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+
+    def test_job_replies_log_the_user_who_started_it(self):
+        self.write("slow.bin", os.urandom(8000))
+        c = self.raw()
+        c.cmd("TYPE I")
+        d = connect_data(pasv(c))
+        c.send("RETR slow.bin\r\n")
+        self.assertEqual(final_code(c), "150")
+        # Another user logs in on the same connection while the job still runs.
+        self.assertEqual(c.cmd("USER other"), "331 Password required for other.")
+        self.assertEqual(len(recv_all(d)), 8000)
+        self.assertEqual(final_code(c), "226")
+        # The access log is flushed by the first line written five seconds after the last flush.
+        time.sleep(5.5)
+        c.cmd("NOOP")
+        lines = []
+        for path in glob.glob(os.path.join(self.logs, "*_access.log")):
+            with open(path, errors="replace") as f:
+                lines.extend(f.read().splitlines())
+        rows = [line.split(";") for line in lines]
+        retr = [r[5] for r in rows if len(r) > 8 and r[6] == "RETR" and r[8] in ("150", "226")]
+        self.assertEqual(retr, ["tester", "tester"], lines)
 
 
 class ForeignDataPeers(DataCase):

@@ -181,6 +181,24 @@ TEST_F(TlsPair, RepliesGoOutWhileTheReaderWaits) {
     EXPECT_EQ(reader.get(), "NOOP");
 }
 
+TEST_F(TlsPair, HalfALineTimesOutWithoutHoldingTheLock) {
+    ReplyBuilder rb(server_);
+    ASSERT_TRUE(client_.WriteAll("NO", 2));
+    std::string line;
+    EXPECT_EQ(rb.ReadLineWithin(line, 1024, 300), 0);
+    ASSERT_TRUE(rb.Reply("Still here.", "200", 0));
+    ResponseReader rr(client_);
+    rr.SetTimeout(5);
+    std::string code;
+    EXPECT_EQ(rr.ReadResponse(code), std::vector<std::string>{"Still here."});
+    ASSERT_TRUE(client_.WriteAll("OP\r\nPWD\r\n", 9));
+    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 5000), 1);
+    EXPECT_EQ(line, "NOOP");
+    // The second line is already decrypted: no wait for the socket.
+    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 0), 1);
+    EXPECT_EQ(line, "PWD");
+}
+
 TEST_F(TlsPair, ResponseInOneRecordIsReadWhole) {
     const std::string resp = "220-Hello\r\n    again\r\n220 Ready\r\n";
     ASSERT_TRUE(server_.WriteAll(resp.data(), resp.size()));

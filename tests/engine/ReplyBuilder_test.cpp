@@ -161,6 +161,44 @@ TEST_F(ReadLineTest, WaitInputTimesOutAndSeesData) {
     EXPECT_LT(none.WaitInput(10), 0);
 }
 
+TEST_F(ReadLineTest, HalfALineTimesOutAndIsKeptForTheNextCall) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    Send("NO");
+    std::string line = "old";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(rb.ReadLineWithin(line, 1024, 200), 0);  // the reader is free again
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(rb.ReadLineWithin(line, 1024, 0), 0);
+    Send("OP\r\nPWD\r\nAUTH");
+    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), 1);
+    EXPECT_EQ(line, "NOOP");
+    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), 1);
+    EXPECT_EQ(line, "PWD");
+    EXPECT_EQ(rb.ReadLineWithin(line, 1024, 50), 0);
+    // Only the line is taken from the socket: what follows stays there for its next reader.
+    Send(" SSL\r\nhandshake");
+    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), 1);
+    EXPECT_EQ(line, "AUTH SSL");
+    char rest[16] = {};
+    EXPECT_EQ(recv(near_, rest, sizeof rest, MSG_DONTWAIT), 9);
+    EXPECT_EQ(std::string(rest), "handshake");
+}
+
+TEST_F(ReadLineTest, UnfinishedLineBeforeTheEndAndAFullBuffer) {
+    ControlChannel ch(near_);
+    ReplyBuilder rb(ch);
+    std::string line;
+    Send(std::string(10, 'B'));
+    EXPECT_EQ(rb.ReadLineWithin(line, 8, 1000), 1);  // seven bytes fill a size of eight
+    EXPECT_EQ(line, std::string(7, 'B'));
+    EXPECT_EQ(rb.ReadLineWithin(line, 8, 50), 0);
+    CloseFar();
+    ASSERT_EQ(rb.ReadLineWithin(line, 8, 1000), 1);  // the last bytes still make a line
+    EXPECT_EQ(line, "BBB");
+    EXPECT_EQ(rb.ReadLineWithin(line, 8, 1000), -1);
+}
+
 using ResponseTest = Pair;
 
 TEST_F(ResponseTest, MultiLineResponse) {

@@ -54,6 +54,10 @@ TEST_F(UserFileTest, FieldsSeparatorsAndComments) {
     // Extra fields are ignored.
     ASSERT_EQ(ParseUserLine("c;p;" + home_ + ";l;extra;more", u), UserLine::Loaded);
     EXPECT_EQ(u.permissions, "l");
+
+    // A home written with a drive letter and slashes names the same directory.
+    ASSERT_EQ(ParseUserLine("d;p;C:" + home_ + ";lv #c", u), UserLine::Loaded);
+    EXPECT_EQ(u.account.home, "C:" + internalHome_);
 }
 
 TEST_F(UserFileTest, LinesThatAreSkipped) {
@@ -139,6 +143,14 @@ TEST_F(UserFileTest, AppendedLinesLoadBack) {
     u.account.user = "dan";
     ASSERT_TRUE(AppendUserLine(path, u));
     EXPECT_FALSE(AppendUserLine(dir_ + "/no/such/dir.cfg", u));
+
+    // A file whose last line lacks its line feed keeps that line whole.
+    const std::string edited = Write("edited.cfg", "erin;E;" + home_ + ";lv");
+    ASSERT_TRUE(AppendUserLine(edited, u));
+    UserList both;
+    ASSERT_EQ(LoadUserFile(edited, both, nullptr), 2);
+    EXPECT_EQ(both.FindName("erin", false)->data.permissions, "lv");
+    EXPECT_TRUE(both.FindName("dan", false));
 
     UserList list;
     ASSERT_EQ(LoadUserFile(path, list, nullptr), 2);
