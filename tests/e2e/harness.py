@@ -134,6 +134,16 @@ class RawClient:
             pass
 
 
+def empty_dir(path):
+    """Removes everything inside `path`, leaving links as links."""
+    for name in os.listdir(path):
+        full = os.path.join(path, name)
+        if os.path.isdir(full) and not os.path.islink(full):
+            shutil.rmtree(full)
+        else:
+            os.remove(full)
+
+
 class TempDirTestCase(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="orvex-e2e-")

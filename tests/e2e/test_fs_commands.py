@@ -5,7 +5,7 @@ import shutil
 import tempfile
 import unittest
 
-from harness import BaseSiteServer, RawClient
+from harness import BaseSiteServer, RawClient, empty_dir
 
 
 class FsCase(unittest.TestCase):
@@ -34,12 +34,7 @@ class FsCase(unittest.TestCase):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     def setUp(self):
-        for name in os.listdir(self.root):
-            full = os.path.join(self.root, name)
-            if os.path.isdir(full) and not os.path.islink(full):
-                shutil.rmtree(full)
-            else:
-                os.remove(full)
+        empty_dir(self.root)
         self.c = RawClient(self.server.port)
         self.addCleanup(self.c.close)
         self.assertTrue(self.c.reply()[-1].startswith("220 "))

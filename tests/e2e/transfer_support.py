@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BaseSiteServer, RawClient
+from harness import BaseSiteServer, RawClient, empty_dir
 
 PASV_RE = re.compile(r"227 Entering Passive Mode \((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)\.")
 
@@ -50,12 +50,7 @@ class DataCase(unittest.TestCase):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     def setUp(self):
-        for name in os.listdir(self.root):
-            full = os.path.join(self.root, name)
-            if os.path.isdir(full) and not os.path.islink(full):
-                shutil.rmtree(full)
-            else:
-                os.remove(full)
+        empty_dir(self.root)
 
     # Files under the root.
     def path(self, *parts):
