@@ -2,6 +2,8 @@
 BUILD ?= build
 SANITIZE ?=
 JOBS ?= $(shell nproc)
+# Most end-to-end tests wait on sockets and timers, so more of them than cores run side by side.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
 
 .PHONY: all deps configure build run test fuzz clean
 
@@ -20,7 +22,7 @@ run: build
 	@scripts/run-demo $(BUILD)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
 
 fuzz: deps
 	@scripts/run-fuzzers

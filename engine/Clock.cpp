@@ -17,8 +17,12 @@ double ElapsedSeconds(uint32_t start, uint32_t end) {
     return s < 0.01 ? 0.01 : s;
 }
 
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t NowSeconds() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
 
 }  // namespace orvex::Clock

@@ -28,7 +28,7 @@ constexpr int kConnectSeconds = 5;
 constexpr unsigned kActiveHandshakeMs = 5000;
 // A client that connects and never starts TLS must not hold the session for long.
 constexpr unsigned kPassiveHandshakeMs = 10000;
-constexpr int kSliceMs = 500;       // how often a waiting move looks at the abort flag
+constexpr int kSliceMs = 500;        // how often a waiting move looks at the abort flag
 constexpr int kIdleLimitMs = 50000;  // a receive with no data for this long ends
 constexpr uint32_t kWindowMs = 500;
 constexpr long kStopped = -2;  // aborted or idle too long
@@ -37,7 +37,9 @@ constexpr long kStopped = -2;  // aborted or idle too long
 constexpr size_t kTlsPiece = 32 * 1024;
 constexpr int kTlsStallMs = 60000;  // guard for a write that blocks inside the library
 
-Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
+Args JobArgs(const TransferJob& job) {
+    return Args{job.Verb(), job.argument};
+}
 
 void Fail(TransferJob& job, std::string_view text, std::string_view code) {
     ReleaseTransferSlot(job);
@@ -72,7 +74,9 @@ void EndSiteWindow(FtpSite::SpeedWindow& w, uint32_t seenStart) {
 
 }  // namespace
 
-DataConnection::~DataConnection() { Close(); }
+DataConnection::~DataConnection() {
+    Close();
+}
 
 bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     FtpSession& s = *job.session;
@@ -312,8 +316,8 @@ int64_t DataConnection::ReceiveToFile(TransferJob& job, int fileFd, bool& fileFa
     int idleMs = 0;
     for (;;) {
         if (job.session->Aborted()) return kStopped;
-        const ssize_t n = splice(fd_, nullptr, pipe.fd[1], nullptr, 1 << 20,
-                                 SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        const ssize_t n =
+            splice(fd_, nullptr, pipe.fd[1], nullptr, 1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n == 0) return total;
         if (n < 0) {
             if (errno == EINTR) continue;

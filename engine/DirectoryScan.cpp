@@ -35,7 +35,9 @@ DirectoryScan::~DirectoryScan() {
     if (impl_ && impl_->dir) closedir(impl_->dir);
 }
 
-bool DirectoryScan::Ok() const { return impl_->dir != nullptr; }
+bool DirectoryScan::Ok() const {
+    return impl_->dir != nullptr;
+}
 
 bool DirectoryScan::Next(std::string& name) {
     if (!impl_->dir) return false;

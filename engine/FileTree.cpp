@@ -21,8 +21,9 @@ namespace {
 constexpr int kMaxDepth = 128;
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-
-bool IsDots(const char* n) { return n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2])); }
+bool IsDots(const char* n) {
+    return n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]));
+}
 
 // Entry names of an open directory, "." and ".." left out. Takes no ownership of `fd`.
 bool ReadNames(int fd, std::vector<std::string>& names) {
@@ -67,7 +68,8 @@ bool CopyFds(int in, int out) {
 bool CopyRegular(int srcDir, const char* name, const std::string& target) {
     int in = openat(srcDir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) return false;
-    struct stat si {}, so {};
+    struct stat si {
+    }, so{};
     if (fstat(in, &si) != 0 || !S_ISREG(si.st_mode)) {
         close(in);
         return false;

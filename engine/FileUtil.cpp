@@ -18,8 +18,9 @@ namespace orvex::FileUtil {
 
 namespace {
 
-inline bool IsSep(char c) { return c == '\\' || c == '/'; }
-
+inline bool IsSep(char c) {
+    return c == '\\' || c == '/';
+}
 
 }  // namespace
 
@@ -60,7 +61,9 @@ int Kind(std::string_view path) {
     return S_ISDIR(st.st_mode) ? 1 : 2;
 }
 
-bool IsDirectory(std::string_view path) { return Kind(path) == 1; }
+bool IsDirectory(std::string_view path) {
+    return Kind(path) == 1;
+}
 
 bool IsSymlink(std::string_view path) {
     if (path.empty()) return false;
@@ -180,8 +183,15 @@ bool IsForbiddenName(std::string_view name) {
     for (unsigned char c : name) {
         if (c < 0x20 || c == 0x7f) return true;
         switch (c) {
-            case '\\': case '/': case '*': case '?': case '"':
-            case '<': case '>': case '|': case ':':
+            case '\\':
+            case '/':
+            case '*':
+            case '?':
+            case '"':
+            case '<':
+            case '>':
+            case '|':
+            case ':':
                 return true;
             default:
                 break;
@@ -266,16 +276,22 @@ bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes) {
         if (p == "/" || p == ".") return false;
         while (p.size() > 1 && p.back() == '/') p.pop_back();
         size_t s = p.rfind('/');
-        if (s == std::string::npos) p = ".";
-        else p.resize(s == 0 ? 1 : s);
+        if (s == std::string::npos)
+            p = ".";
+        else
+            p.resize(s == 0 ? 1 : s);
     }
     totalBytes = static_cast<double>(sv.f_blocks) * static_cast<double>(sv.f_frsize);
     freeBytes = static_cast<double>(sv.f_bavail) * static_cast<double>(sv.f_frsize);
     return true;
 }
 
-std::string OwnerName() { return "owner"; }
-std::string GroupName() { return "group"; }
+std::string OwnerName() {
+    return "owner";
+}
+std::string GroupName() {
+    return "group";
+}
 
 std::string ModeString(uint32_t mode) {
     static const char kLetters[] = "rwxrwxrwx";

@@ -39,7 +39,7 @@ namespace FileUtil {
 std::string OsPath(std::string_view internal);
 
 bool Stat(std::string_view path, FileInfo& info);  // does not follow a final symbolic link
-int Kind(std::string_view path);                    // 0 missing, 1 directory, 2 other
+int Kind(std::string_view path);                   // 0 missing, 1 directory, 2 other
 bool IsDirectory(std::string_view path);
 bool IsSymlink(std::string_view path);
 
@@ -66,7 +66,7 @@ bool IsForbiddenName(std::string_view name);
 
 // Enumerates a directory or a pattern ("dir\*.txt"). Yields "." and ".." like any entry.
 class DirectoryScan {
-public:
+  public:
     explicit DirectoryScan(std::string_view dirOrPattern);
     ~DirectoryScan();
     DirectoryScan(const DirectoryScan&) = delete;
@@ -74,13 +74,13 @@ public:
     bool Ok() const;
     bool Next(std::string& name);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 bool DirNotEmpty(std::string_view dir);
-bool MakeDir(std::string& path);  // adds a trailing '\' on success
+bool MakeDir(std::string& path);         // adds a trailing '\' on success
 bool RemoveFile(std::string_view path);  // never removes a directory
 bool CreateDir(std::string_view path);
 bool RemoveDir(std::string_view path);
@@ -92,8 +92,8 @@ bool CopyFile(std::string_view from, std::string_view to);
 int CopyTree(std::string_view from, std::string_view to);
 int DeleteTree(std::string_view path, bool keepDirectories);
 bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes);
-std::string OwnerName();  // "owner"
-std::string GroupName();  // "group"
+std::string OwnerName();                // "owner"
+std::string GroupName();                // "group"
 std::string ModeString(uint32_t mode);  // "rwxr-x---"
 
 // Open files close-on-exec. `mode` as for fopen.

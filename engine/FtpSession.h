@@ -15,7 +15,7 @@
 namespace orvex {
 
 class FtpSession {
-public:
+  public:
     FtpSession(int controlFd, FtpSite& site, const char* localIpOverride, bool resolveNames);
     virtual ~FtpSession();
     FtpSession(const FtpSession&) = delete;
@@ -112,7 +112,7 @@ public:
     const std::string& CurrentDirectory() const { return cwd_; }
     char TransferType() const { return type_; }
 
-protected:
+  protected:
     // Hooks the main server overrides; the base behaves as the standalone server.
     virtual void SendGreeting();
     virtual int CommandWaitMs() const { return 1000; }
@@ -159,7 +159,7 @@ protected:
     std::string message_;
     int64_t loginTime_ = 0;
 
-private:
+  private:
     int Answer(const std::string& user, const Args& args, std::string_view text,
                std::string_view code, bool send, bool accessLog, bool errorLog, int lineMode);
     void CommandLoop();

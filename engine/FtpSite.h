@@ -30,7 +30,7 @@ struct AccessLogEntry {
 };
 
 class FtpSite {
-public:
+  public:
     FtpSite(const char* siteName = nullptr, const char* siteVersion = nullptr,
             const char* engineVersion = nullptr, const char* baseDir = nullptr);
     virtual ~FtpSite();
@@ -94,7 +94,7 @@ public:
     virtual int AddCredits(const std::string& path, uint32_t connection, const std::string& user,
                            uint64_t bytes, int applyRatio);
     virtual int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
-                            uint64_t bytes, int applyRatio);  // 0 refuses
+                            uint64_t bytes, int applyRatio);                    // 0 refuses
     virtual int CheckFxp(const std::string& user, int direction, int passive);  // 0 refuses
 
     // TLS material.
@@ -114,13 +114,13 @@ public:
     void SetDownloadLimit(uint32_t bps) { send_.limit = bps; }
     void SetUploadLimit(uint32_t bps) { receive_.limit = bps; }
 
-protected:
+  protected:
     // The time stamped on log lines and used to expand log file names (seconds since 1970).
     virtual int64_t LogTime() const;
     int ProgramLogMode() const { return programMode_; }
     int AccessLogMode() const { return accessMode_; }
 
-private:
+  private:
     bool WriteLog(Lock& lock, Logger& logger, const std::string& fileFormat,
                   const std::string& lineFormat, std::string_view letters,
                   std::vector<std::string> values, int mode);

@@ -14,7 +14,7 @@ namespace orvex {
 
 template <class T>
 class KeyedList {
-public:
+  public:
     struct Node {
         int32_t id = 0;
         std::optional<std::string> name;
@@ -82,7 +82,7 @@ public:
     const_iterator begin() const { return nodes_.begin(); }
     const_iterator end() const { return nodes_.end(); }
 
-private:
+  private:
     static bool Equal(std::string_view a, std::string_view b, bool ignoreCase) {
         if (a.size() != b.size()) return false;
         for (size_t i = 0; i < a.size(); ++i) {

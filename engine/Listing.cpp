@@ -60,8 +60,8 @@ bool FileLine(const TransferJob& job, std::string path, const std::string& year,
         const size_t sep = path.rfind('\\');
         const std::string_view name =
             std::string_view(path).substr(sep == std::string::npos ? 0 : sep + 1);
-        if (body.size() >= name.size() && body.compare(body.size() - name.size(), name.size(),
-                                                       name.data(), name.size()) == 0)
+        if (body.size() >= name.size() &&
+            body.compare(body.size() - name.size(), name.size(), name.data(), name.size()) == 0)
             body.erase(body.size() - name.size());
     }
     body += job.argument;
@@ -70,9 +70,13 @@ bool FileLine(const TransferJob& job, std::string path, const std::string& year,
 }
 
 // Never the session's user: the client thread may change that while the job runs.
-const std::string& UserOf(const TransferJob& job) { return job.user; }
+const std::string& UserOf(const TransferJob& job) {
+    return job.user;
+}
 
-bool Aborted(const TransferJob& job) { return job.session && job.session->Aborted(); }
+bool Aborted(const TransferJob& job) {
+    return job.session && job.session->Aborted();
+}
 
 // Calls `each` for every name the scan finds; false when the job was aborted (the pending output
 // is dropped) or `each` failed.
@@ -193,10 +197,9 @@ std::string BaseListingLine(const std::string& path, const std::string& currentY
     }
     if (date.size() >= 5) date.erase(0, 5);
     std::string line = StringUtil::FormatBounded(
-        kLineSize, "%c%9s %3ld %-8.8s %-8.8s %10llu %s ",
-        (info.mode & kModeDirectory) ? 'd' : '-', FileUtil::ModeString(info.mode).c_str(),
-        static_cast<long>(info.links), owner.c_str(), group.c_str(),
-        static_cast<unsigned long long>(info.size), date.c_str());
+        kLineSize, "%c%9s %3ld %-8.8s %-8.8s %10llu %s ", (info.mode & kModeDirectory) ? 'd' : '-',
+        FileUtil::ModeString(info.mode).c_str(), static_cast<long>(info.links), owner.c_str(),
+        group.c_str(), static_cast<unsigned long long>(info.size), date.c_str());
     StringUtil::AppendBounded(line, name, kLineSize);
     return line;
 }

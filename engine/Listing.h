@@ -11,7 +11,7 @@ struct TransferJob;
 
 // Buffers listing output in 4096-byte blocks in front of a writer (data or control connection).
 class ListingOutput {
-public:
+  public:
     using Writer = std::function<bool(const char*, size_t)>;
     explicit ListingOutput(Writer w) : writer_(std::move(w)) {}
     bool Append(const std::string& text);
@@ -20,7 +20,7 @@ public:
     uint64_t Total() const { return total_; }
     bool Failed() const { return failed_; }
 
-private:
+  private:
     Writer writer_;
     std::string buffer_;
     uint64_t total_ = 0;

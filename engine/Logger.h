@@ -10,7 +10,7 @@ namespace orvex {
 
 // One log destination: a file opened on first write, flushed at most every `flushInterval` s.
 class Logger {
-public:
+  public:
     explicit Logger(std::string path = "out.log", int64_t flushInterval = 0);
     // Destination 0 screen, 1 file, 2 screen and file.
     bool Write(std::string_view line, int destination);
@@ -19,7 +19,7 @@ public:
     const std::string& Path() const { return path_; }
     void Flush();
 
-private:
+  private:
     std::string path_;
     UniqueFile file_;
     int64_t lastFlush_;

@@ -15,7 +15,7 @@ namespace orvex {
 
 // Socket plus optional TLS, with the lock that serialises the TLS object between threads.
 class ControlChannel {
-public:
+  public:
     explicit ControlChannel(int fd = -1) : fd_(fd) {}
     void SetSocket(int fd) { fd_ = fd; }
     int Socket() const { return fd_; }
@@ -41,7 +41,7 @@ public:
     // Frees the TLS object; call only when no other thread can use the channel any more.
     void FreeTls();
 
-private:
+  private:
     // Moves waiting bytes of the current line into partial_: >0 bytes moved, 0 none waiting,
     // -1 error, -3 end of stream.
     long TakePlain(size_t room);
@@ -55,7 +55,7 @@ private:
 };
 
 class ReplyBuilder {
-public:
+  public:
     explicit ReplyBuilder(ControlChannel& channel) : ch_(channel) {}
     ControlChannel& Channel() { return ch_; }
     // Mode 0 final line "code text", 1 continuation "code-text", 2 "    text" without code.
@@ -65,12 +65,12 @@ public:
     // ReadLine waiting at most `ms`: 1 a line, 0 none yet (time-out), -1 closed or failed.
     int ReadLineWithin(std::string& out, size_t size, int ms);
 
-private:
+  private:
     ControlChannel& ch_;
 };
 
 class ResponseReader {
-public:
+  public:
     explicit ResponseReader(ControlChannel& channel) : ch_(channel) {}
     ControlChannel& Channel() { return ch_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
@@ -79,7 +79,7 @@ public:
     // code (empty when none came). Empty vector: nothing was read.
     std::vector<std::string> ReadResponse(std::string& code);
 
-private:
+  private:
     ControlChannel& ch_;
     int timeout_ = 10;
 };

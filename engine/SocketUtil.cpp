@@ -42,7 +42,9 @@ bool ParseIp(const char* ip, in_addr& out) {
     return inet_pton(AF_INET, ip, &out) == 1;
 }
 
-int NewTcpSocket() { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+int NewTcpSocket() {
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
 
 bool SetReuse(int fd) {
     int on = 1;
@@ -92,7 +94,9 @@ bool Startup() {
     return true;
 }
 
-bool Shutdown() { return true; }
+bool Shutdown() {
+    return true;
+}
 
 void Close(int& fd) {
     if (fd >= 0) close(fd);
@@ -112,7 +116,9 @@ bool BindAddress(int fd, const char* ip, unsigned short port) {
     return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
-bool Listen(int fd, int backlog) { return fd >= 0 && listen(fd, backlog) == 0; }
+bool Listen(int fd, int backlog) {
+    return fd >= 0 && listen(fd, backlog) == 0;
+}
 
 int Accept(int listenFd) {
     if (listenFd < 0) return -1;

@@ -8,7 +8,7 @@
 
 namespace orvex::SocketUtil {
 
-bool Startup();   // ignores SIGPIPE
+bool Startup();  // ignores SIGPIPE
 bool Shutdown();
 void Close(int& fd);  // closes and sets -1
 void ShutdownBoth(int fd);

@@ -1,6 +1,12 @@
 #include "engine/SslLayer.h"
 
 #include <fcntl.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -8,13 +14,6 @@
 #include <chrono>
 #include <climits>
 #include <mutex>
-
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include "engine/SocketUtil.h"
 
@@ -43,8 +42,7 @@ EVP_PKEY* ReadKey(std::string_view pem, const std::string& pass) {
     if (pem.empty() || pem.size() > INT_MAX) return nullptr;
     BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     if (!bio) return nullptr;
-    EVP_PKEY* key =
-        PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(pass.c_str()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(pass.c_str()));
     BIO_free(bio);
     return key;
 }
@@ -71,10 +69,14 @@ int InstallCertificates(SSL_CTX* ctx, std::string_view pem) {
 }
 
 // Only 1 is a finished handshake; 0 (the peer went away) fails like -1.
-bool HandshakeOk(int result) { return result == 1; }
+bool HandshakeOk(int result) {
+    return result == 1;
+}
 
 // True at the end of the peer's data: close_notify, or a close without it.
-bool IsEndOfData(SSL* ssl, int ret) { return SSL_get_error(ssl, ret) == SSL_ERROR_ZERO_RETURN; }
+bool IsEndOfData(SSL* ssl, int ret) {
+    return SSL_get_error(ssl, ret) == SSL_ERROR_ZERO_RETURN;
+}
 
 // Hands a finished handshake over to `out` with its own context, or frees both on failure.
 bool Finish(SSL* ssl, SSL_CTX* ctx, int reason, SslHandle& out) {
@@ -94,9 +96,9 @@ bool Finish(SSL* ssl, SSL_CTX* ctx, int reason, SslHandle& out) {
 
 bool InitLibrary() {
     std::call_once(g_initOnce, [] {
-        g_initOk = OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS |
-                                        OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
-                                    nullptr) == 1;
+        g_initOk =
+            OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
+                             nullptr) == 1;
     });
     return g_initOk;
 }

@@ -72,7 +72,8 @@ void RunSslListener(ListenerArgs args) {
         cert = args.site->GetCertificatePem();
     }
     if (!key || !cert) {
-        if (args.site) args.site->LogProgram("MAIN", "WARNING: unable to initialize the SSL information.");
+        if (args.site)
+            args.site->LogProgram("MAIN", "WARNING: unable to initialize the SSL information.");
         Run().sslListenerRunning = 0;
         return;
     }
@@ -86,9 +87,12 @@ void RunSslListener(ListenerArgs args) {
     while (!Run().stopRequested) {
         std::unique_ptr<FtpSession> session = AcceptSession(args);
         if (!session) continue;
-        StartSessionThread(std::move(session), [shared](std::unique_ptr<FtpSession> owned) {
-            HandshakeAndServe(std::move(owned), shared);
-        }, args);
+        StartSessionThread(
+            std::move(session),
+            [shared](std::unique_ptr<FtpSession> owned) {
+                HandshakeAndServe(std::move(owned), shared);
+            },
+            args);
     }
     Run().sslListenerRunning = 0;
 }

@@ -6,8 +6,12 @@
 namespace orvex::StringUtil {
 
 namespace {
-inline int Low(char c) { return std::tolower(static_cast<unsigned char>(c)); }
-inline int Up(char c) { return std::toupper(static_cast<unsigned char>(c)); }
+inline int Low(char c) {
+    return std::tolower(static_cast<unsigned char>(c));
+}
+inline int Up(char c) {
+    return std::toupper(static_cast<unsigned char>(c));
+}
 }  // namespace
 
 int CompareNoCase(std::string_view a, std::string_view b) {

@@ -8,7 +8,7 @@
 
 namespace orvex::StringUtil {
 
-int CompareNoCase(std::string_view a, std::string_view b);          // <0, 0, >0
+int CompareNoCase(std::string_view a, std::string_view b);  // <0, 0, >0
 int CompareNoCaseN(std::string_view a, std::string_view b, size_t n);
 bool EqualNoCase(std::string_view a, std::string_view b);
 size_t ToLower(std::string& s);  // returns the length

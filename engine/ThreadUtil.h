@@ -12,6 +12,6 @@ using LockGuard = std::lock_guard<std::recursive_mutex>;
 namespace ThreadUtil {
 // Starts a detached thread; owners count their threads instead of joining them.
 bool StartThread(std::function<void()> entry);
-}
+}  // namespace ThreadUtil
 
 }  // namespace orvex

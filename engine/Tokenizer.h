@@ -10,13 +10,13 @@ namespace orvex {
 using Args = std::vector<std::string>;
 
 class Tokenizer {
-public:
+  public:
     explicit Tokenizer(size_t lineSize = 1024) : lineSize_(lineSize) {}
     // Splits at `sep` and at TAB. The line is first cut to lineSize-1 characters and at an embedded
     // NUL. With keepEmpty every separator ends a field; otherwise runs collapse.
     Args Split(std::string_view line, char sep = ' ', bool keepEmpty = false) const;
 
-private:
+  private:
     size_t lineSize_;
 };
 

@@ -31,7 +31,9 @@ constexpr size_t kBlock = 256 * 1024;
 constexpr size_t kSendfileChunk = 1024 * 1024;
 constexpr unsigned kMaxUniqueSuffix = 100000;
 
-Args JobArgs(const TransferJob& job) { return Args{job.Verb(), job.argument}; }
+Args JobArgs(const TransferJob& job) {
+    return Args{job.Verb(), job.argument};
+}
 
 void Reply(TransferJob& job, std::string_view text, std::string_view code, bool errorLog = false) {
     if (code != "150") ReleaseTransferSlot(job);
@@ -45,10 +47,9 @@ uint32_t Rate(uint64_t bytes, uint32_t start, uint32_t end) {
 
 void StatisticsReply(TransferJob& job, uint64_t bytes, uint32_t start, uint32_t end) {
     const double secs = Clock::ElapsedSeconds(start, end);
-    const std::string text =
-        StringUtil::FormatBounded(80, "[Bytes: %llu][Time: %.2f s][Speed: %.2f K/s]",
-                                  static_cast<unsigned long long>(bytes), secs,
-                                  static_cast<double>(bytes) / 1024.0 / secs);
+    const std::string text = StringUtil::FormatBounded(
+        80, "[Bytes: %llu][Time: %.2f s][Speed: %.2f K/s]", static_cast<unsigned long long>(bytes),
+        secs, static_cast<double>(bytes) / 1024.0 / secs);
     Reply(job, text.empty() ? std::string_view("Transfer complete.") : std::string_view(text),
           "226");
 }
@@ -189,8 +190,9 @@ void SendJob(TransferJob& job, DataConnection& dc) {
     file.fd = FileUtil::OpenFd(path, O_RDONLY | O_NONBLOCK);
     if (file.fd < 0) {
         const std::string shown = FileUtil::Slashed(job.argument);
-        Reply(job, StringUtil::FormatBounded(256, "%s: The system cannot find the file specified.",
-                                             shown.c_str()),
+        Reply(job,
+              StringUtil::FormatBounded(256, "%s: The system cannot find the file specified.",
+                                        shown.c_str()),
               "425");
         return;
     }
@@ -277,8 +279,9 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     }
     if (file.fd < 0) {
         const std::string shown = FileUtil::Slashed(job.argument);
-        Reply(job, StringUtil::FormatBounded(
-                       256, "%s: The system cannot write to the file specified.", shown.c_str()),
+        Reply(job,
+              StringUtil::FormatBounded(256, "%s: The system cannot write to the file specified.",
+                                        shown.c_str()),
               "425");
         return;
     }
@@ -304,8 +307,9 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     if (!written) {
         // A file that could not be written is a failed upload, whatever arrived.
         const std::string shown = FileUtil::Slashed(job.argument);
-        Reply(job, StringUtil::FormatBounded(
-                       256, "%s: The system cannot write to the file specified.", shown.c_str()),
+        Reply(job,
+              StringUtil::FormatBounded(256, "%s: The system cannot write to the file specified.",
+                                        shown.c_str()),
               "451", true);
         return;
     }
@@ -375,7 +379,7 @@ void RunTransferJob(std::unique_ptr<TransferJob> job) {
         } else {
             ReleaseTransferSlot(*job);
             session->RespondAs(job->user, Args{"XFER", "UNKNOWN"}, "ERROR: unknown command type.",
-                              "501");
+                               "501");
         }
     }
     ReleaseTransferSlot(*job);

@@ -16,8 +16,8 @@ class FtpSession;
 class FtpSite;
 
 struct TransferJob {
-    char jobType = 'L';  // 'L' listing, 'S' send (RETR), 'R' receive (STOR, STOU, APPE)
-    int storeMode = 0;   // 0 STOR, 1 STOU, 2 APPE
+    char jobType = 'L';   // 'L' listing, 'S' send (RETR), 'R' receive (STOR, STOU, APPE)
+    int storeMode = 0;    // 0 STOR, 1 STOU, 2 APPE
     std::string options;  // listing letters, at most 15
     std::string argument;
     std::string cwd;
@@ -45,7 +45,7 @@ struct TransferJob {
 
 // One job's data connection, with its per-connection speed limits and rate meter.
 class DataConnection {
-public:
+  public:
     DataConnection() = default;
     ~DataConnection();
     DataConnection(const DataConnection&) = delete;
@@ -54,7 +54,7 @@ public:
     // Opens (accept or connect), checks the peer, sends the 150 text, starts TLS when asked.
     // Replies itself on failure.
     bool Open(TransferJob& job, const std::string& text150);
-    void Close();  // TLS shutdown then the socket
+    void Close();                              // TLS shutdown then the socket
     bool Write(const char* data, size_t len);  // unlimited, for listings
     int Socket() const { return fd_; }
     bool Encrypted() const { return tls_.Open(); }
@@ -79,7 +79,7 @@ public:
     uint32_t receiveLimit = 0;
     uint32_t sendLimit = 0;
 
-private:
+  private:
     long RawSend(const char* buf, size_t len);
     long RawRecv(char* buf, size_t len);
     long FillRecv(char* buf, size_t len);

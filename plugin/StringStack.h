@@ -11,8 +11,8 @@ extern "C" {
 
 // One block of string size + 8 bytes: the link, then the text (string size bytes).
 typedef struct OrvexStackEntry {
-  struct OrvexStackEntry* next;
-  char text[8];
+    struct OrvexStackEntry* next;
+    char text[8];
 } OrvexStackEntry;
 
 #define ORVEX_STACK_TEXT_OFFSET 8

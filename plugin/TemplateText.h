@@ -15,19 +15,19 @@ constexpr size_t kPieceSize = 264;
 constexpr size_t kMaxTemplateSize = 16 * 1024 * 1024;
 
 struct TemplatePiece {
-  std::string_view text;
-  bool startsLine = false;  // false for the rest of a line longer than one piece
-  bool endsLine = false;    // ends with a line feed, or at the end of the template
+    std::string_view text;
+    bool startsLine = false;  // false for the rest of a line longer than one piece
+    bool endsLine = false;    // ends with a line feed, or at the end of the template
 };
 
 class PieceReader {
- public:
-  explicit PieceReader(std::string_view text) : rest_(text) {}
-  bool Next(TemplatePiece& piece);
+  public:
+    explicit PieceReader(std::string_view text) : rest_(text) {}
+    bool Next(TemplatePiece& piece);
 
- private:
-  std::string_view rest_;
-  bool atLineStart_ = true;
+  private:
+    std::string_view rest_;
+    bool atLineStart_ = true;
 };
 
 // Characters up to the first white space after any leading white space; empty for none.

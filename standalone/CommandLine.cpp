@@ -81,25 +81,46 @@ int CommandLine::ApplyOne(const std::string& arg, bool firstPass) {
         case 'p':
             if (StartsWithDigit(value)) settings_.port = Bounded(value, kPortMax);
             break;
-        case 'r': PortRange(value); break;
-        case 'f': LoadUsers(value); break;
+        case 'r':
+            PortRange(value);
+            break;
+        case 'f':
+            LoadUsers(value);
+            break;
         case 'a':
             // A reload never asks again: nobody is at the console to answer.
             if (firstPass) return AddUserInteractively(value);
             break;
-        case 'b': settings_.bindIp = Bounded(value, kBindMax); break;
-        case 'e': site_.PrepareTls(); break;
+        case 'b':
+            settings_.bindIp = Bounded(value, kBindMax);
+            break;
+        case 'e':
+            site_.PrepareTls();
+            break;
         case 'i':
             site_.PrepareTls();
             settings_.implicitPort = StartsWithDigit(value) ? Bounded(value, kPortMax) : "990";
             break;
-        case 'U': user_.account.user = Bounded(value, kUserNameMax); break;
-        case 'P': SetPassword(value); break;
-        case 'H': SetHome(value); break;
-        case 'R': user_.permissions = Bounded(value, kPermissionsMax); break;
-        case 'L': Logging(value); break;
-        case 'F': Format(value); break;
-        default: break;
+        case 'U':
+            user_.account.user = Bounded(value, kUserNameMax);
+            break;
+        case 'P':
+            SetPassword(value);
+            break;
+        case 'H':
+            SetHome(value);
+            break;
+        case 'R':
+            user_.permissions = Bounded(value, kPermissionsMax);
+            break;
+        case 'L':
+            Logging(value);
+            break;
+        case 'F':
+            Format(value);
+            break;
+        default:
+            break;
     }
     return -1;
 }
@@ -112,16 +133,16 @@ void CommandLine::PortRange(const std::string& value) {
         return;
     }
     long low = 0, high = 0;
-    const bool valid = RangeNumber(value.substr(0, dash), low) &&
-                       RangeNumber(value.substr(dash + 1), high);
+    const bool valid =
+        RangeNumber(value.substr(0, dash), low) && RangeNumber(value.substr(dash + 1), high);
     if (!valid) {
         site_.LogProgram("MAIN", "WARNING: invalid port range \"%s\" (using default = any).",
                          value.c_str());
         return;
     }
     if (low < 1 || low > 65534 || high < 1 || high > 65534) {
-        site_.LogProgram("MAIN",
-                         "WARNING: port numbers must be between 1 and 65534 (using default = any).");
+        site_.LogProgram(
+            "MAIN", "WARNING: port numbers must be between 1 and 65534 (using default = any).");
         return;
     }
     if (site_.SetPassivePortRange(static_cast<int>(low), static_cast<int>(high)) != 1) {
@@ -148,10 +169,17 @@ void CommandLine::Format(const std::string& value) {
     if (value.size() < 2 || value[1] != ':') return;
     const std::string format = value.substr(2);
     switch (value[0]) {
-        case 'p': site_.SetProgramLogFormat(format); break;
-        case 'a': site_.SetAccessLogFormat(format); break;
-        case 'd': site_.SetLogDateFormat(format); break;
-        default: break;
+        case 'p':
+            site_.SetProgramLogFormat(format);
+            break;
+        case 'a':
+            site_.SetAccessLogFormat(format);
+            break;
+        case 'd':
+            site_.SetLogDateFormat(format);
+            break;
+        default:
+            break;
     }
 }
 
@@ -177,9 +205,11 @@ int CommandLine::AddUserInteractively(const std::string& value) {
             site_.LogProgram("MAIN", "User %s was successfully added.",
                              created.account.user.c_str());
             return -1;
-        case Creation::NotWritten: return -1;
+        case Creation::NotWritten:
+            return -1;
         case Creation::Mismatch:
-        case Creation::Refused: return 1;
+        case Creation::Refused:
+            return 1;
     }
     return 1;
 }

@@ -10,14 +10,14 @@
 namespace orvex {
 
 struct ServerSettings {
-    std::string port = "21";          // at most 15 characters
-    std::string implicitPort = "0";   // "0": no implicit-TLS port
-    std::string bindIp;               // empty: every address; at most 31 characters
+    std::string port = "21";         // at most 15 characters
+    std::string implicitPort = "0";  // "0": no implicit-TLS port
+    std::string bindIp;              // empty: every address; at most 31 characters
     int level = 2;
 };
 
 class CommandLine {
-public:
+  public:
     // `args` without the program name. Answers of -a are read from `in`; prompts and warnings
     // that are not log lines go to `out`.
     CommandLine(StandaloneSite& site, std::vector<std::string> args, FILE* in = stdin,
@@ -31,7 +31,7 @@ public:
     const UserRecord& CommandLineUser() const { return user_; }
     bool UserFileGiven() const { return userFileGiven_; }
 
-private:
+  private:
     // -1 to go on, otherwise the exit code.
     int ApplyOne(const std::string& arg, bool firstPass);
     void PortRange(const std::string& value);

@@ -16,7 +16,7 @@ constexpr int kDelete = 0x7f;
 
 // Echo and line editing off for as long as it lives; the terminal is restored on every path.
 class SilentTerminal {
-public:
+  public:
     explicit SilentTerminal(int fd) : fd_(fd) {
         if (!isatty(fd_) || tcgetattr(fd_, &saved_) != 0) return;
         termios quiet = saved_;
@@ -32,7 +32,7 @@ public:
     SilentTerminal& operator=(const SilentTerminal&) = delete;
     bool Active() const { return active_; }
 
-private:
+  private:
     int fd_;
     termios saved_{};
     bool active_ = false;

@@ -184,13 +184,20 @@ const Page kFormats = {
 
 const Page& PageFor(char letter) {
     switch (letter) {
-        case 'F': return kFormats;
-        case 'L': return kLogging;
-        case 'R': return kPermissions;
-        case 'U': return kUser;
-        case 'f': return kUserFiles;
-        case 'r': return kRanges;
-        default: return kUsage;
+        case 'F':
+            return kFormats;
+        case 'L':
+            return kLogging;
+        case 'R':
+            return kPermissions;
+        case 'U':
+            return kUser;
+        case 'f':
+            return kUserFiles;
+        case 'r':
+            return kRanges;
+        default:
+            return kUsage;
     }
 }
 

@@ -11,8 +11,12 @@ namespace {
 std::atomic<int> reloadRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free, "flags set from signal handlers");
 
-void OnStop(int) { Run().stopRequested = 1; }
-void OnHangUp(int) { reloadRequested = 1; }
+void OnStop(int) {
+    Run().stopRequested = 1;
+}
+void OnHangUp(int) {
+    reloadRequested = 1;
+}
 
 void Install(int sig, void (*handler)(int)) {
     struct sigaction sa {};
@@ -32,6 +36,8 @@ void InstallSignalHandlers() {
     Install(SIGHUP, OnHangUp);
 }
 
-std::atomic<int>& ReloadRequested() { return reloadRequested; }
+std::atomic<int>& ReloadRequested() {
+    return reloadRequested;
+}
 
 }  // namespace orvex

@@ -9,10 +9,10 @@
 namespace orvex {
 
 class StandaloneSession : public FtpSession {
-public:
+  public:
     StandaloneSession(int controlFd, FtpSite& site) : FtpSession(controlFd, site, nullptr, true) {}
 
-protected:
+  protected:
     bool VerifyPassword(const Account& account, const std::string& typed) override;
 };
 

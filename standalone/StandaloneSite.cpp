@@ -17,12 +17,13 @@ constexpr std::string_view kReducedVerbs[] = {"CONNECT", "DISCONNECT", "USER", "
 constexpr int kPassiveAttempts = 3;
 constexpr const char* kCertificateEmail = "ftp@vantor.invalid";
 
-bool IsReducedLevel(int level) { return level == 1 || level == 3 || level == 5; }
+bool IsReducedLevel(int level) {
+    return level == 1 || level == 3 || level == 5;
+}
 
 }  // namespace
 
-StandaloneSite::StandaloneSite()
-    : FtpSite(kVantorName, kVantorVersion, kVantorEngineVersion, "") {
+StandaloneSite::StandaloneSite() : FtpSite(kVantorName, kVantorVersion, kVantorEngineVersion, "") {
     FtpSite::SetProgramLogLevel(0);
     FtpSite::SetAccessLogLevel(0);
 }
@@ -93,7 +94,8 @@ void StandaloneSite::SetAccessLogLevel(int level) {
 bool StandaloneSite::LogAccess(const AccessLogEntry& e) {
     if (IsReducedLevel(rawAccessLevel_)) {
         bool kept = false;
-        for (std::string_view verb : kReducedVerbs) kept = kept || StringUtil::EqualNoCase(e.verb, verb);
+        for (std::string_view verb : kReducedVerbs)
+            kept = kept || StringUtil::EqualNoCase(e.verb, verb);
         if (!kept) return true;
     }
     return FtpSite::LogAccess(e);
@@ -108,7 +110,8 @@ int StandaloneSite::SetPassivePortRange(int low, int high) {
     // sessions that hold them (ClosePassiveSocket then reports them as not ours).
     for (const PassivePort& old : ports_) {
         if (old.fd < 0) continue;
-        if (old.port >= low && old.port <= high) next[static_cast<size_t>(high - old.port)].fd = old.fd;
+        if (old.port >= low && old.port <= high)
+            next[static_cast<size_t>(high - old.port)].fd = old.fd;
     }
     ports_ = std::move(next);
     lowPort_ = static_cast<uint16_t>(low);
@@ -116,8 +119,7 @@ int StandaloneSite::SetPassivePortRange(int low, int high) {
     return 1;
 }
 
-int StandaloneSite::OpenDataSocketOn(std::string& portText, const std::string& ip,
-                                     uint16_t port) {
+int StandaloneSite::OpenDataSocketOn(std::string& portText, const std::string& ip, uint16_t port) {
     return SocketUtil::OpenDataSocket(&portText, ip, port);
 }
 

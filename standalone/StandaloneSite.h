@@ -35,7 +35,7 @@ struct UserRecord {
 using UserList = KeyedList<UserRecord>;
 
 class StandaloneSite : public FtpSite {
-public:
+  public:
     StandaloneSite();
     ~StandaloneSite() override;
 
@@ -71,11 +71,11 @@ public:
     // Level 0..6 -> log mode 0..3; -1 for a level out of range.
     static int LevelToMode(int level);
 
-protected:
+  protected:
     // Opens a bound data socket on `port` (the seam the tests replace to simulate busy ports).
     virtual int OpenDataSocketOn(std::string& portText, const std::string& ip, uint16_t port);
 
-private:
+  private:
     struct PassivePort {
         uint16_t port = 0;
         int fd = -1;

@@ -44,8 +44,8 @@ Creation CreateUser(FILE* in, FILE* out, const std::string& file, const std::str
     }
     StringUtil::Truncate(password, kPasswordSignificant);
 
-    Prompt(out, StringUtil::Format("Enter the user's home directory [%s]: \n> ",
-                                   defaultHome.c_str()));
+    Prompt(out,
+           StringUtil::Format("Enter the user's home directory [%s]: \n> ", defaultHome.c_str()));
     std::string home = ConsoleInput::ReadLine(in, kHomeRead);
     if (home.empty()) home = defaultHome;
 
@@ -60,8 +60,9 @@ Creation CreateUser(FILE* in, FILE* out, const std::string& file, const std::str
         return Creation::Refused;
     }
     if (!Storable(login) || !Storable(home) || !Storable(permissions)) {
-        Prompt(out, "ERROR: the login, home directory and permissions cannot hold ';', '#' or "
-                    "tabs.\n");
+        Prompt(out,
+               "ERROR: the login, home directory and permissions cannot hold ';', '#' or "
+               "tabs.\n");
         return Creation::Refused;
     }
 

@@ -43,8 +43,10 @@ bool StartListenerThread(int fd, StandaloneSite& site, bool ssl) {
     std::atomic<bool>& ended = ssl ? sslEnded : plainEnded;
     ended = false;
     const bool started = ThreadUtil::StartThread([args, ssl, &ended]() {
-        if (ssl) RunSslListener(args);
-        else RunPlainListener(args);
+        if (ssl)
+            RunSslListener(args);
+        else
+            RunPlainListener(args);
         ended = true;
     });
     if (!started) ended = true;
@@ -66,8 +68,10 @@ int Serve(StandaloneSite& site, CommandLine& options) {
 
     const ServerSettings s = options.Settings();
     const char* bind = s.bindIp.empty() ? nullptr : s.bindIp.c_str();
-    if (bind) site.LogProgram("MAIN", "Starting server on %s:%s...", bind, s.port.c_str());
-    else site.LogProgram("MAIN", "Starting server on port %s...", s.port.c_str());
+    if (bind)
+        site.LogProgram("MAIN", "Starting server on %s:%s...", bind, s.port.c_str());
+    else
+        site.LogProgram("MAIN", "Starting server on port %s...", s.port.c_str());
     int plainFd = SocketUtil::OpenListener(s.port, bind);
     if (plainFd < 0) {
         site.LogProgram("MAIN", "ERROR: Unable to start the server (sd = %d).", plainFd);
@@ -91,13 +95,15 @@ int Serve(StandaloneSite& site, CommandLine& options) {
             site.LogProgram("MAIN", "Listening for implicit SSL connections on port %s.",
                             s.implicitPort.c_str());
         } else {
-            site.LogProgram("MAIN", "WARNING: unable to create the SSL listening thread for port %s.",
+            site.LogProgram("MAIN",
+                            "WARNING: unable to create the SSL listening thread for port %s.",
                             s.implicitPort.c_str());
         }
     }
 
     while (!Run().stopRequested) {
-        for (uint32_t waited = 0; waited < kReloadCheckMs && !Run().stopRequested; waited += kStepMs)
+        for (uint32_t waited = 0; waited < kReloadCheckMs && !Run().stopRequested;
+             waited += kStepMs)
             Clock::SleepMs(kStepMs);
         if (Run().stopRequested) break;
         // Taken before the reload, so that a hang-up arriving meanwhile is not lost.
@@ -111,7 +117,8 @@ int Serve(StandaloneSite& site, CommandLine& options) {
     }
 
     WaitUntil(sslEnded);
-    if (sslFd >= 0) site.LogProgram("MAIN", "SSL server stopped on port %s", s.implicitPort.c_str());
+    if (sslFd >= 0)
+        site.LogProgram("MAIN", "SSL server stopped on port %s", s.implicitPort.c_str());
     WaitUntil(plainEnded);
     site.LogProgram("MAIN", "Server stopped on port %s", s.port.c_str());
     SocketUtil::Close(plainFd);

@@ -19,14 +19,15 @@ inline bool LeafIsForbidden(std::string_view root, std::string_view absolute) {
     std::string rel(absolute.substr(root.size()));
     FileUtil::StripTrailingSep(rel);
     const size_t sep = rel.find_last_of("\\/");
-    const std::string_view leaf = sep == std::string::npos
-                                      ? std::string_view(rel)
-                                      : std::string_view(rel).substr(sep + 1);
+    const std::string_view leaf =
+        sep == std::string::npos ? std::string_view(rel) : std::string_view(rel).substr(sep + 1);
     return FileUtil::IsForbiddenName(leaf);
 }
 
 // The joined argument as shown to the client: slashes for backslashes.
-inline std::string Shown(std::string_view typed) { return FileUtil::Slashed(typed); }
+inline std::string Shown(std::string_view typed) {
+    return FileUtil::Slashed(typed);
+}
 
 // A restart offset: an optional '-' and decimal digits within the signed 64-bit range. A value out
 // of range is refused rather than clamped.

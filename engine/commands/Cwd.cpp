@@ -43,6 +43,8 @@ int FtpSession::Cwd(const Args& args) {
     return 0;
 }
 
-int FtpSession::Cdup(const Args& /*args*/) { return Cwd(Args{"CWD", ".."}); }
+int FtpSession::Cdup(const Args& /*args*/) {
+    return Cwd(Args{"CWD", ".."});
+}
 
 }  // namespace orvex

@@ -27,14 +27,14 @@ int FtpSession::Mkd(const Args& args) {
         return 0;
     }
     switch (FileUtil::Kind(path)) {
-    case 1:
-        Respond(args, SetMessage("%s: Directory exits.", shown.c_str()), "521");
-        return 0;
-    case 2:
-        Respond(args, SetMessage("%s: Is a file.", shown.c_str()), "521");
-        return 0;
-    default:
-        break;
+        case 1:
+            Respond(args, SetMessage("%s: Directory exits.", shown.c_str()), "521");
+            return 0;
+        case 2:
+            Respond(args, SetMessage("%s: Is a file.", shown.c_str()), "521");
+            return 0;
+        default:
+            break;
     }
     if (!FileUtil::MakeDir(path)) {
         Respond(args, SetMessage("%s: Unable to create directory.", shown.c_str()), "550");

@@ -57,10 +57,10 @@ int FtpSession::Rnto(const Args& args) {
     renameSource_.reset();
     const std::string shown = commands::Shown(typed);
     if (FileUtil::Kind(target) != 0) {
-        Respond(args,
-                SetMessage("%s: Cannot create a file when that file already exists.",
-                           shown.c_str()),
-                "550");
+        Respond(
+            args,
+            SetMessage("%s: Cannot create a file when that file already exists.", shown.c_str()),
+            "550");
         return 0;
     }
     if (commands::LeafIsForbidden(root_, target) || !FileUtil::Rename(source, target)) {

@@ -29,18 +29,18 @@ int FtpSession::Rmd(const Args& args) {
     }
     const char* fault = nullptr;
     switch (FileUtil::Kind(path)) {
-    case 0:
-        fault = "%s: No such file of directory.";
-        break;
-    case 2:
-        fault = "%s: Not a directory.";
-        break;
-    default:
-        if (FileUtil::DirNotEmpty(path))
-            fault = "%s: The directory is not empty.";
-        else if (!FileUtil::RemoveDir(path))
-            fault = "%s: Unable to remove directory.";
-        break;
+        case 0:
+            fault = "%s: No such file of directory.";
+            break;
+        case 2:
+            fault = "%s: Not a directory.";
+            break;
+        default:
+            if (FileUtil::DirNotEmpty(path))
+                fault = "%s: The directory is not empty.";
+            else if (!FileUtil::RemoveDir(path))
+                fault = "%s: Unable to remove directory.";
+            break;
     }
     if (fault) {
         Respond(args, SetMessage(fault, shown.c_str()), "550");

@@ -22,18 +22,18 @@ int FtpSession::Stat(const Args& args) {
         if (!CheckAccess(args[0].c_str(), nullptr, "sx", false)) return 0;
         const std::string& host = localHost_.empty() ? localIp_ : localHost_;
         reply_.Reply(Bounded(host + " FTP server status:"), "211", 1);
-        reply_.Reply(Bounded("Version " + site_.GetSiteName() + "-" + site_.GetSiteVersion() +
-                             " (" + site_.GetEngineVersion() + ")" +
-                             FtpSite::FormatTime(" %a %b %d %H:%M:%S %Y")),
-                     "211", 2);
+        reply_.Reply(
+            Bounded("Version " + site_.GetSiteName() + "-" + site_.GetSiteVersion() + " (" +
+                    site_.GetEngineVersion() + ")" + FtpSite::FormatTime(" %a %b %d %H:%M:%S %Y")),
+            "211", 2);
         reply_.Reply(Bounded("Connected to user-" + peerHost_ + " (" + peerIp_ + ")"), "211", 2);
         reply_.Reply(Bounded("Logged in as " + user_), "211", 2);
-        reply_.Reply(Bounded(std::string("TYPE: ") +
-                             (type_ == 'A' ? "ASCII, FORM: Nonprint; " : "Image; ") +
-                             "STRUcture: File; transfer MODE: Stream"),
-                     "211", 2);
-        reply_.Reply(RunningJobs() > 0 ? "Data transfer in progress" : "No data connection",
-                     "211", 2);
+        reply_.Reply(
+            Bounded(std::string("TYPE: ") + (type_ == 'A' ? "ASCII, FORM: Nonprint; " : "Image; ") +
+                    "STRUcture: File; transfer MODE: Stream"),
+            "211", 2);
+        reply_.Reply(RunningJobs() > 0 ? "Data transfer in progress" : "No data connection", "211",
+                     2);
         Respond(args, "End of status.", "211");
         return 1;
     }
@@ -54,9 +54,8 @@ int FtpSession::Stat(const Args& args) {
     job.session = this;
     job.site = &site_;
     ControlChannel& control = Control();
-    ListingOutput out([&control](const char* data, size_t len) {
-        return control.WriteAll(data, len);
-    });
+    ListingOutput out(
+        [&control](const char* data, size_t len) { return control.WriteAll(data, len); });
     GenerateListing(job, out);
     out.Flush();
     Respond(args, "End of status.", "213");

@@ -38,7 +38,8 @@ bool FtpSession::StartJob(char jobType, int storeMode, const std::string& option
     job->root = root_;
     job->passive = passive_;
     // The job's own descriptor: a PASV meanwhile closes the session's, never the one it waits on.
-    if (passive_ && dataListener_ >= 0) job->dataListener = fcntl(dataListener_, F_DUPFD_CLOEXEC, 0);
+    if (passive_ && dataListener_ >= 0)
+        job->dataListener = fcntl(dataListener_, F_DUPFD_CLOEXEC, 0);
     job->portAddress = portAddress_;
     job->portNumber = portNumber_;
     job->type = type_;
@@ -96,7 +97,8 @@ int FtpSession::Stor(const Args& args, int storeMode) {
         return 0;
     }
     if (commands::LeafIsForbidden(root_, path) || FileUtil::IsDirectory(path)) {
-        Respond(args, SetMessage("%s: The system cannot write to the file specified.", shown.c_str()),
+        Respond(args,
+                SetMessage("%s: The system cannot write to the file specified.", shown.c_str()),
                 "425");
         return 0;
     }

@@ -24,7 +24,7 @@ struct RemoteAccount {
 };
 
 class AccountStore {
-public:
+  public:
     explicit AccountStore(AccountLog log = {});
 
     // The passwd file, the root path that "./" homes lie under, and the home of new accounts that
@@ -58,7 +58,7 @@ public:
     bool LoadRemoteAccounts();
     bool DeleteRemoteLogin(std::string_view name);
 
-private:
+  private:
     static constexpr int32_t kFirstRemoteId = 1000000000;
 
     // With the lock held. Modifications need a table that matches the file, so that a rewrite

@@ -7,7 +7,9 @@
 namespace orvex::AccountText {
 namespace {
 
-bool IsSep(char c) { return c == '/' || c == '\\'; }
+bool IsSep(char c) {
+    return c == '/' || c == '\\';
+}
 
 std::string FormPath(std::string_view in, bool relative) {
     std::string v(in);
@@ -56,8 +58,12 @@ int64_t ReadNumber(std::string_view token) {
     return v < kLow ? kLow : v > kHigh ? kHigh : v;
 }
 
-std::string AbsolutePath(std::string_view path) { return FormPath(path, false); }
-std::string RelativePath(std::string_view path) { return FormPath(path, true); }
+std::string AbsolutePath(std::string_view path) {
+    return FormPath(path, false);
+}
+std::string RelativePath(std::string_view path) {
+    return FormPath(path, true);
+}
 
 bool IsTableField(std::string_view value) {
     return value.find_first_of(std::string_view(";#\t\r\n\0", 6)) == std::string_view::npos;

@@ -41,9 +41,13 @@ std::string FolderOf(const std::string& osPath) {
 
 }  // namespace
 
-bool IsTemporaryName(std::string_view fileName) { return !fileName.empty() && fileName[0] == '.'; }
+bool IsTemporaryName(std::string_view fileName) {
+    return !fileName.empty() && fileName[0] == '.';
+}
 
-void InterruptRewritesForTesting(bool on) { g_interrupt = on; }
+void InterruptRewritesForTesting(bool on) {
+    g_interrupt = on;
+}
 
 bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace) {
     const std::string os = FileUtil::OsPath(path);

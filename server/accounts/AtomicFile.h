@@ -22,8 +22,7 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
 bool AppendLine(std::string_view path, std::string_view line);
 
 // The whole file; none when it cannot be read, is no regular file or is larger than `limit`.
-std::optional<std::string> ReadWholeFile(std::string_view path,
-                                         size_t limit = kMaxAccountFileSize);
+std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit = kMaxAccountFileSize);
 
 // Temporary files of the rewrites start with a dot, which no user or group name can.
 bool IsTemporaryName(std::string_view fileName);

@@ -10,7 +10,7 @@
 namespace orvex {
 
 class BlowfishCipher {
-public:
+  public:
     static constexpr size_t kBlockSize = 8;
 
     // An empty key leaves the initial tables un-keyed (as if the key were one zero byte).
@@ -28,7 +28,7 @@ public:
     void EncryptCbc(uint8_t* data, size_t len) const;
     void DecryptCbc(uint8_t* data, size_t len) const;
 
-private:
+  private:
     uint32_t Round(uint32_t x) const;
     void ScheduleKey(std::string_view key);
 

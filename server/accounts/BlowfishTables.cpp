@@ -3,6 +3,7 @@
 
 #include "server/accounts/BlowfishTables.h"
 
+// clang-format off
 namespace orvex {
 
 const uint32_t kBlowfishInitP[18] = {
@@ -195,3 +196,4 @@ const uint32_t kBlowfishInitS[4][256] = {
 };
 
 }  // namespace orvex
+// clang-format on

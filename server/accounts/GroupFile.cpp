@@ -24,8 +24,8 @@ void ParseGroupFile(std::string_view text, KeyedList<GroupRecord>& out) {
 }
 
 std::string FormatGroupLine(const GroupRecord& g) {
-    return StringUtil::Format("%s;%s;%s;%lu\n", g.name.c_str(), g.description.c_str(),
-                              g.id.c_str(), static_cast<unsigned long>(g.logins));
+    return StringUtil::Format("%s;%s;%s;%lu\n", g.name.c_str(), g.description.c_str(), g.id.c_str(),
+                              static_cast<unsigned long>(g.logins));
 }
 
 std::string FormatGroupFile(const KeyedList<GroupRecord>& list) {

@@ -29,7 +29,9 @@ bool GroupStore::RefreshLocked() {
         log_);
 }
 
-bool GroupStore::RewriteLocked() { return file_.Rewrite(FormatGroupFile(groups_)); }
+bool GroupStore::RewriteLocked() {
+    return file_.Rewrite(FormatGroupFile(groups_));
+}
 
 bool GroupStore::LoadGroups() {
     LockGuard g(lock_);

@@ -15,7 +15,7 @@
 namespace orvex {
 
 class GroupStore {
-public:
+  public:
     explicit GroupStore(AccountLog log = {});
 
     // The group file (internal form); set again after every configuration reload.
@@ -38,7 +38,7 @@ public:
     // 2 if the new name exists, 1 renamed, 0 failed.
     int RenameGroup(std::string_view oldName, std::string_view newName);
 
-private:
+  private:
     bool RefreshLocked();
     bool RewriteLocked();
 

@@ -11,7 +11,9 @@ namespace {
 // Room for the absolute form's leading and trailing separators within the home field.
 constexpr size_t kHomeInputMax = 262;
 
-std::string Cut(std::string_view s, size_t max) { return std::string(s.substr(0, max)); }
+std::string Cut(std::string_view s, size_t max) {
+    return std::string(s.substr(0, max));
+}
 
 }  // namespace
 
@@ -28,7 +30,8 @@ std::string ReadHomeField(std::string_view field, std::string_view rootPath) {
     }
     // A value whose absolute form fits is kept whole, so that written homes read back unchanged.
     std::string abs = AccountText::AbsolutePath(h);
-    if (abs.size() > kAccountHomeMax) abs = Cut(AccountText::AbsolutePath(Cut(h, kHomeInputMax)), kAccountHomeMax);
+    if (abs.size() > kAccountHomeMax)
+        abs = Cut(AccountText::AbsolutePath(Cut(h, kHomeInputMax)), kAccountHomeMax);
     return abs;
 }
 
@@ -60,7 +63,8 @@ std::string FormatPasswdLine(const Account& a, std::string_view rootPath) {
         rest = std::string_view(home).substr(rootPath.size());
         home = "./" + FileUtil::Slashed(rest);
     }
-    return a.user + ";" + a.password + ";" + a.uid + ";" + a.gid + ";" + a.added + ";" + home + "\n";
+    return a.user + ";" + a.password + ";" + a.uid + ";" + a.gid + ";" + a.added + ";" + home +
+           "\n";
 }
 
 std::string FormatPasswdFile(const KeyedList<Account>& list, std::string_view rootPath) {

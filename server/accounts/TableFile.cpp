@@ -24,7 +24,8 @@ bool TableFile::Refresh(const std::function<void(const std::string&)>& read,
     }
     const std::optional<std::string> text = ReadWholeFile(path_);
     if (!text) {
-        if (log) log(StringUtil::Format("WARNING: unable to open file %s for reading.", path_.c_str()));
+        if (log)
+            log(StringUtil::Format("WARNING: unable to open file %s for reading.", path_.c_str()));
         current_ = false;
         return false;
     }

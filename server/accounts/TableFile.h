@@ -12,7 +12,7 @@
 namespace orvex {
 
 class TableFile {
-public:
+  public:
     // A new path makes the next refresh read the file.
     void SetPath(std::string path);
     const std::string& Path() const { return path_; }
@@ -28,7 +28,7 @@ public:
     bool Rewrite(std::string_view text);
     bool Append(std::string_view line);
 
-private:
+  private:
     void Restamp();
 
     std::string path_;

@@ -16,7 +16,7 @@ namespace {
 using AccountText::ReadSigned;
 using AccountText::ReadUnsigned;
 
-constexpr const char* kStatKeywords[kStatGroups] = {"ALLUP", "ALLDN",   "WKUP",    "WKDN",
+constexpr const char* kStatKeywords[kStatGroups] = {"ALLUP", "ALLDN", "WKUP",    "WKDN",
                                                     "DAYUP", "DAYDN", "MONTHUP", "MONTHDN"};
 
 std::string Cut(std::string s, size_t max) {
@@ -64,9 +64,12 @@ bool ApplyLine(const Args& t, UserRecord& rec) {
     if (is("user") || is("tagline") || is("dir")) {
         if (n > 1) {
             std::string text = Cut(Join(t), kUserTextMax);
-            if (is("user")) rec.comment = std::move(text);
-            else if (is("tagline")) rec.tagline = std::move(text);
-            else rec.startDir = StartDirectory(text);
+            if (is("user"))
+                rec.comment = std::move(text);
+            else if (is("tagline"))
+                rec.tagline = std::move(text);
+            else
+                rec.startDir = StartDirectory(text);
         }
         return true;
     }
@@ -103,9 +106,12 @@ bool ApplyLine(const Args& t, UserRecord& rec) {
     }
     if (is("ratio") || is("credits") || is("uset")) {
         if (n < 2) return false;
-        if (is("ratio")) rec.ratio = ReadUnsigned(t[1]);
-        else if (is("credits")) rec.credits = ReadSigned(t[1]);
-        else rec.idleLimit = ReadUnsigned(t[1]);
+        if (is("ratio"))
+            rec.ratio = ReadUnsigned(t[1]);
+        else if (is("credits"))
+            rec.credits = ReadSigned(t[1]);
+        else
+            rec.idleLimit = ReadUnsigned(t[1]);
         return true;
     }
     for (size_t g = 0; g < kStatGroups; ++g) {

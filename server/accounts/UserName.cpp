@@ -3,8 +3,12 @@
 namespace orvex {
 namespace {
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -25,7 +29,8 @@ bool IsValidSharedName(std::string_view name) {
     const std::string_view port = name.substr(second + 1);
     if (server.empty() || port.empty() || port.size() > 10) return false;
     for (char c : server)
-        if (!IsLetter(c) && !IsDigit(c) && c != '.' && c != '-' && c != '_' && c != ':') return false;
+        if (!IsLetter(c) && !IsDigit(c) && c != '.' && c != '-' && c != '_' && c != ':')
+            return false;
     for (char c : port)
         if (!IsDigit(c)) return false;
     return true;

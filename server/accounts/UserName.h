@@ -14,7 +14,9 @@ inline constexpr size_t kSharedNameMax = 63;
 bool IsValidLocalName(std::string_view name);
 
 // A "$" in a user name always means a user of another server.
-inline bool IsSharedName(std::string_view name) { return name.find('$') != std::string_view::npos; }
+inline bool IsSharedName(std::string_view name) {
+    return name.find('$') != std::string_view::npos;
+}
 
 // "user$server$port": a valid local name, a server address of letters, digits, ".", "-", "_" and
 // ":", and a decimal port; at most 63 characters in all.

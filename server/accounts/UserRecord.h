@@ -28,7 +28,15 @@ inline constexpr char kFlagRemote = 'R';
 
 // Statistics groups, in the order of the file.
 enum StatGroup : size_t {
-    kAllUp, kAllDown, kWeekUp, kWeekDown, kDayUp, kDayDown, kMonthUp, kMonthDown, kStatGroups
+    kAllUp,
+    kAllDown,
+    kWeekUp,
+    kWeekDown,
+    kDayUp,
+    kDayDown,
+    kMonthUp,
+    kMonthDown,
+    kStatGroups
 };
 
 struct TransferStats {
@@ -40,8 +48,8 @@ struct TransferStats {
 
 struct UserRecord {
     std::string comment;
-    int32_t weeklyAllotment = 0;  // KB
-    int32_t maxLogins = 0;        // 0 = unlimited
+    int32_t weeklyAllotment = 0;   // KB
+    int32_t maxLogins = 0;         // 0 = unlimited
     int32_t maxDownloadSpeed = 0;  // bytes per second, 0 = none
     int32_t maxUploadSpeed = 0;
     std::string permissions;  // lower case
@@ -50,9 +58,9 @@ struct UserRecord {
     int32_t maxDownloads = -1;  // simultaneous; -1 = unlimited
     int32_t maxUploads = -1;
     uint32_t timeFrameStart = 0, timeFrameEnd = 0;  // hours; 0 0 = any time
-    std::string flags;  // upper case
-    uint32_t ratio = 0;  // 0 = leech
-    int32_t credits = 0;  // KB
+    std::string flags;                              // upper case
+    uint32_t ratio = 0;                             // 0 = leech
+    int32_t credits = 0;                            // KB
     std::string tagline;
     std::string startDir;  // relative to the home directory, backslashes, trailing backslash
     std::array<TransferStats, kStatGroups> stats{};
@@ -71,7 +79,7 @@ struct UserRecord {
     // Not stored in the file.
     std::string homeServer;
     uint32_t homePort = 0;
-    FileStamp fileStamp;       // of the user file when last read or written
+    FileStamp fileStamp;      // of the user file when last read or written
     int64_t fileCreated = 0;  // its creation (status change) time then
 
     bool HasFlag(char flag) const { return flags.find(flag) != std::string::npos; }

@@ -216,7 +216,8 @@ int UserStore::AddUser(std::string_view name, std::string_view password, std::st
     if (accounts_->FindAccount(name)) return 2;
     const std::string path = PathLocked(name);
     if (!WriteUserFile(path, rec, false)) {
-        Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
+        Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.",
+                               path.c_str()));
         return 0;
     }
     const int added = accounts_->AddAccount(name, password, groupId, home);
@@ -241,8 +242,10 @@ bool UserStore::DeleteUser(std::string_view name) {
         users_.Release(n);
     }
     if (accounts_) {
-        if (IsSharedName(stored)) accounts_->DeleteRemoteLogin(stored);
-        else accounts_->DeleteAccount(stored);
+        if (IsSharedName(stored))
+            accounts_->DeleteRemoteLogin(stored);
+        else
+            accounts_->DeleteAccount(stored);
     }
     return true;
 }

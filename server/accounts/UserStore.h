@@ -25,7 +25,7 @@ inline constexpr const char* kUserListName = "User List Header";
 // Lock order: the user store may call the passwd and group stores while it holds its lock; they
 // never call back, so the order is always users first.
 class UserStore {
-public:
+  public:
     // Either store may be null; account creation, deletion and renaming then fail.
     UserStore(AccountStore* accounts, GroupStore* groups, AccountLog log = {});
 
@@ -82,7 +82,7 @@ public:
     bool CheckSessionLimits(std::string_view name, int64_t lastActivity, int64_t loginTime,
                             int activeTransfers, int64_t now = 0);
 
-private:
+  private:
     using Node = KeyedList<UserRecord>::Node;
 
     // With the lock held. The node of `name`, re-read when `check` and its file changed, or read
@@ -90,7 +90,9 @@ private:
     Node* LookupLocked(std::string_view name, bool check);
     // The spelling of the file of `name` in the users folder, matched without regard to case.
     std::optional<std::string> FileNameLocked(std::string_view name) const;
-    std::string PathLocked(std::string_view fileName) const { return usersDir_ + std::string(fileName); }
+    std::string PathLocked(std::string_view fileName) const {
+        return usersDir_ + std::string(fileName);
+    }
     bool WriteLocked(Node& node);
     void Propagate(uint32_t connection, const std::string& name, const UserRecord& rec);
     UserRecord TemplateFor(std::string_view group);

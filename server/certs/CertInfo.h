@@ -6,7 +6,7 @@
 namespace orvex {
 
 struct CertInfo {
-    std::string country;       // two letters
+    std::string country;  // two letters
     std::string state;
     std::string locality;
     std::string organization;

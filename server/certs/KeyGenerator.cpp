@@ -21,7 +21,9 @@ namespace {
 template <auto Free>
 struct Deleter {
     template <typename T>
-    void operator()(T* p) const { Free(p); }
+    void operator()(T* p) const {
+        Free(p);
+    }
 };
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
 using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
@@ -123,9 +125,10 @@ X509_REQ* BuildCertificateRequest(EVP_PKEY* key, const CertInfo& info,
                                         static_cast<int>(value.size()), -1, 0))
             return FailNull();
     }
-    if (!X509_REQ_add1_attr_by_NID(req.get(), NID_pkcs9_challengePassword, MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>(challengePassword.c_str()),
-                                   static_cast<int>(challengePassword.size())))
+    if (!X509_REQ_add1_attr_by_NID(
+            req.get(), NID_pkcs9_challengePassword, MBSTRING_ASC,
+            reinterpret_cast<const unsigned char*>(challengePassword.c_str()),
+            static_cast<int>(challengePassword.size())))
         return FailNull();
     if (!X509_REQ_set_pubkey(req.get(), key)) return FailNull();
     return req.release();
@@ -134,8 +137,7 @@ X509_REQ* BuildCertificateRequest(EVP_PKEY* key, const CertInfo& info,
 bool MakeSelfSignedCertificate(std::string_view privateKeyPem, const std::string& passPhrase,
                                const CertInfo& info, std::string& certPem) {
     certPem.clear();
-    if (privateKeyPem.empty() || privateKeyPem.size() > static_cast<size_t>(INT_MAX))
-        return Fail();
+    if (privateKeyPem.empty() || privateKeyPem.size() > static_cast<size_t>(INT_MAX)) return Fail();
     BioPtr in(BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
     if (!in) return Fail();
     std::string pass = passPhrase;
@@ -151,11 +153,10 @@ bool MakeSelfSignedCertificate(std::string_view privateKeyPem, const std::string
     EVP_PKEY* reqKey = X509_REQ_get0_pubkey(req.get());
     if (!X509_set_version(cert.get(), 2) ||
         !ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 0) ||
-        !X509_set_issuer_name(cert.get(), subject) ||
-        !X509_set_subject_name(cert.get(), subject) ||
+        !X509_set_issuer_name(cert.get(), subject) || !X509_set_subject_name(cert.get(), subject) ||
         !X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) ||
-        !X509_gmtime_adj(X509_getm_notAfter(cert.get()), kCertificateLifetimeSeconds) ||
-        !reqKey || !X509_set_pubkey(cert.get(), reqKey))
+        !X509_gmtime_adj(X509_getm_notAfter(cert.get()), kCertificateLifetimeSeconds) || !reqKey ||
+        !X509_set_pubkey(cert.get(), reqKey))
         return Fail();
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) return Fail();
     if (!PEM_write_bio_X509(out.get(), cert.get()) || !TakeMemory(out.get(), certPem))
@@ -163,8 +164,7 @@ bool MakeSelfSignedCertificate(std::string_view privateKeyPem, const std::string
     return true;
 }
 
-bool GenerateKeysInMemory(const CertInfo& info, const std::string& passPhrase,
-                          GeneratedKeys& out) {
+bool GenerateKeysInMemory(const CertInfo& info, const std::string& passPhrase, GeneratedKeys& out) {
     out = {};
     KeyPairPem pair;
     std::string cert;

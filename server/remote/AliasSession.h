@@ -11,14 +11,14 @@
 namespace orvex {
 
 class AliasSession : public SiteSession {
-public:
+  public:
     AliasSession(int controlFd, ServerSite& site, const char* localIpOverride, bool resolveNames);
     ~AliasSession() override;
 
     const std::optional<std::string>& ChosenMirror() const { return chosenMirror_; }
     uint32_t MirrorCounter() const { return mirrorCounter_; }
 
-private:
+  private:
     // The alias directory picked by the last PASV or PORT in a mirrored directory; the next
     // transfer command consumes it.
     std::optional<std::string> chosenMirror_;

@@ -25,7 +25,7 @@ enum LoginVerdict : int {
 
 // The site's side of a login decision. The connection being checked is not registered yet.
 class LoginFacts {
-public:
+  public:
     virtual ~LoginFacts() = default;
     virtual uint32_t ShutdownLevel() = 0;
     virtual uint32_t MaxUsers() = 0;

@@ -32,7 +32,7 @@ constexpr const char* kInboxNotice =
 std::mutex loginLock;
 
 class SiteLoginFacts : public LoginFacts {
-public:
+  public:
     explicit SiteLoginFacts(ServerSite& site) : site_(site) {}
 
     uint32_t ShutdownLevel() override { return site_.Config().GetShutdown(); }
@@ -66,7 +66,7 @@ public:
         return count;
     }
 
-private:
+  private:
     ServerSite& site_;
 };
 
@@ -161,17 +161,16 @@ int SiteSession::Pass(const Args& args) {
     if (addressOk && passwordOk) {
         homeOk = SetUpHome(HomeDirectory(account->home), *user);
         if (!homeOk) {
-            Respond(logged,
-                    SetMessage("User %s has an invalid home directory.", user_.c_str()), "530",
-                    true, false, false, 1);
+            Respond(logged, SetMessage("User %s has an invalid home directory.", user_.c_str()),
+                    "530", true, false, false, 1);
         }
     }
 
     if (!addressOk) {
         if (!passwordOk) return refuse("Login failure.");
         logEvent("Bad host.");
-        Respond(logged, SetMessage("\"%s\" is not valid for the account specified.",
-                                   peerIp_.c_str()),
+        Respond(logged,
+                SetMessage("\"%s\" is not valid for the account specified.", peerIp_.c_str()),
                 "530");
         return 0;
     }
@@ -180,8 +179,7 @@ int SiteSession::Pass(const Args& args) {
     const int verdict = CheckAndRegister(*user);
     if (verdict != kLoginAllowed) {
         SiteLoginFacts facts(server_);
-        Respond(logged,
-                LoginRefusalText(verdict, *user, user_, facts, FtpSite::UtcOffsetMinutes()),
+        Respond(logged, LoginRefusalText(verdict, *user, user_, facts, FtpSite::UtcOffsetMinutes()),
                 "530");
         return 0;
     }

@@ -16,7 +16,7 @@ class ServerSite;
 struct UserRecord;
 
 class SiteSession : public FtpSession {
-public:
+  public:
     SiteSession(int controlFd, ServerSite& site, const char* localIpOverride, bool resolveNames);
     ~SiteSession() override;
 
@@ -44,7 +44,7 @@ public:
     int32_t ProvisionalNumber() const { return provisional_; }
     static int32_t NextProvisionalNumber();
 
-protected:
+  protected:
     void SendGreeting() override;
     int CommandWaitMs() const override { return 2000; }
     void StampCommand(std::string_view line) override;
@@ -69,7 +69,7 @@ protected:
     std::optional<std::string> siteRenameSource_;
     bool siteBypass_ = false;
 
-private:
+  private:
     int32_t provisional_;
     bool registered_ = false;
 };

@@ -1,7 +1,7 @@
 #include "engine/FileUtil.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +17,7 @@ namespace {
 
 // A scratch tree in internal form: backslashes, trailing separator.
 class FileUtilTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/orvex_fu_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);

@@ -110,8 +110,8 @@ TEST(PathHelpers, SeparatorsAndPieces) {
 }
 
 TEST(PathHelpers, ForbiddenNamesAndModeString) {
-    for (const char* bad : {"a\\b", "a/b", "a*", "a?", "a\"", "<a", "a>", "a|b", "c:", "a\tb",
-                            "\x01", "x\x7f"})
+    for (const char* bad :
+         {"a\\b", "a/b", "a*", "a?", "a\"", "<a", "a>", "a|b", "c:", "a\tb", "\x01", "x\x7f"})
         EXPECT_TRUE(fu::IsForbiddenName(bad)) << bad;
     EXPECT_TRUE(fu::IsForbiddenName(std::string_view("a\0b", 3)));
     for (const char* good : {"a.txt", "my file", "caf\xc3\xa9", "..x", "-"})

@@ -31,7 +31,9 @@ struct Pair {
     bool Ok() const { return server >= 0 && client >= 0; }
 };
 
-bool CloseOnExec(int fd) { return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+bool CloseOnExec(int fd) {
+    return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+}
 
 TEST(SocketUtil, RecvLineBoundsAndLineEnds) {
     ASSERT_TRUE(su::Startup());

@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -21,9 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <openssl/ssl.h>
 
 extern char** environ;
 
@@ -90,7 +89,7 @@ const Material& Keys() {
 }
 
 class SslLayerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         signal(SIGPIPE, SIG_IGN);
         ASSERT_TRUE(SslLayer::InitLibrary());

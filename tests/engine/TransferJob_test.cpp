@@ -43,7 +43,7 @@ TEST(AppendCrlf, SameResultWhereverTheBlockEnds) {
 }
 
 class RecordingSite : public FtpSite {
-public:
+  public:
     RecordingSite() {
         SetAccessLogLevel(0);
         SetProgramLogLevel(0);

@@ -1,6 +1,6 @@
 // Stored password text comes from hand-edited files: "key1\nkey2\nstored text".
-#include <cstdint>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>

@@ -33,8 +33,9 @@ void CheckPasswd(std::string_view text) {
     for (const auto& n : list) {
         const Account& a = n.data;
         const Account& b = it->data;
-        if (it->id != n.id || *it->name != *n.name || a.user != b.user || a.password != b.password ||
-            a.uid != b.uid || a.gid != b.gid || a.added != b.added || a.home != b.home)
+        if (it->id != n.id || *it->name != *n.name || a.user != b.user ||
+            a.password != b.password || a.uid != b.uid || a.gid != b.gid || a.added != b.added ||
+            a.home != b.home)
             abort();
         ++it;
     }

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     // The empty input and a few simple ones always run.
     const char* seeds[] = {"", "\n", "a", "\\", "/", "..", "%", "\r\n\r\n", "USER x\r\n"};
     for (const char* s : seeds) {
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(s), std::char_traits<char>::length(s));
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(s),
+                               std::char_traits<char>::length(s));
         ++count;
     }
     for (int i = 1; i < argc; ++i) {

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view all(reinterpret_cast<const char*>(data), size);
     const size_t cut = all.find('\0');
     std::string_view key = all.substr(0, cut);
-    std::string_view cert = cut == std::string_view::npos ? std::string_view() : all.substr(cut + 1);
+    std::string_view cert =
+        cut == std::string_view::npos ? std::string_view() : all.substr(cut + 1);
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 0;
     close(fds[1]);

@@ -16,7 +16,7 @@ namespace {
 
 // Keeps the program log lines instead of printing them.
 class RecordingSite : public StandaloneSite {
-public:
+  public:
     RecordingSite() { SetProgramLogLevel(2); }
     bool LogProgramLine(std::string_view, std::string_view message) override {
         lines.emplace_back(message);
@@ -26,7 +26,7 @@ public:
 };
 
 class CommandLineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/vantor-cli-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -55,7 +55,8 @@ protected:
         std::stringstream s;
         char buf[512];
         size_t n;
-        while ((n = fread(buf, 1, sizeof buf, out_)) > 0) s.write(buf, static_cast<std::streamsize>(n));
+        while ((n = fread(buf, 1, sizeof buf, out_)) > 0)
+            s.write(buf, static_cast<std::streamsize>(n));
         return s.str();
     }
 
@@ -106,9 +107,10 @@ TEST_F(CommandLineTest, PasswordIsKeyedWithTheNameGivenSoFar) {
 
 TEST_F(CommandLineTest, ValuesAreCheckedAndCut) {
     const std::string longPassword = "0123456789abcdefXYZ";
-    ASSERT_EQ(Run({"-p2121", "-pabc", "-b127.0.0.1", "-i", "-L9", "-Lx", "-U" + std::string(70, 'u'),
-                   "-P" + longPassword, "-R" + std::string(20, 'l'), "-H" + dir_ + "/none"}),
-              -1);
+    ASSERT_EQ(
+        Run({"-p2121", "-pabc", "-b127.0.0.1", "-i", "-L9", "-Lx", "-U" + std::string(70, 'u'),
+             "-P" + longPassword, "-R" + std::string(20, 'l'), "-H" + dir_ + "/none"}),
+        -1);
     const ServerSettings& s = cli_->Settings();
     EXPECT_EQ(s.port, "2121");
     EXPECT_EQ(s.implicitPort, "990");
@@ -139,12 +141,12 @@ TEST_F(CommandLineTest, PortRangeWarnings) {
         "WARNING: invalid port range, no \"-\" was found (using default = any).";
     const std::string bounds =
         "WARNING: port numbers must be between 1 and 65534 (using default = any).";
-    EXPECT_EQ(site().lines,
-              (std::vector<std::string>{
-                  noDash, "WARNING: invalid port range \"abc-10\" (using default = any).",
-                  "WARNING: invalid port range \"10-x\" (using default = any).", bounds, bounds,
-                  bounds, "WARNING: invalid port range \"6000-5000\" (using default = any).",
-                  bounds}));
+    EXPECT_EQ(
+        site().lines,
+        (std::vector<std::string>{
+            noDash, "WARNING: invalid port range \"abc-10\" (using default = any).",
+            "WARNING: invalid port range \"10-x\" (using default = any).", bounds, bounds, bounds,
+            "WARNING: invalid port range \"6000-5000\" (using default = any).", bounds}));
     EXPECT_TRUE(site().PassivePorts().empty());
 
     site().lines.clear();
@@ -178,9 +180,9 @@ TEST_F(CommandLineTest, UserFileReplacesTheCommandLineUser) {
     site().lines.clear();
     cli_->Apply(false);
     EXPECT_EQ(site().UserCount(), 0u);
-    EXPECT_EQ(site().lines,
-              (std::vector<std::string>{"WARNING: unable to open file \"" + file + "\" for reading.",
-                                        "0 user(s) were loaded from the file " + file + "."}));
+    EXPECT_EQ(site().lines, (std::vector<std::string>{
+                                "WARNING: unable to open file \"" + file + "\" for reading.",
+                                "0 user(s) were loaded from the file " + file + "."}));
 }
 
 TEST_F(CommandLineTest, LogPathsAndFormats) {
@@ -200,8 +202,9 @@ TEST_F(CommandLineTest, LogPathsAndFormats) {
     site().lines.clear();
     Run({"-L3:" + dir_ + "/missing"});
     EXPECT_EQ(cli_->Settings().level, 3);
-    EXPECT_EQ(site().lines, (std::vector<std::string>{"WARNING: unable to set the program log path.",
-                                                    "WARNING: unable to set the access log path."}));
+    EXPECT_EQ(site().lines,
+              (std::vector<std::string>{"WARNING: unable to set the program log path.",
+                                        "WARNING: unable to set the access log path."}));
 }
 
 TEST_F(CommandLineTest, AddingAUserStopsBeforeTheServer) {

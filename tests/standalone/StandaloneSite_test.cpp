@@ -1,11 +1,11 @@
 #include "standalone/StandaloneSite.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,7 +31,7 @@ UserRecord User(const std::string& name, const std::string& permissions) {
 }
 
 class ModeSite : public StandaloneSite {
-public:
+  public:
     using StandaloneSite::AccessLogMode;
     using StandaloneSite::ProgramLogMode;
 };
@@ -97,7 +97,7 @@ TEST(StandaloneSite, LevelsMapOntoLogModesAndOthersAreIgnored) {
 }
 
 class AccessLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/vantor-site-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -141,11 +141,11 @@ TEST_F(AccessLogTest, ReducedLevelsKeepOnlyLoginsTransfersAndSessionEnds) {
 // Ports the tests pretend are taken; every other port gets a real socket on a port of the
 // system's choosing, and the entry's port is reported.
 class FakePortSite : public StandaloneSite {
-public:
+  public:
     std::set<uint16_t> busy;
     std::vector<uint16_t> tried;
 
-protected:
+  protected:
     int OpenDataSocketOn(std::string& portText, const std::string& ip, uint16_t port) override {
         if (port == 0) return StandaloneSite::OpenDataSocketOn(portText, ip, 0);
         tried.push_back(port);
@@ -157,7 +157,9 @@ protected:
     }
 };
 
-bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+bool IsOpen(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
+}
 
 TEST(StandaloneSite, PassivePortsComeFromTheHighestDown) {
     FakePortSite site;

@@ -16,7 +16,7 @@ namespace {
 
 // A console fed from a string, printing into a temporary file.
 class Console {
-public:
+  public:
     explicit Console(std::string input) : input_(std::move(input)) {
         in_ = fmemopen(input_.data(), input_.size(), "r");
         out_ = tmpfile();
@@ -40,7 +40,7 @@ public:
         return s;
     }
 
-private:
+  private:
     std::string input_;
     FILE* in_;
     FILE* out_;
@@ -84,7 +84,7 @@ TEST(ConsoleInput, PausesTakeOneCharacter) {
 }
 
 class CreateUserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/vantor-add-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);

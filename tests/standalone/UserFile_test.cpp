@@ -14,7 +14,7 @@ namespace orvex {
 namespace {
 
 class UserFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/vantor-users-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -22,7 +22,8 @@ protected:
         home_ = dir_ + "/home";
         ASSERT_EQ(mkdir(home_.c_str(), 0755), 0);
         internalHome_ = "\\" + home_.substr(1) + "\\";
-        for (char& c : internalHome_) if (c == '/') c = '\\';
+        for (char& c : internalHome_)
+            if (c == '/') c = '\\';
     }
     void TearDown() override { FileUtil::DeleteTree(dir_, false); }
 
@@ -62,8 +63,8 @@ TEST_F(UserFileTest, FieldsSeparatorsAndComments) {
 
 TEST_F(UserFileTest, LinesThatAreSkipped) {
     UserRecord u;
-    for (const std::string line : {"", "\n", "# all comment", "a;b;c", "a;b;c#;d",
-                                   "a;;;b;;;;c;;;", ";;;;;;", "a;b\rc;d;e", "\t\t\t"}) {
+    for (const std::string line : {"", "\n", "# all comment", "a;b;c", "a;b;c#;d", "a;;;b;;;;c;;;",
+                                   ";;;;;;", "a;b\rc;d;e", "\t\t\t"}) {
         EXPECT_EQ(ParseUserLine(line, u), UserLine::Skipped) << line;
     }
     ASSERT_EQ(ParseUserLine("ghost;p;" + dir_ + "/missing;l", u), UserLine::BadHome);
@@ -85,14 +86,20 @@ TEST_F(UserFileTest, FieldsAreCutToTheirSizes) {
 }
 
 TEST_F(UserFileTest, LoadingKeepsTheFirstOfEachNameAndWarnsAboutHomes) {
-    const std::string path = Write(
-        "users.cfg",
-        "# test users\n"
-        "alice;A1;" + home_ + ";l\n"
-        "ghost;G1;" + dir_ + "/none;l\n"
-        "short;line\n"
-        "ALICE;A2;" + home_ + ";d\n"
-        "bob;B1;" + home_ + ";d\n");
+    const std::string path = Write("users.cfg",
+                                   "# test users\n"
+                                   "alice;A1;" +
+                                       home_ +
+                                       ";l\n"
+                                       "ghost;G1;" +
+                                       dir_ +
+                                       "/none;l\n"
+                                       "short;line\n"
+                                       "ALICE;A2;" +
+                                       home_ +
+                                       ";d\n"
+                                       "bob;B1;" +
+                                       home_ + ";d\n");
     UserList list("User List Header");
     list.Create(7, std::string("stale"), UserRecord{});
     FILE* warnings = tmpfile();

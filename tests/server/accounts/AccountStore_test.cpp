@@ -1,7 +1,7 @@
 #include "server/accounts/AccountStore.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -21,7 +21,7 @@ const char* kHeader =
     "#\n";
 
 class AccountStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.MakeDir("etc");
         dir.MakeDir("home");
@@ -103,9 +103,8 @@ TEST_F(AccountStoreTest, RewritesKeepIdsAndTheHeader) {
 
     ASSERT_TRUE(store.DeleteAccount("admin"));
     EXPECT_EQ(store.UserIdOf("admin"), -1);
-    EXPECT_EQ(dir.Read("etc/passwd"),
-              std::string(kHeader) + "robert;" + changed.password + ";102;99;" + changed.added +
-                  ";./home/\n");
+    EXPECT_EQ(dir.Read("etc/passwd"), std::string(kHeader) + "robert;" + changed.password +
+                                          ";102;99;" + changed.added + ";./home/\n");
 }
 
 TEST_F(AccountStoreTest, SameSecondHandEditIsNoticed) {

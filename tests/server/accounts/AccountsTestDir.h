@@ -17,7 +17,7 @@
 namespace orvex::testing {
 
 class ScratchDir {
-public:
+  public:
     ScratchDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "orvex-acc-XXXXXX").string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -58,7 +58,7 @@ public:
         return names;
     }
 
-private:
+  private:
     std::string os_;
 };
 

@@ -19,7 +19,7 @@ const std::string kUser = "USER x\nGENERAL 0 0 0 0\nPERMISSIONS lcd\n";
 
 // Files may grow only to `bytes` while it lives: writes past it fail as on a full disk.
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &old_);
         oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -32,12 +32,14 @@ public:
         std::signal(SIGXFSZ, oldHandler_);
     }
 
-private:
+  private:
     rlimit old_{};
     void (*oldHandler_)(int);
 };
 
-size_t CountEntries(const ScratchDir& dir, const std::string& rel) { return dir.List(rel).size(); }
+size_t CountEntries(const ScratchDir& dir, const std::string& rel) {
+    return dir.List(rel).size();
+}
 
 TEST(AtomicFile, CrashBeforeTheRenameLeavesTheOldFile) {
     ScratchDir dir;
@@ -76,7 +78,8 @@ TEST(AtomicFile, FullDiskLeavesTheOldFileAndNoTemporary) {
 TEST(AtomicFile, FullDiskDuringAStoreRewriteKeepsThePasswdFile) {
     ScratchDir dir;
     std::string text = "admin;X;101;100;d;/h/\n";
-    for (int i = 0; i < 20; ++i) text += "user" + std::to_string(i) + ";X;" + std::to_string(200 + i) + ";100;d;/h/\n";
+    for (int i = 0; i < 20; ++i)
+        text += "user" + std::to_string(i) + ";X;" + std::to_string(200 + i) + ";100;d;/h/\n";
     dir.Write("etc/passwd", text);
     AccountStore store;
     store.Configure(dir.Internal("etc/passwd"), dir.Internal(), "");

@@ -10,8 +10,13 @@ namespace orvex {
 namespace {
 
 TEST(BlowfishCipher, BlocksRoundTripForAnyKeyLength) {
-    const std::string keys[] = {"", std::string(1, '\0'), "k", "abcd", std::string(72, 'x'),
-                                std::string(73, 'y'), std::string(300, '\xff')};
+    const std::string keys[] = {"",
+                                std::string(1, '\0'),
+                                "k",
+                                "abcd",
+                                std::string(72, 'x'),
+                                std::string(73, 'y'),
+                                std::string(300, '\xff')};
     for (const std::string& key : keys) {
         SCOPED_TRACE(key.size());
         const BlowfishCipher c(key);
@@ -44,7 +49,9 @@ TEST(BlowfishCipher, KeyWordsDropTheFirstByteOfEachGroup) {
 }
 
 TEST(BlowfishCipher, CbcChainsBlocksAndLeavesPartialTail) {
-    const BlowfishCipher c("user" "pass");
+    const BlowfishCipher c(
+        "user"
+        "pass");
     std::vector<uint8_t> data(16 + 5, 0x41);
     const std::vector<uint8_t> original = data;
     c.EncryptCbc(data.data(), data.size());

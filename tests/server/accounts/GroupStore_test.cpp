@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "AccountsTestDir.h"
 
 namespace orvex {
@@ -11,7 +10,7 @@ namespace {
 using testing::ScratchDir;
 
 class GroupStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.Write("etc/group", "# GroupAbbr;GroupDesc;GroupID;Logins\n#\nstaff;Staff;200;2\n");
         store.Configure(dir.Internal("etc/group"));

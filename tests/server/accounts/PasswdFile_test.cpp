@@ -18,11 +18,11 @@ KeyedList<Account> ParsePasswd(const std::string& text) {
 TEST(PasswdFileRead, FieldCountsAndComments) {
     auto list = ParsePasswd(
         "# Username;EncryptedPassword;UserID;GroupID;DateAdded;HomeDir\n"
-        "five;AB;101;100;01-02-03\n"             // five fields: ignored
-        "six;AB;102;100;01-02-03;\n"             // empty sixth field: accepted
-        "#hidden;AB;103;100;01-02-03;/x/\n"      // comment line
-        "tab\tAB\t104\t100\t01-02-03\t/t/\n"     // a tab separates too
-        ";AB;105;100;01-02-03;/x/\n"             // no name
+        "five;AB;101;100;01-02-03\n"          // five fields: ignored
+        "six;AB;102;100;01-02-03;\n"          // empty sixth field: accepted
+        "#hidden;AB;103;100;01-02-03;/x/\n"   // comment line
+        "tab\tAB\t104\t100\t01-02-03\t/t/\n"  // a tab separates too
+        ";AB;105;100;01-02-03;/x/\n"          // no name
         "seven;AB;106;100;01-02-03;/h/;extra\r\n");
     ASSERT_EQ(list.Count(), 3u);
     EXPECT_FALSE(list.FindName("five", true));
@@ -42,8 +42,9 @@ TEST(PasswdFileRead, FirstOfTwoNamesWins) {
 }
 
 TEST(PasswdFileRead, IdsAndFieldLimits) {
-    auto list = ParsePasswd("zero;P;0;100;d;/a/\nword;P;abc;100;d;/a/\nbig;P;123456789012345678;1;d;/a/\n" +
-                            std::string(70, 'n') + ";P;5;5;d;/a/\n");
+    auto list =
+        ParsePasswd("zero;P;0;100;d;/a/\nword;P;abc;100;d;/a/\nbig;P;123456789012345678;1;d;/a/\n" +
+                    std::string(70, 'n') + ";P;5;5;d;/a/\n");
     EXPECT_EQ(list.FindName("zero", true)->id, 100);
     EXPECT_EQ(list.FindName("word", true)->id, 100);
     EXPECT_EQ(list.FindName("big", true)->data.uid, "123456789012345");
@@ -93,8 +94,10 @@ TEST(GroupFileRead, FieldsCutsAndDuplicates) {
         "staff;The staff;101;3\n"
         "STAFF;again;102;0\n"
         "three;fields;103\n"
-        "averyveryverylonggroupname;" + std::string(90, 'd') + ";1234567890123456789;x\n"
-        "zero;z;0;2\n",
+        "averyveryverylonggroupname;" +
+            std::string(90, 'd') +
+            ";1234567890123456789;x\n"
+            "zero;z;0;2\n",
         list);
     ASSERT_EQ(list.Count(), 3u);
     const auto* staff = list.FindName("Staff", true);

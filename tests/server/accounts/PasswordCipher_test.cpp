@@ -17,6 +17,7 @@ struct Vector {
 };
 
 // Printed by cipher_model.py --cpp; the e2e test test_cipher_model.py keeps the two in step.
+// clang-format off
 // model-vectors-begin
 const Vector kModelVectors[] = {
     {"", "alice", "", 16,
@@ -49,6 +50,7 @@ const Vector kModelVectors[] = {
      "F7BED5B5EBF558D55DE42A0A3A017DFD2AA30973F0C8D7E8"},
 };
 // model-vectors-end
+// clang-format on
 
 bool IsUpperHex(const std::string& s) {
     for (char c : s)

@@ -111,7 +111,7 @@ TEST(UserFileRead, NumbersKeepTheirBits) {
     EXPECT_EQ(r.maxDownloadSpeed, 0);
     EXPECT_EQ(r.credits, -1);
     EXPECT_EQ(r.ratio, 4294967295u);
-    EXPECT_EQ(r.lastLogin, 4000000000u);  // past 2038 without loss
+    EXPECT_EQ(r.lastLogin, 4000000000u);            // past 2038 without loss
     EXPECT_EQ(r.stats[kAllUp].files, 4294967295u);  // clamped, not wrapped
 }
 

@@ -25,11 +25,11 @@ std::string UserText(int ratio, const std::string& extra = {}) {
 }
 
 class UserStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.MakeDir("home/admin");
-        dir.Write("etc/passwd", "admin;" + StoredPassword("admin", "pw") +
-                                    ";101;100;01-01-20;./home/admin/\n");
+        dir.Write("etc/passwd",
+                  "admin;" + StoredPassword("admin", "pw") + ";101;100;01-01-20;./home/admin/\n");
         dir.Write("etc/group", "staff;Staff;300;0\n");
         dir.Write("users/admin", UserText(0, "FLAGS 1\n"));
         dir.Write("users/bob", UserText(3));
@@ -304,16 +304,18 @@ TEST_F(UserStoreTest, ConcurrentUpdatesLoseNoChange) {
 TEST_F(UserStoreTest, UpdateResultsAndPropagation) {
     ASSERT_TRUE(users.LoadUsers());
     std::vector<std::pair<uint32_t, std::string>> seen;
-    users.SetPropagateHook([&](uint32_t c, const std::string& n, const UserRecord&) {
-        seen.emplace_back(c, n);
-    });
-    EXPECT_EQ(users.UpdateUser("Bob", [](UserRecord&) { return false; }, 3),
+    users.SetPropagateHook(
+        [&](uint32_t c, const std::string& n, const UserRecord&) { seen.emplace_back(c, n); });
+    EXPECT_EQ(users.UpdateUser(
+                  "Bob", [](UserRecord&) { return false; }, 3),
               UserStore::Update::Unchanged);
-    EXPECT_EQ(users.UpdateUser("nobody", [](UserRecord&) { return true; }, 3),
+    EXPECT_EQ(users.UpdateUser(
+                  "nobody", [](UserRecord&) { return true; }, 3),
               UserStore::Update::Unknown);
     EXPECT_EQ(users.UpdateUser("Bob", [](UserRecord&) { return true; }), UserStore::Update::Saved);
     EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(users.UpdateUser("Bob", [](UserRecord&) { return true; }, 3),
+    EXPECT_EQ(users.UpdateUser(
+                  "Bob", [](UserRecord&) { return true; }, 3),
               UserStore::Update::Saved);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0], std::make_pair(3u, std::string("bob")));

@@ -81,14 +81,17 @@ std::vector<std::pair<int, std::string>> Entries(const X509_NAME* name) {
 }
 
 const std::vector<std::pair<int, std::string>> kExpectedSubject = {
-    {NID_countryName, "XX"},          {NID_stateOrProvinceName, "None"},
-    {NID_localityName, "None"},       {NID_organizationName, "Vantor"},
-    {NID_organizationalUnitName, "None"}, {NID_commonName, "127.0.0.1"},
+    {NID_countryName, "XX"},
+    {NID_stateOrProvinceName, "None"},
+    {NID_localityName, "None"},
+    {NID_organizationName, "Vantor"},
+    {NID_organizationalUnitName, "None"},
+    {NID_commonName, "127.0.0.1"},
     {NID_pkcs9_emailAddress, "ftpd@localhost.invalid"},
 };
 
 class KeyGeneratorTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         keys_ = new GeneratedKeys;
         ok_ = GenerateKeysInMemory(VantorLikeSubject(), kPass, *keys_);
@@ -133,13 +136,15 @@ TEST_F(KeyGeneratorTest, CertificateIsSelfSignedV3WithSerialZeroFor365Days) {
     EXPECT_EQ(X509_get_version(cert.get()), 2);
     EXPECT_EQ(ASN1_INTEGER_get(X509_get0_serialNumber(cert.get())), 0);
     EXPECT_EQ(Entries(X509_get_subject_name(cert.get())), kExpectedSubject);
-    EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_get_issuer_name(cert.get())), 0);
+    EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_get_issuer_name(cert.get())),
+              0);
     EXPECT_EQ(X509_get_ext_count(cert.get()), 0);
     EXPECT_EQ(X509_get_signature_nid(cert.get()), NID_sha256WithRSAEncryption);
 
     int days = -1, secs = -1;
     ASSERT_EQ(ASN1_TIME_diff(&days, &secs, X509_get0_notBefore(cert.get()),
-                             X509_get0_notAfter(cert.get())), 1);
+                             X509_get0_notAfter(cert.get())),
+              1);
     EXPECT_EQ(days, 365);
     EXPECT_EQ(secs, 0);
     time_t early = time(nullptr) - 600, late = time(nullptr) + 600;
@@ -190,7 +195,8 @@ TEST_F(KeyGeneratorTest, OverlongFieldsAreCutAndBadOnesFailCleanly) {
     info.country = "X";  // a country is exactly two letters
     EXPECT_FALSE(MakeSelfSignedCertificate(keys_->privateKeyPem, kPass, info, pem));
     EXPECT_TRUE(pem.empty());
-    EXPECT_FALSE(MakeSelfSignedCertificate(keys_->privateKeyPem, "wrong", VantorLikeSubject(), pem));
+    EXPECT_FALSE(
+        MakeSelfSignedCertificate(keys_->privateKeyPem, "wrong", VantorLikeSubject(), pem));
     EXPECT_FALSE(MakeSelfSignedCertificate("not a key", kPass, VantorLikeSubject(), pem));
     EXPECT_FALSE(MakeSelfSignedCertificate("", kPass, VantorLikeSubject(), pem));
     EXPECT_EQ(ERR_peek_error(), 0u);

@@ -11,7 +11,7 @@ namespace {
 
 // A site with every limit open; each test closes the one it is about.
 class FakeFacts : public LoginFacts {
-public:
+  public:
     uint32_t shutdown = 0;
     uint32_t maxUsers = 10, maxExempt = 0;
     size_t online = 0;
@@ -48,7 +48,9 @@ UserRecord User(std::string flags = "") {
     return u;
 }
 
-int Decide(const UserRecord& u, FakeFacts& f) { return DecideLogin(u, "bob", "10.0.0.7", f); }
+int Decide(const UserRecord& u, FakeFacts& f) {
+    return DecideLogin(u, "bob", "10.0.0.7", f);
+}
 
 TEST(LoginPolicy, FirstFailingCheckDecidesInTableOrder) {
     FakeFacts f;
