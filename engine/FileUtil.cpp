@@ -24,16 +24,6 @@ inline bool IsSep(char c) {
 
 }  // namespace
 
-std::string OsPath(std::string_view internal) {
-    std::string p(internal);
-    if (p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0])))
-        p.erase(0, 2);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    if (p.empty() && !internal.empty()) p = "/";
-    return p;
-}
-
 bool Stat(std::string_view path, FileInfo& info) {
     if (path.empty()) return false;
     std::string p = OsEntry(path);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/os/OsPath.h"
+
 namespace orvex {
 
 struct FileInfo {
@@ -33,10 +35,6 @@ struct FileCloser {
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 namespace FileUtil {
-
-// Internal path -> OS path: backslashes become slashes, an "X:" drive prefix is dropped, a lone
-// backslash is "/".
-std::string OsPath(std::string_view internal);
 
 bool Stat(std::string_view path, FileInfo& info);  // does not follow a final symbolic link
 int Kind(std::string_view path);                   // 0 missing, 1 directory, 2 other

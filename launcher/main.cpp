@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/os/ProcessRunner.h"
 #include "launcher/CommandWords.h"
-#include "launcher/DetachedStart.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -16,6 +16,6 @@ int main(int argc, char** argv) {
         childArgs.push_back(std::move(word));
     }
     // The outcome is never reported: the launcher's only job is not to stay around.
-    orvex::launcher::StartDetached(argv[1], childArgs);
+    orvex::StartDetached(argv[1], childArgs);
     return 0;
 }

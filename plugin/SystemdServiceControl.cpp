@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "plugin/AtomicFile.h"
-#include "plugin/ProcessRunner.h"
+#include "engine/os/AtomicFile.h"
+#include "engine/os/ProcessRunner.h"
 
 namespace orvex::plugin {
 namespace {
@@ -132,7 +132,7 @@ bool SystemdServiceControl::Create(const std::string& name, const std::string& d
         return false;
     }
     std::string unit = UnitText(displayName.empty() ? name : displayName, program);
-    if (!WriteFileAtomically(UnitPath(name), unit, 0644, WriteMode::CreateOnly)) return false;
+    if (!WriteFileAtomically(UnitPath(name), unit, false, 0644)) return false;
     bool ok = Systemctl({"daemon-reload"});
     if (ok && start == StartType::Automatic) ok = Systemctl({"enable", name + ".service"});
     if (!ok) {
@@ -149,8 +149,7 @@ bool SystemdServiceControl::SetRestartActions(const std::string& name, int count
     if (!ValidName(name) || count < 1) return false;
     std::optional<std::string> unit = ReadWholeFile(UnitPath(name), kMaxUnitSize);
     if (!unit) return false;
-    if (!WriteFileAtomically(UnitPath(name), WithRestart(*unit, delayMs), 0644,
-                             WriteMode::Replace)) {
+    if (!WriteFileAtomically(UnitPath(name), WithRestart(*unit, delayMs), true, 0644)) {
         return false;
     }
     return Systemctl({"daemon-reload"});

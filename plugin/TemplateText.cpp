@@ -1,6 +1,6 @@
 #include "plugin/TemplateText.h"
 
-#include "plugin/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 
 namespace orvex::plugin {
 namespace {
@@ -81,7 +81,7 @@ int RewriteTemplateFile(const std::string& templatePath, const std::string& outp
     if (!text) return 0;
     std::string out;
     int count = rewrite(*text, out);
-    if (!WriteFileAtomically(outputPath, out, newFileMode, WriteMode::Replace)) return 0;
+    if (!WriteFileAtomically(outputPath, out, true, newFileMode)) return 0;
     return count;
 }
 

@@ -1,7 +1,7 @@
 #include "server/accounts/TableFile.h"
 
 #include "engine/StringUtil.h"
-#include "server/accounts/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 
 namespace orvex {
 

@@ -7,7 +7,7 @@
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "engine/Tokenizer.h"
-#include "server/accounts/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 #include "server/accounts/UserName.h"
 
 namespace orvex {

@@ -4,7 +4,7 @@
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "server/accounts/AccountStore.h"
-#include "server/accounts/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/UserName.h"
 

@@ -1,4 +1,4 @@
-#include "server/accounts/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

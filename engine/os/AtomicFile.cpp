@@ -1,4 +1,4 @@
-#include "server/accounts/AtomicFile.h"
+#include "engine/os/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string>
 
-#include "engine/FileUtil.h"
+#include "engine/os/OsPath.h"
 
 namespace orvex {
 namespace {
@@ -49,7 +49,8 @@ void InterruptRewritesForTesting(bool on) {
     g_interrupt = on;
 }
 
-bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace) {
+bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace,
+                         std::optional<mode_t> newFileMode) {
     const std::string os = FileUtil::OsPath(path);
     if (os.empty() || os.back() == '/') return false;
     struct stat old {};
@@ -70,7 +71,12 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
     }
     if (fd < 0) return false;
 
-    bool ok = !exists || ::fchmod(fd, old.st_mode & 07777) == 0;
+    bool ok = true;
+    if (exists) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    } else if (newFileMode) {
+        ok = ::fchmod(fd, *newFileMode) == 0;
+    }
     ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok && g_interrupt) return false;

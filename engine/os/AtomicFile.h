@@ -1,7 +1,9 @@
 #pragma once
-// Whole-file rewrites and one-line appends for the account files, made so that a crash or a full
-// disk never leaves a truncated file: a rewrite goes to a temporary file beside the target, is
-// synced and then renamed over it.
+// Whole-file rewrites and one-line appends for every file the project writes in place, made so
+// that a crash or a full disk never leaves a truncated file: a rewrite goes to a temporary file
+// beside the target, is synced and then renamed over it.
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <optional>
@@ -13,9 +15,11 @@ namespace orvex {
 // Larger account files are refused rather than read into memory.
 inline constexpr size_t kMaxAccountFileSize = 64u << 20;
 
-// `path` in internal form. A replaced file keeps its permission bits. With `replace` false an
+// `path` in internal or OS form. A replaced file keeps its permission bits; a new one gets
+// `newFileMode` exactly when given, else what the umask leaves of 0666. With `replace` false an
 // existing target is never touched and the write fails.
-bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace = true);
+bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace = true,
+                         std::optional<mode_t> newFileMode = std::nullopt);
 
 // Appends `line` (a line feed is added when it has none), first ending a last line that lacks its
 // line feed. A failed append is cut back off, so the file keeps its old contents.
