@@ -1,0 +1,69 @@
+#include "server/session/SiteCommandTable.h"
+
+#include "engine/StringUtil.h"
+#include "server/session/SiteCommands.h"
+
+namespace orvex {
+
+namespace {
+
+// In slot order. Commands not listed yet answer as unknown sub-commands.
+constexpr SiteCommand kRows[] = {
+    {"ADDIP", site::AddIp, "ADDIP"},
+    {"ADDUSER", site::AddUser, "ADDUSER"},
+    {"AUTHMODE", site::AuthMode, "AUTHMODE"},
+    // Open to every user who may use SITE at all.
+    {"CERTINFO", site::CertInfo, nullptr},
+    {"CHANGE", site::Change, "CHANGE"},
+    {"CHGRP", site::ChGrp, "CHGRP"},
+    {"CHPASS", site::ChPass, "CHPASS"},
+    {"DELIP", site::DelIp, "DELIP"},
+    {"DELUSER", site::DelUser, "DELUSER"},
+    {"FLAGS", site::Flags, "FLAGS"},
+    {"GADDUSER", site::GAddUser, "GADDUSER"},
+    {"GENKEYS", site::GenKeys, "GENKEYS"},
+    {"GINFO", site::GInfo, "GINFO"},
+    {"GIVE", site::Give, "GIVE"},
+    {"GROUP", site::Group, "GROUP"},
+    {"GROUPS", site::Groups, "GROUPS"},
+    {"GRPADD", site::GrpAdd, "GRPADD"},
+    {"GRPDEL", site::GrpDel, "GRPDEL"},
+    {"GRPLOG", site::GrpLog, "GRPLOG"},
+    {"GRPNFO", site::GrpNfo, "GRPNFO"},
+    {"GRPREN", site::GrpRen, "GRPREN"},
+    {"HELP", site::Help, "HELP"},
+    // Showing the own limit needs no permission; changing it does (the handler checks).
+    {"IDLE", site::Idle, nullptr},
+    {"LOGINS", site::Logins, "LOGINS"},
+    {"NUKELOG", site::NukeLog, "NUKELOG"},
+    {"PASSWD", site::Passwd, "PASSWD"},
+    {"PERMISSIONS", site::Permissions, "PERMISSIONS"},
+    {"PURGE", site::Purge, "PURGE"},
+    {"RATIO", site::Ratio, "RATIO"},
+    {"READD", site::ReAdd, "READD"},
+    {"RENUSER", site::RenUser, "RENUSER"},
+    {"REQLOG", site::ReqLog, "REQLOG"},
+    {"SHOW", site::Show, "SHOW"},
+    {"SHUTDOWN", site::Shutdown, "SHUTDOWN"},
+    {"SYSLOG", site::SysLog, "SYSLOG"},
+    {"TAGLINE", site::Tagline, "TAGLINE"},
+    {"TAKE", site::Take, "TAKE"},
+    {"USERDATA", site::UserData, "USERDATA"},
+    {"USERSYNC", site::UserSync, "USERSYNC"},
+    // Each REMOTE sub-command has its own expression; the sessions that know them check it.
+    {"REMOTE", site::Remote, nullptr},
+};
+
+}  // namespace
+
+std::span<const SiteCommand> SiteCommands() {
+    return kRows;
+}
+
+const SiteCommand* FindSiteCommandIn(std::span<const SiteCommand> rows, std::string_view name) {
+    for (const SiteCommand& row : rows)
+        if (StringUtil::EqualNoCase(row.name, name)) return &row;
+    return nullptr;
+}
+
+}  // namespace orvex
