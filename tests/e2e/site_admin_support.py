@@ -38,8 +38,8 @@ class SiteAdminCase(unittest.TestCase):
             for name, description, gid, logins in cls.groups:
                 group += f"{name};{description};{gid};{logins}\n"
             cls.site.write("etc/group", group)
-            if cls.conf:
-                cls.site.set_conf(**cls.conf)
+            # After the root path, which a "./" home is relative to.
+            cls.site.set_conf(default_homedir="./site/", **cls.conf)
             cls.prepare()
             cls.server = cls.site.start()
             cls.port = cls.server.ready()
@@ -51,6 +51,13 @@ class SiteAdminCase(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.kill()
         shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    @classmethod
+    def restart_after_sigkill(cls):
+        """Kills the server at once, without any chance to write, and starts it again."""
+        cls.server.kill()
+        cls.server = cls.site.start()
+        cls.port = cls.server.ready()
 
     @classmethod
     def prepare(cls):
