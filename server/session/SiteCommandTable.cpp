@@ -54,6 +54,15 @@ constexpr SiteCommand kRows[] = {
     {"REMOTE", site::Remote, nullptr},
 };
 
+// The argument that holds the password of a SITE command that takes one, or 0.
+size_t PasswordIndex(std::string_view command) {
+    if (StringUtil::EqualNoCase(command, "PASSWD")) return 2;
+    if (StringUtil::EqualNoCase(command, "CHPASS")) return 3;
+    if (StringUtil::EqualNoCase(command, "ADDUSER")) return 3;
+    if (StringUtil::EqualNoCase(command, "GADDUSER")) return 4;
+    return 0;
+}
+
 }  // namespace
 
 std::span<const SiteCommand> SiteCommands() {
@@ -64,6 +73,14 @@ const SiteCommand* FindSiteCommandIn(std::span<const SiteCommand> rows, std::str
     for (const SiteCommand& row : rows)
         if (StringUtil::EqualNoCase(row.name, name)) return &row;
     return nullptr;
+}
+
+Args LoggableSiteArgs(const Args& args, std::string_view aliasTarget) {
+    if (args.size() < 3 || !StringUtil::EqualNoCase(args[0], "SITE")) return args;
+    size_t secret = PasswordIndex(args[1]);
+    if (secret == 0 && PasswordIndex(aliasTarget) != 0) secret = 2;
+    if (secret == 0 || args.size() <= secret) return args;
+    return Args(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(secret));
 }
 
 }  // namespace orvex

@@ -27,4 +27,9 @@ std::span<const SiteCommand> SiteCommands();
 // The row named `name` (any case) among `rows`, or null.
 const SiteCommand* FindSiteCommandIn(std::span<const SiteCommand> rows, std::string_view name);
 
+// A SITE line as logs may keep it: the password of PASSWD, CHPASS, ADDUSER and GADDUSER and what
+// follows it are left out, as PASS is kept without its argument. `aliasTarget` is the target of
+// the custom command of mode IS named by args[1], if there is one: all its arguments go.
+Args LoggableSiteArgs(const Args& args, std::string_view aliasTarget = {});
+
 }  // namespace orvex

@@ -17,15 +17,6 @@ namespace {
 
 constexpr const char* kNoAccess = "You do not have access to this command.";
 
-// The argument that holds the password of a SITE command that takes one, or 0.
-size_t PasswordIndex(std::string_view command) {
-    if (StringUtil::EqualNoCase(command, "PASSWD")) return 2;
-    if (StringUtil::EqualNoCase(command, "CHPASS")) return 3;
-    if (StringUtil::EqualNoCase(command, "ADDUSER")) return 3;
-    if (StringUtil::EqualNoCase(command, "GADDUSER")) return 4;
-    return 0;
-}
-
 }  // namespace
 
 int SiteSession::Site(const Args& args) {
@@ -91,17 +82,11 @@ std::string SiteSession::RealDirectory() const {
 }
 
 Args SiteSession::LoggableArgs(const Args& args) const {
-    if (args.size() < 3 || !StringUtil::EqualNoCase(args[0], "SITE")) return args;
-    size_t secret = PasswordIndex(args[1]);
-    if (secret == 0 && !FindSiteCommand(args[1])) {
-        // A custom command standing for one of them: none of its arguments are kept.
-        const std::optional<CustomCommand> custom = server_.Config().FindCustomCommand(args[1]);
-        if (custom && StringUtil::EqualNoCase(custom->mode, "IS") && PasswordIndex(custom->target))
-            secret = 2;
-    }
-    if (secret == 0 || args.size() <= secret) return args;
-    // As with PASS, the password and what follows it are left out.
-    return Args(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(secret));
+    if (args.size() < 3 || !StringUtil::EqualNoCase(args[0], "SITE") || FindSiteCommand(args[1]))
+        return LoggableSiteArgs(args);
+    const std::optional<CustomCommand> custom = server_.Config().FindCustomCommand(args[1]);
+    const bool alias = custom && StringUtil::EqualNoCase(custom->mode, "IS");
+    return LoggableSiteArgs(args, alias ? std::string_view(custom->target) : std::string_view());
 }
 
 }  // namespace orvex

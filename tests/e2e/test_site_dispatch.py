@@ -115,21 +115,6 @@ class SiteDispatch(SiteAdminCase):
         n = self.login("nosite")
         self.assertTrue(self.final(n, "SITE HELP").startswith("550 "))
 
-    def test_every_help_file_is_there(self):
-        names = sorted(os.listdir(self.site.path("ftp-data/help")))
-        with open(self.site.path("ftp-data/help/site.help")) as f:
-            listed = f.read().split()
-        # site.help, the list itself, is also HELP's own help file.
-        commands = [n[5:] for n in names if n.count(".") == 1 and n != "site.help"]
-        self.assertEqual(len(commands) + 1, 97)
-        self.assertIn("HELP", listed)
-        for command in commands:
-            self.assertIn(command.upper(), listed)
-            with open(self.site.path(f"ftp-data/help/site.{command}")) as f:
-                self.assertTrue(f.readline().startswith(f"Usage: SITE {command.upper()}"), command)
-        for extra in ("readd.top", "readd.bottom", "restree.top", "restree.bottom"):
-            self.assertIn("site." + extra, names)
-
     def test_access_for_every_default_expression(self):
         # (command, users admitted among those tried, users refused)
         cases = [

@@ -72,31 +72,23 @@ TEST(SiteAccounts, FlagAndPermissionEdits) {
         EXPECT_EQ(site::EditLetters(c.current, c.edit, c.max, c.flags), c.result) << c.edit;
 }
 
-TEST(SiteAccounts, TypedNumbersInRange) {
+TEST(SiteCommandTable, PasswordsNeverReachTheLogs) {
     struct Case {
-        const char* text;
-        int64_t low, high;
-        std::optional<int64_t> value;
+        Args args;
+        const char* alias;
+        Args logged;
     };
     const Case cases[] = {
-        {"0", 0, 9, 0},
-        {"00", 0, 9, 0},
-        {"7x", 0, 9, 7},
-        {"x", 0, 9, std::nullopt},
-        {"-5", 0, 9, std::nullopt},
-        {"-5", -10, 9, -5},
-        {"10", 0, 9, std::nullopt},
-        {"99999999999", INT32_MIN, INT32_MAX, std::nullopt},
-        {"2147483647", INT32_MIN, INT32_MAX, 2147483647},
+        {{"SITE", "PASSWD", "s3cret"}, "", {"SITE", "PASSWD"}},
+        {{"site", "chpass", "bob", "s3cret"}, "", {"site", "chpass", "bob"}},
+        {{"SITE", "ADDUSER", "bob", "s3cret", "10.*"}, "", {"SITE", "ADDUSER", "bob"}},
+        {{"SITE", "GADDUSER", "grp", "bob", "s3cret"}, "", {"SITE", "GADDUSER", "grp", "bob"}},
+        {{"SITE", "ADDUSER", "bob"}, "", {"SITE", "ADDUSER", "bob"}},
+        {{"SITE", "MYPW", "s3cret"}, "passwd", {"SITE", "MYPW"}},
+        {{"SITE", "TAGLINE", "s3cret"}, "", {"SITE", "TAGLINE", "s3cret"}},
+        {{"STOR", "PASSWD", "x"}, "", {"STOR", "PASSWD", "x"}},
     };
-    for (const Case& c : cases) {
-        int64_t v = -1;
-        const bool ok = site::ReadNumberIn(c.text, c.low, c.high, v);
-        EXPECT_EQ(ok, c.value.has_value()) << c.text;
-        if (ok) {
-            EXPECT_EQ(v, *c.value) << c.text;
-        }
-    }
+    for (const Case& c : cases) EXPECT_EQ(LoggableSiteArgs(c.args, c.alias), c.logged);
 }
 
 }  // namespace
