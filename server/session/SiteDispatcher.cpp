@@ -8,19 +8,14 @@
 #include "server/accounts/UserStore.h"
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
+#include "server/session/SiteAccounts.h"
 #include "server/session/SiteCommandTable.h"
 #include "server/session/SiteSession.h"
 
 namespace orvex {
 
-namespace {
-
-constexpr const char* kNoAccess = "You do not have access to this command.";
-
-}  // namespace
-
 int SiteSession::Site(const Args& args) {
-    if (!CheckAccess(args.empty() ? "SITE" : args[0].c_str(), nullptr, "tx", false)) return 0;
+    if (!CheckAccess("SITE", nullptr, "tx", false)) return 0;
     if (args.size() < 2) {
         Respond(args, "'SITE': command not understood.", "500");
         return 1;
@@ -31,7 +26,7 @@ int SiteSession::Site(const Args& args) {
         return 0;
     }
     if (command->access && !CheckSiteAccess(command->access)) {
-        Respond(args, kNoAccess, "550");
+        Respond(args, site::kNoAccess, "550");
         return 0;
     }
     return command->handler(*this, args);

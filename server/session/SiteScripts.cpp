@@ -11,6 +11,7 @@
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
 #include "server/session/ExternalCommand.h"
+#include "server/session/SiteAccounts.h"
 #include "server/session/SiteSession.h"
 
 namespace orvex {
@@ -113,7 +114,7 @@ int SiteSession::SiteCustomCommand(const Args& args) {
         return 0;
     }
     if (server_.Config().MatchSiteCommand(args[1], user_, record->group, record->flags) != 1) {
-        Respond(args, "You do not have access to this command.", "550");
+        Respond(args, site::kNoAccess, "550");
         return 0;
     }
 
