@@ -10,8 +10,7 @@
 namespace orvex {
 namespace {
 
-const std::filesystem::path kHelp =
-    std::filesystem::path(__FILE__).parent_path() / "../../../dist/ftp-data/help";
+const std::filesystem::path kHelp = std::filesystem::path(ORVEX_SOURCE_DIR) / "dist/ftp-data/help";
 
 TEST(SiteCommandTable, RowsInSlotOrderWithTheirChecks) {
     const auto rows = SiteCommands();
