@@ -76,8 +76,9 @@ int FtpSession::RespondAs(const std::string& user, const Args& args, std::string
 int FtpSession::Answer(const std::string& user, const Args& args, std::string_view text,
                        std::string_view code, bool send, bool accessLog, bool errorLog,
                        int lineMode) {
-    const std::string verb = args.empty() ? std::string() : args[0];
-    const std::string arguments = args.size() > 1 ? Join(args) : std::string();
+    const Args logged = LoggableArgs(args);
+    const std::string verb = logged.empty() ? std::string() : logged[0];
+    const std::string arguments = logged.size() > 1 ? Join(logged) : std::string();
     if (accessLog && !code.empty()) {
         site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user, verb,
                                        arguments, code, text});

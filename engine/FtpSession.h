@@ -123,6 +123,9 @@ class FtpSession {
     virtual void OnLogout() {}
     // The idle tick after login; false ends the session.
     virtual bool OnTick() { return true; }
+    // The form of a command that the logs may keep: servers leave out secrets typed as
+    // arguments. PASS never reaches this point with its argument.
+    virtual Args LoggableArgs(const Args& args) const { return args; }
     // PASS: whether `typed` matches the account's stored password (the base compares plainly).
     virtual bool VerifyPassword(const Account& account, const std::string& typed);
 

@@ -119,6 +119,14 @@ bool AppendLine(std::string_view path, std::string_view line) {
     return ok;
 }
 
+bool AppendRecord(std::string_view path, std::string_view record) {
+    const std::string os = FileUtil::OsPath(path);
+    const int fd = ::open(os.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    const bool ok = WriteAll(fd, record);
+    return ::close(fd) == 0 && ok;
+}
+
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit) {
     // Non-blocking, so that a FIFO in place of a file cannot hang the store.
     const int fd = ::open(FileUtil::OsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -25,6 +25,10 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
 // line feed. A failed append is cut back off, so the file keeps its old contents.
 bool AppendLine(std::string_view path, std::string_view line);
 
+// Appends `record` with one write on a descriptor opened for appending, so that records of
+// concurrent writers never interleave. For logs, which are appended to and never rewritten.
+bool AppendRecord(std::string_view path, std::string_view record);
+
 // The whole file; none when it cannot be read, is no regular file or is larger than `limit`.
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit = kMaxAccountFileSize);
 

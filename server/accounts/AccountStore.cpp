@@ -63,15 +63,27 @@ std::optional<Account> AccountStore::FindAccount(std::string_view name) {
     return node->data;
 }
 
+void AccountStore::SetReservedIds(ReservedIds reserved) {
+    LockGuard g(lock_);
+    reserved_ = std::move(reserved);
+}
+
 int AccountStore::AddAccount(std::string_view name, std::string_view password, int32_t groupId,
                              std::string_view home) {
+    ReservedIds reserved;
+    {
+        LockGuard g(lock_);
+        reserved = reserved_;
+    }
+    // Asked before the lock: the answer comes from other stores, whose locks are never nested
+    // inside this one.
+    const std::vector<int32_t> held = reserved ? reserved() : std::vector<int32_t>{};
+
     LockGuard g(lock_);
     if (!RefreshLocked()) return 0;
     if (accounts_.FindName(name, true)) return 2;
-
-    int32_t maxId = 0;
-    for (const auto& n : accounts_) maxId = std::max(maxId, n.id);
-    const int32_t uid = std::max(maxId + 1, kFirstNewId);
+    const int32_t uid = NextFreeId(accounts_, held, kFirstNewId);
+    if (uid == 0) return 0;
 
     Account a;
     a.user = std::string(name.substr(0, kAccountNameMax));
@@ -89,17 +101,27 @@ int AccountStore::AddAccount(std::string_view name, std::string_view password, i
 }
 
 bool AccountStore::ReplaceAccount(std::string_view name, const Account& record) {
+    return UpdateAccount(name, [&record](Account& a) {
+               a = record;
+               return true;
+           }) == RecordUpdate::Saved;
+}
+
+RecordUpdate AccountStore::UpdateAccount(std::string_view name,
+                                         const std::function<bool(Account&)>& change) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    if (!RefreshLocked()) return RecordUpdate::WriteFailed;
     auto* node = accounts_.FindName(name, true);
-    if (!node) return false;
+    if (!node) return RecordUpdate::Unknown;
+    Account a = node->data;
+    if (!change(a)) return RecordUpdate::Unchanged;
     // The entry keeps its name; renaming has its own operation.
-    Account a = record;
     a.user = *node->name;
-    if (!IsWritableAccount(a)) return false;
+    StringUtil::Truncate(a.home, kAccountHomeMax);
+    if (!IsWritableAccount(a)) return RecordUpdate::Unchanged;
     node->data = std::move(a);
     node->id = AccountText::NodeId(node->data.uid);
-    return RewriteLocked();
+    return RewriteLocked() ? RecordUpdate::Saved : RecordUpdate::WriteFailed;
 }
 
 bool AccountStore::DeleteAccount(std::string_view name) {

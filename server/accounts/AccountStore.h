@@ -3,6 +3,7 @@
 // kept in step with the passwd file. It also keeps the table of users from other servers.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ class AccountStore {
     int AddAccount(std::string_view name, std::string_view password, int32_t groupId,
                    std::string_view home);
     bool ReplaceAccount(std::string_view name, const Account& record);
+    // Reads the entry, lets `change` edit it and rewrites the file, as one step under the lock.
+    // `change` returns false to leave the entry as it was. The name and the ids stay.
+    RecordUpdate UpdateAccount(std::string_view name, const std::function<bool(Account&)>& change);
+    // User ids referred to outside the passwd file (owners of files and dupe-log entries).
+    void SetReservedIds(ReservedIds reserved);
     bool DeleteAccount(std::string_view name);
     // 2 if the new name exists, 1 renamed, 0 failed.
     int RenameAccount(std::string_view oldName, std::string_view newName);
@@ -67,6 +73,7 @@ class AccountStore {
     bool RewriteLocked();
 
     AccountLog log_;
+    ReservedIds reserved_;
     mutable Lock lock_;
     TableFile file_;
     std::string rootPath_;

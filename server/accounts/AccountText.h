@@ -5,10 +5,19 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvex {
 // Where the account stores send their program-log lines (category "MAIN").
 using AccountLog = std::function<void(const std::string&)>;
+
+// Outcome of a read-modify-write of one record: written, left alone by the change, no such
+// record, or changed in memory but not written.
+enum class RecordUpdate { Saved, Unchanged, Unknown, WriteFailed };
+
+// Ids that something outside a store still refers to, so that the store never hands them to a
+// newcomer. Asked before the store takes its lock.
+using ReservedIds = std::function<std::vector<int32_t>()>;
 }  // namespace orvex
 
 namespace orvex::AccountText {

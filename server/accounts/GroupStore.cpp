@@ -38,7 +38,20 @@ bool GroupStore::LoadGroups() {
     return RefreshLocked();
 }
 
+void GroupStore::SetReservedIds(ReservedIds reserved) {
+    LockGuard g(lock_);
+    reserved_ = std::move(reserved);
+}
+
 int GroupStore::AddGroup(std::string_view name, std::string_view description) {
+    ReservedIds reserved;
+    {
+        LockGuard g(lock_);
+        reserved = reserved_;
+    }
+    // Asked before the lock: the answer comes from other stores.
+    const std::vector<int32_t> held = reserved ? reserved() : std::vector<int32_t>{};
+
     LockGuard g(lock_);
     if (!RefreshLocked()) return 0;
     GroupRecord rec;
@@ -46,9 +59,8 @@ int GroupStore::AddGroup(std::string_view name, std::string_view description) {
     rec.description = std::string(description.substr(0, kGroupDescriptionMax));
     if (!IsWritableGroup(rec)) return 0;
     if (groups_.FindName(rec.name, true)) return 2;
-    int32_t maxId = 0;
-    for (const auto& n : groups_) maxId = std::max(maxId, n.id);
-    const int32_t id = std::max(maxId + 1, kFirstNewId);
+    const int32_t id = NextFreeId(groups_, held, kFirstNewId);
+    if (id == 0) return 0;
     rec.id = std::to_string(id);
     if (!file_.Append(FormatGroupLine(rec))) return 0;
     std::string key = rec.name;
@@ -101,19 +113,28 @@ bool GroupStore::DeleteGroup(std::string_view name) {
 }
 
 bool GroupStore::ReplaceGroup(std::string_view name, const GroupRecord& record) {
+    return UpdateGroup(name, [&record](GroupRecord& r) {
+               r = record;
+               return true;
+           }) == RecordUpdate::Saved;
+}
+
+RecordUpdate GroupStore::UpdateGroup(std::string_view name,
+                                     const std::function<bool(GroupRecord&)>& change) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    if (!RefreshLocked()) return RecordUpdate::WriteFailed;
     auto* node = groups_.FindName(name, true);
-    if (!node) return false;
+    if (!node) return RecordUpdate::Unknown;
+    GroupRecord rec = node->data;
+    if (!change(rec)) return RecordUpdate::Unchanged;
     // The group keeps its name; renaming has its own operation.
-    GroupRecord rec = record;
     rec.name = *node->name;
     StringUtil::Truncate(rec.description, kGroupDescriptionMax);
     StringUtil::Truncate(rec.id, kGroupIdMax);
-    if (!IsWritableGroup(rec)) return false;
+    if (!IsWritableGroup(rec)) return RecordUpdate::Unchanged;
     node->data = std::move(rec);
     node->id = AccountText::NodeId(node->data.id);
-    return RewriteLocked();
+    return RewriteLocked() ? RecordUpdate::Saved : RecordUpdate::WriteFailed;
 }
 
 int GroupStore::RenameGroup(std::string_view oldName, std::string_view newName) {

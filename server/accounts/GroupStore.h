@@ -2,6 +2,7 @@
 // The group store: the groups of the group file, kept in step with it.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,12 @@ class GroupStore {
     int32_t GroupIdOf(std::string_view name);
     bool DeleteGroup(std::string_view name);
     bool ReplaceGroup(std::string_view name, const GroupRecord& record);
+    // Reads the group, lets `change` edit it and rewrites the file, as one step under the lock.
+    // The name and the id stay.
+    RecordUpdate UpdateGroup(std::string_view name,
+                             const std::function<bool(GroupRecord&)>& change);
+    // Group ids referred to outside the group file (accounts, files, dupe-log entries).
+    void SetReservedIds(ReservedIds reserved);
     // 2 if the new name exists, 1 renamed, 0 failed.
     int RenameGroup(std::string_view oldName, std::string_view newName);
 
@@ -43,6 +50,7 @@ class GroupStore {
     bool RewriteLocked();
 
     AccountLog log_;
+    ReservedIds reserved_;
     mutable Lock lock_;
     TableFile file_;
     KeyedList<GroupRecord> groups_{kGroupListName};

@@ -2,11 +2,16 @@
 // The file behind a table store: re-read only when its stamp changes, rewritten whole or appended
 // to, with the new stamp recorded after each own write so the store never reloads it.
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/FileStamp.h"
+#include "engine/KeyedList.h"
 #include "server/accounts/AccountText.h"
 
 namespace orvex {
@@ -36,5 +41,17 @@ class TableFile {
     bool loaded_ = false;
     bool current_ = false;
 };
+
+// The id of a new entry: one above every id in use, in the table or held elsewhere, and at least
+// `first`; 0 when none is left. A deleted entry's id is never handed out while anything still
+// refers to it.
+template <class T>
+int32_t NextFreeId(const KeyedList<T>& list, const std::vector<int32_t>& reserved, int32_t first) {
+    int32_t maxId = 0;
+    for (const auto& n : list) maxId = std::max(maxId, n.id);
+    for (int32_t id : reserved) maxId = std::max(maxId, id);
+    if (maxId == std::numeric_limits<int32_t>::max()) return 0;
+    return std::max(maxId + 1, first);
+}
 
 }  // namespace orvex

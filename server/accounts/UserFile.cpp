@@ -24,37 +24,6 @@ std::string Cut(std::string s, size_t max) {
     return s;
 }
 
-// Stored relative to the home directory, in backslash form, ending in a backslash: ".." cannot
-// climb out, spaces around names are dropped (the file format could not keep them), and a path
-// too long for the field loses its last directories.
-std::string StartDirectory(std::string_view value) {
-    std::vector<std::string> parts;
-    auto size = [&parts] {
-        size_t n = 0;
-        for (const auto& p : parts) n += p.size() + 1;
-        return n;
-    };
-    size_t i = 0;
-    while (i <= value.size()) {
-        size_t j = value.find_first_of("\\/", i);
-        if (j == std::string_view::npos) j = value.size();
-        std::string_view comp = value.substr(i, j - i);
-        while (!comp.empty() && comp.front() == ' ') comp.remove_prefix(1);
-        while (!comp.empty() && comp.back() == ' ') comp.remove_suffix(1);
-        if (comp == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!comp.empty() && comp != ".") {
-            parts.emplace_back(comp);
-        }
-        i = j + 1;
-    }
-    while (size() > kUserTextMax && parts.size() > 1) parts.pop_back();
-    if (size() > kUserTextMax) parts.clear();
-    std::string out;
-    for (const auto& p : parts) out += p + '\\';
-    return out;
-}
-
 // One keyword line; false when the keyword is unknown or has too few tokens.
 bool ApplyLine(const Args& t, UserRecord& rec) {
     const std::string& key = t[0];
@@ -158,6 +127,34 @@ bool ApplyLine(const Args& t, UserRecord& rec) {
 }
 
 }  // namespace
+
+std::string StartDirectory(std::string_view value) {
+    std::vector<std::string> parts;
+    auto size = [&parts] {
+        size_t n = 0;
+        for (const auto& p : parts) n += p.size() + 1;
+        return n;
+    };
+    size_t i = 0;
+    while (i <= value.size()) {
+        size_t j = value.find_first_of("\\/", i);
+        if (j == std::string_view::npos) j = value.size();
+        std::string_view comp = value.substr(i, j - i);
+        while (!comp.empty() && comp.front() == ' ') comp.remove_prefix(1);
+        while (!comp.empty() && comp.back() == ' ') comp.remove_suffix(1);
+        if (comp == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!comp.empty() && comp != ".") {
+            parts.emplace_back(comp);
+        }
+        i = j + 1;
+    }
+    while (size() > kUserTextMax && parts.size() > 1) parts.pop_back();
+    if (size() > kUserTextMax) parts.clear();
+    std::string out;
+    for (const auto& p : parts) out += p + '\\';
+    return out;
+}
 
 UserRecord FreshUserRecord(std::string_view userName, const LocalHome& local) {
     UserRecord rec;

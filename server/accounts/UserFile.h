@@ -16,6 +16,11 @@ struct LocalHome {
     uint32_t serverPort = 21;
 };
 
+// A start-up directory as stored: relative to the home directory, in backslash form, ending in a
+// backslash. ".." cannot climb out, spaces around names are dropped (the file format could not
+// keep them), and a path too long for the field loses its last directories.
+std::string StartDirectory(std::string_view value);
+
 // The record a file starts from: zero, both simultaneous-transfer limits -1, and the home server
 // and port from a shared name or else from `local`.
 UserRecord FreshUserRecord(std::string_view userName, const LocalHome& local);

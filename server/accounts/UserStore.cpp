@@ -3,8 +3,8 @@
 #include "engine/Clock.h"
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
-#include "server/accounts/AccountStore.h"
 #include "engine/os/AtomicFile.h"
+#include "server/accounts/AccountStore.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/UserName.h"
 

@@ -56,7 +56,7 @@ class UserStore {
     // Loads the current record, lets `change` edit it and writes it back, all in one step under
     // the lock, so concurrent changes of one user are never lost. `change` returns false to leave
     // the record as it was.
-    enum class Update { Saved, Unchanged, Unknown, WriteFailed };
+    using Update = RecordUpdate;
     Update UpdateUser(std::string_view name, const std::function<bool(UserRecord&)>& change,
                       uint32_t connection = 0);
 

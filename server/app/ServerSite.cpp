@@ -1,6 +1,8 @@
 #include "server/app/ServerSite.h"
 
+#include <climits>
 #include <cstdlib>
+#include <set>
 
 #include "engine/Clock.h"
 #include "engine/FileUtil.h"
@@ -109,6 +111,8 @@ ServerSite::ServerSite()
     mirrors_ = std::make_unique<MirrorStore>(*this);
     filesystem_ = std::make_unique<Filesystem>(*this);
     certs_ = std::make_unique<CertStore>(*this);
+    accounts_->SetReservedIds([this] { return ReferencedUserIds(); });
+    groups_->SetReservedIds([this] { return ReferencedGroupIds(); });
     FtpSite::SetAccessLogLevel(0);
     FtpSite::SetProgramLogLevel(1);
 }
@@ -126,6 +130,31 @@ ServerSite::~ServerSite() {
     certs_.reset();
     LockGuard g(siteLock_);
     for (PassivePort& p : passivePorts_) SocketUtil::Close(p.fd);
+}
+
+namespace {
+
+std::vector<int32_t> AsIds(const std::set<uint32_t>& ids) {
+    std::vector<int32_t> out;
+    for (uint32_t id : ids)
+        if (id <= static_cast<uint32_t>(INT32_MAX)) out.push_back(static_cast<int32_t>(id));
+    return out;
+}
+
+}  // namespace
+
+std::vector<int32_t> ServerSite::ReferencedUserIds() {
+    std::set<uint32_t> users, groups;
+    filesystem_->CollectOwnerIds(users, groups);
+    return AsIds(users);
+}
+
+std::vector<int32_t> ServerSite::ReferencedGroupIds() {
+    std::set<uint32_t> users, groups;
+    filesystem_->CollectOwnerIds(users, groups);
+    for (const auto& n : accounts_->ListAccounts())
+        if (std::optional<uint32_t> gid = ReadId(n.data.gid)) groups.insert(*gid);
+    return AsIds(groups);
 }
 
 void ServerSite::ConfigureStores() {

@@ -49,6 +49,12 @@ class ServerSite : public FtpSite {
     CertStore& Certs() { return *certs_; }
     int64_t StartTime() const { return startTime_; }
 
+    // Ids still referred to outside the passwd and group files, which new accounts and groups
+    // must not be given: owners named by the filesystem records and the dupe log, and for
+    // groups also the group ids of accounts.
+    std::vector<int32_t> ReferencedUserIds();
+    std::vector<int32_t> ReferencedGroupIds();
+
     // Hands the file paths of the loaded configuration to the account stores. Runs after every
     // configuration load; cheap when nothing changed.
     void ConfigureStores();

@@ -72,4 +72,18 @@ int Filesystem::SetFile(const std::string&, const char*, uint32_t, uint32_t, int
     return 0;
 }
 
+void Filesystem::CollectOwnerIds(std::set<uint32_t>& users, std::set<uint32_t>& groups) const {
+    LockGuard d(directoryLock_);
+    LockGuard f(fileLock_);
+    for (const auto& dir : directories_) {
+        users.insert(dir.data.owner);
+        groups.insert(dir.data.group);
+        if (!dir.data.files) continue;
+        for (const auto& file : *dir.data.files) {
+            users.insert(file.data.owner);
+            groups.insert(file.data.group);
+        }
+    }
+}
+
 }  // namespace orvex

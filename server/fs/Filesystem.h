@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "engine/KeyedList.h"
@@ -72,6 +73,9 @@ class Filesystem {
     // 1 recorded, 0 not.
     int SetFile(const std::string& path, const char* permissions, uint32_t owner, uint32_t group,
                 int64_t size, uint32_t free);
+
+    // Every user and group id that a directory or file record still names as its owner.
+    void CollectOwnerIds(std::set<uint32_t>& users, std::set<uint32_t>& groups) const;
 
   private:
     std::string FilePath() const;

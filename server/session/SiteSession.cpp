@@ -72,23 +72,6 @@ bool SiteSession::HasFlag(std::string_view flags, const std::string& user) {
     return record && record->flags.find_first_of(flags) != std::string::npos;
 }
 
-int SiteSession::WriteEventLog(std::string_view file, std::string_view message,
-                               std::string_view user) {
-    const std::string path = server_.MakeDataPath("logs/", file);
-    if (path.empty()) return 0;
-    const int64_t now = Clock::NowSeconds();
-    std::string line = FtpSite::FormatTime("%a %b %d %H:%M:%S %Y", now);
-    line += StringUtil::Format(" [%-10lu] ", static_cast<unsigned long>(now));
-    line.append(user);
-    line.append(message);
-    line += '\n';
-    UniqueFile f = FileUtil::OpenFile(path, "a");
-    if (!f) return 0;
-    // One write per line, so that lines of concurrent sessions never interleave.
-    const bool ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
-    return std::fclose(f.release()) == 0 && ok ? 1 : 0;
-}
-
 void SiteSession::SendGreeting() {
     const std::string banner = server_.MakeDataPath("misc/", "banner");
     if (!banner.empty()) TextFileReply::Send(Replies(), banner, "220", std::nullopt, 1);
@@ -98,7 +81,12 @@ void SiteSession::SendGreeting() {
 }
 
 void SiteSession::StampCommand(std::string_view line) {
-    if (registered_) server_.Registry().Touch(ConnectionNumber(), line);
+    if (!registered_) return;
+    const Args args = Tokenizer().Split(line);
+    const Args shown = LoggableArgs(args);
+    // WHO and STATE show this line: it must not hold a password.
+    server_.Registry().Touch(ConnectionNumber(),
+                             shown.size() == args.size() ? std::string(line) : Join(shown, 0, 0));
 }
 
 void SiteSession::StampTransfer(std::string_view line) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/FtpSession.h"
 
@@ -14,6 +15,7 @@ namespace orvex {
 
 class ServerSite;
 struct UserRecord;
+struct SiteCommand;
 
 class SiteSession : public FtpSession {
   public:
@@ -34,6 +36,42 @@ class SiteSession : public FtpSession {
     // Appends one line to an event log in the data folder "logs/"; 1 written, 0 not.
     int WriteEventLog(std::string_view file, std::string_view message, std::string_view user);
 
+    // Runs the command's pre script, the command and its post script.
+    int Dispatch(const Args& args) override;
+    // The SITE handler: the access check of the sub-command, then its handler.
+    int Site(const Args& args) override;
+
+    // The SITE sub-command `name` (any case) as this session class serves it, or null.
+    virtual const SiteCommand* FindSiteCommand(std::string_view name) const;
+    // Custom SITE commands of the configuration; unknown names are not understood.
+    virtual int SiteCustomCommand(const Args& args);
+    // SITE REMOTE: only sessions that can reach remote servers know it.
+    virtual int SiteRemote(const Args& args);
+
+    // Whether the logged-in user may use the SITE command `command` (its name in capitals).
+    bool CheckSiteAccess(std::string_view command);
+    // Sends "help/<file>" as 200 lines closed by "Command Successful." (451 when unreadable).
+    int SendHelp(const Args& args, std::string_view file);
+    // Only the lines of "help/<file>"; false when it cannot be read.
+    bool SendHelpLines(std::string_view file);
+    // Sends the lines of an event log, of the last `days` days (0: all) that contain `pattern`,
+    // as 200 lines; false when it cannot be read.
+    bool ShowEventLog(std::string_view file, long days, std::string_view pattern);
+    // Runs a program for a custom command and relays its output as 200 lines closed by
+    // "Command Successful."; "Unable to run command." with 451 when it cannot run.
+    int RunCommandProgram(const std::vector<std::string>& argv);
+    // Runs the pre (true) or post script `script` (OS form) with `arguments`; false when the
+    // command must not run.
+    bool RunScript(const std::string& script, std::vector<std::string> arguments, bool pre);
+    // A continuation line with code 200.
+    void Line(std::string_view text);
+    // A line in sysop.log under this session's user.
+    void SysopLog(std::string_view message);
+    // Appends a message from this session's user to `recipient`'s inbox; false when it cannot.
+    bool SendMessage(std::string_view recipient, std::string_view text);
+    // The engine's current real directory: its root joined with its current directory.
+    std::string RealDirectory() const;
+
     ServerSite& Server() { return server_; }
     const std::string& SiteDirectory() const { return siteDir_; }
     const std::string& SiteRoot() const { return siteRoot_; }
@@ -53,6 +91,10 @@ class SiteSession : public FtpSession {
     void OnLogout() override;
     bool OnTick() override;
     bool VerifyPassword(const Account& account, const std::string& typed) override;
+    // Leaves passwords out of SITE command lines.
+    Args LoggableArgs(const Args& args) const override;
+    // The pre (phase 1) or post (phase 2) script of the command; false when it refuses.
+    bool RunCommandScript(const Args& args, int phase);
 
     // Takes `home` as the root of both views and enters the user's start-up directory; false
     // (after logging) when it is no directory.
@@ -68,6 +110,8 @@ class SiteSession : public FtpSession {
     std::string siteRoot_;
     std::optional<std::string> siteRenameSource_;
     bool siteBypass_ = false;
+    // How deeply custom commands of mode IS are calling each other right now.
+    int aliasDepth_ = 0;
 
   private:
     int32_t provisional_;

@@ -9,27 +9,13 @@ import threading
 import time
 
 from harness import RawClient
-from orvex_support import OrvexCase
+from orvex_support import OrvexCase, user_file
 
 # Stored form of "0123456789abcdef" for the user alice.
 ALICE_HASH = "657CCE369CC3A16DB90293B9D1D2E665"
 ALICE_PASSWORD = "0123456789abcdef"
 LOG_LINE = re.compile(r"^\w{3} \w{3} \d{2} \d{2}:\d{2}:\d{2} \d{4} \[(\d+) *\] (.*)$")
 FAILED_DELAY = 2.5  # the server waits 3 s; allow for clock granularity
-
-
-def user_file(group="users", flags="", ips=("*",), general="0 0 0 0", logins="0 0 -1 -1",
-              timeframe="0 0", start_dir="", time_line="0 0 0 0", idle=0):
-    lines = [
-        "USER test account", f"GENERAL {general}", "PERMISSIONS lvcpstduoamnrwx",
-        f"LOGINS {logins}", f"TIMEFRAME {timeframe}", f"FLAGS {flags}", "RATIO 0", "CREDITS 0",
-        "TAGLINE none", f"DIR {start_dir}",
-    ]
-    for key in ("ALLUP", "ALLDN", "WKUP", "WKDN", "DAYUP", "DAYDN", "MONTHUP", "MONTHDN"):
-        lines.append(f"{key} 0 0 0")
-    lines += [f"TIME {time_line}", "NUKE 0 0 0", "SLOTS 0 0", f"USET {idle}", f"GROUP {group}"]
-    lines += [f"IP {ip}" for ip in ips]
-    return "\n".join(lines) + "\n"
 
 
 class LoginCase(OrvexCase):

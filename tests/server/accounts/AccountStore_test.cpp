@@ -145,5 +145,48 @@ TEST_F(AccountStoreTest, FirstLoadOfAMissingFileFails) {
     EXPECT_FALSE(dir.Exists("etc/none"));
 }
 
+TEST_F(AccountStoreTest, UpdateIsOneReadModifyWrite) {
+    auto setGid = [](const char* gid) {
+        return [gid](Account& a) {
+            a.gid = gid;
+            return true;
+        };
+    };
+    EXPECT_EQ(store.UpdateAccount("ADMIN", setGid("150")), RecordUpdate::Saved);
+    EXPECT_NE(dir.Read("etc/passwd").find(";101;150;"), std::string::npos);
+    EXPECT_EQ(store.UpdateAccount("nobody", setGid("1")), RecordUpdate::Unknown);
+    EXPECT_EQ(store.UpdateAccount("admin", [](Account&) { return false; }),
+              RecordUpdate::Unchanged);
+    // A value that would break the line is never written; the entry stays as it was.
+    EXPECT_EQ(store.UpdateAccount("admin",
+                                  [](Account& a) {
+                                      a.home = "\\a;b\\";
+                                      return true;
+                                  }),
+              RecordUpdate::Unchanged);
+    EXPECT_EQ(store.FindAccount("admin")->home, dir.Internal("home/"));
+    // A hand edit made meanwhile is read before the change, not overwritten.
+    dir.Write("etc/passwd", dir.Read("etc/passwd") + "hand;X;170;100;d;./home/\n");
+    EXPECT_EQ(store.UpdateAccount("admin", setGid("151")), RecordUpdate::Saved);
+    EXPECT_NE(dir.Read("etc/passwd").find("hand;X;170;"), std::string::npos);
+}
+
+TEST_F(AccountStoreTest, NewIdsSkipIdsStillReferredTo) {
+    std::vector<int32_t> held{500, 7};
+    store.SetReservedIds([&held] { return held; });
+    ASSERT_EQ(store.AddAccount("bob", "pw", 100, ""), 1);
+    EXPECT_EQ(store.FindAccount("bob")->uid, "501");
+    ASSERT_TRUE(store.DeleteAccount("bob"));
+    // bob's files still name 501: the next newcomer must not become their owner.
+    held.push_back(501);
+    ASSERT_EQ(store.AddAccount("carl", "pw", 100, ""), 1);
+    EXPECT_EQ(store.FindAccount("carl")->uid, "502");
+    held.clear();
+    ASSERT_EQ(store.AddAccount("dora", "pw", 100, ""), 1);
+    EXPECT_EQ(store.FindAccount("dora")->uid, "503");
+    held = {INT32_MAX};
+    EXPECT_EQ(store.AddAccount("eve", "pw", 100, ""), 0);  // no id left
+}
+
 }  // namespace
 }  // namespace orvex

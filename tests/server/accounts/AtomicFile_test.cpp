@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <sstream>
+#include <thread>
+#include <vector>
 
 #include "AccountsTestDir.h"
 #include "server/accounts/AccountStore.h"
@@ -127,6 +130,31 @@ TEST(AtomicFile, AppendTerminatesLines) {
     ASSERT_TRUE(AppendLine(dir.Internal("u"), "two\n"));
     EXPECT_EQ(dir.Read("t"), "one\n");
     EXPECT_EQ(dir.Read("u"), "last\ntwo\n");
+}
+
+TEST(AtomicFile, AppendedRecordsOfConcurrentWritersStayWhole) {
+    ScratchDir dir;
+    const std::string path = dir.Internal("events.log");
+    constexpr int kWriters = 6;
+    constexpr int kLines = 200;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&path, w] {
+            // Long enough that a writer split into pieces would show.
+            const std::string line = std::string(3000, static_cast<char>('a' + w)) + "\n";
+            for (int i = 0; i < kLines; ++i) AppendRecord(path, line);
+        });
+    }
+    for (std::thread& t : writers) t.join();
+    std::istringstream in(dir.Read("events.log"));
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        ++count;
+        ASSERT_EQ(line.size(), 3000u);
+        ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos);
+    }
+    EXPECT_EQ(count, kWriters * kLines);
 }
 
 }  // namespace

@@ -68,5 +68,33 @@ TEST_F(GroupStoreTest, HandEditChangesLoginLimitsAtTheNextLoad) {
     EXPECT_EQ(store.FindGroup("staff")->logins, 5u);
 }
 
+TEST_F(GroupStoreTest, UpdateAndReservedIds) {
+    ASSERT_TRUE(store.LoadGroups());
+    EXPECT_EQ(store.UpdateGroup("STAFF",
+                                [](GroupRecord& g) {
+                                    g.logins = 7;
+                                    g.description = "New staff";
+                                    g.name = "renamed";  // the name stays
+                                    return true;
+                                }),
+              RecordUpdate::Saved);
+    EXPECT_EQ(dir.Read("etc/group"),
+              "# GroupAbbr;GroupDesc;GroupID;Logins\n#\nstaff;New staff;200;7\n");
+    EXPECT_EQ(store.UpdateGroup("nogroup", [](GroupRecord&) { return true; }),
+              RecordUpdate::Unknown);
+    EXPECT_EQ(store.UpdateGroup("staff",
+                                [](GroupRecord& g) {
+                                    g.description = "a#b";
+                                    return true;
+                                }),
+              RecordUpdate::Unchanged);
+    EXPECT_EQ(store.FindGroup("staff")->description, "New staff");
+
+    // Accounts still carry 201 after its group was deleted.
+    store.SetReservedIds([] { return std::vector<int32_t>{201, 100}; });
+    ASSERT_EQ(store.AddGroup("next", "x"), 1);
+    EXPECT_EQ(store.GroupIdOf("next"), 202);
+}
+
 }  // namespace
 }  // namespace orvex

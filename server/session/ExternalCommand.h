@@ -1,0 +1,46 @@
+#pragma once
+// What custom commands and scripts hand to the program runner, and how their output becomes
+// reply lines. Pure functions, so that every client-controlled path through them can be fuzzed.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvex {
+
+// The words of an arguments template: split at blanks; a pair of double or single quotes keeps
+// blanks inside one word and is itself dropped. An unclosed quote runs to the end.
+std::vector<std::string> SplitTemplateWords(std::string_view tmpl);
+
+// The argument vector that runs `program` (OS form) with `arguments`. A program whose extension
+// begins with ".sh" (any case) is a script for bash: the bash beside it when there is one, else
+// /bin/bash.
+std::vector<std::string> ProgramArgv(const std::string& program,
+                                     const std::vector<std::string>& arguments);
+
+// Output as lines without their line ends, each cut into pieces of at most `piece` characters.
+// A last line without a line end counts; nothing after the last line end does.
+std::vector<std::string> OutputLines(std::string_view output, size_t piece);
+
+// One line to send: mode 0 final, 1 continuation, 2 plain text without a code.
+struct RelayedLine {
+    std::string text;
+    std::string code;
+    int mode = 1;
+    bool operator==(const RelayedLine&) const = default;
+};
+
+// A pre script's output as the client sees it, and whether the command may run.
+struct ScriptVerdict {
+    std::vector<RelayedLine> lines;
+    bool allow = true;
+};
+
+// Each line's first three characters are its reply code: "ddd text" is a final line (ending the
+// relay), "ddd-text" a continuation, "ddd" alone an empty continuation, a line without a numeric
+// code plain text. The script refuses the command when the last line read has a 4xx or 5xx code;
+// "Command failed." then closes the reply unless that line was final. A final line with any
+// other code is relayed as a continuation, so the command still sends its own final reply.
+ScriptVerdict RelayScriptOutput(std::string_view output);
+
+}  // namespace orvex

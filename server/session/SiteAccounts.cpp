@@ -1,0 +1,79 @@
+#include "server/session/SiteAccounts.h"
+
+#include "engine/StringUtil.h"
+#include "server/accounts/UserStore.h"
+#include "server/app/ServerSite.h"
+#include "server/app/SiteModeCommands.h"
+#include "server/session/SiteSession.h"
+
+namespace orvex::site {
+
+std::optional<UserRecord> IssuerRecord(SiteSession& s) {
+    return s.Server().Users().FindUser(s.UserName());
+}
+
+bool MayActOn(const UserRecord& issuer, std::string_view targetGroup) {
+    return !issuer.HasFlag(kFlagGadmin) || StringUtil::EqualNoCase(issuer.group, targetGroup);
+}
+
+std::string NotInGroup(const UserRecord& issuer) {
+    return StringUtil::Format("Invalid Access. User is not in group (%s).", issuer.group.c_str());
+}
+
+bool ReadNumberIn(std::string_view text, int64_t low, int64_t high, int64_t& value) {
+    long typed = 0;
+    if (!ReadTypedNumber(text, typed)) return false;
+    value = typed;
+    return value >= low && value <= high;
+}
+
+std::optional<std::string> EditLetters(std::string_view current, std::string_view edit, size_t max,
+                                       bool flags) {
+    if (edit.empty() || (edit[0] != '+' && edit[0] != '-')) return std::nullopt;
+    std::string result(current);
+    std::string letters(edit);
+    if (flags) {
+        StringUtil::ToUpper(result);
+        StringUtil::ToUpper(letters);
+    } else {
+        StringUtil::ToLower(result);
+        StringUtil::ToLower(letters);
+    }
+    bool adding = true;
+    for (char c : letters) {
+        if (c == '+' || c == '-') {
+            adding = c == '+';
+            continue;
+        }
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alnum) continue;
+        const size_t at = result.find(c);
+        if (adding && at == std::string::npos) result.push_back(c);
+        if (!adding && at != std::string::npos) result.erase(at, 1);
+    }
+    StringUtil::Truncate(result, max);
+    return result;
+}
+
+bool IsPattern(std::string_view pattern) {
+    return pattern.find('*') != std::string_view::npos;
+}
+
+std::vector<std::string> UsersMatching(SiteSession& s, std::string_view pattern) {
+    std::vector<std::string> names;
+    if (!IsPattern(pattern)) {
+        std::string stored;
+        if (s.Server().Users().FindUser(pattern, &stored)) names.push_back(stored);
+        return names;
+    }
+    // Names compare without regard to case everywhere, patterns too.
+    const std::string lowered = StringUtil::Lowered(pattern);
+    for (const auto& n : s.Server().Users().ListUsers(UserStore::kAllUsers)) {
+        const std::string name = n.name.value_or("");
+        if (StringUtil::WildcardMatch(lowered, StringUtil::Lowered(name))) names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace orvex::site

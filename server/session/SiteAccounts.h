@@ -1,0 +1,47 @@
+#pragma once
+// What the account and group SITE commands share: the issuer's record, the group-administrator
+// rule, typed numbers, flag and permission edits and user patterns.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/accounts/UserRecord.h"
+
+namespace orvex {
+class SiteSession;
+}
+
+namespace orvex::site {
+
+inline constexpr const char* kNoAccess = "You do not have access to this command.";
+// A space followed by 70 dashes.
+inline constexpr const char* kDashLine =
+    " ----------------------------------------------------------------------";
+
+// The record of the user running the command.
+std::optional<UserRecord> IssuerRecord(SiteSession& s);
+
+// A group administrator acts only on users of the own group; everybody else on anybody.
+bool MayActOn(const UserRecord& issuer, std::string_view targetGroup);
+// "Invalid Access. User is not in group (%s)." with the issuer's group.
+std::string NotInGroup(const UserRecord& issuer);
+
+// A typed number (it begins with "0" or reads as a nonzero number) between `low` and `high`.
+bool ReadNumberIn(std::string_view text, int64_t low, int64_t high, int64_t& value);
+
+// Applies a "+/-" edit to a flag or permission string: it must begin with "+" or "-"; then "+"
+// adds and "-" removes the letters and digits that follow. Upper-cased for flags, lower-cased
+// for permissions; the result keeps at most `max` characters. None when the sign is missing.
+std::optional<std::string> EditLetters(std::string_view current, std::string_view edit, size_t max,
+                                       bool flags);
+
+// A pattern holds "*" and selects every user whose name matches it.
+bool IsPattern(std::string_view pattern);
+// The stored names of the users that `pattern` selects (one name without "*": that user, any
+// case), in the store's order.
+std::vector<std::string> UsersMatching(SiteSession& s, std::string_view pattern);
+
+}  // namespace orvex::site

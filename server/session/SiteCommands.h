@@ -1,0 +1,64 @@
+#pragma once
+// The handlers of the SITE sub-commands, by the file that holds them.
+
+#include "server/session/SiteCommandTable.h"
+
+namespace orvex::site {
+
+// SiteEventLogs.cpp
+int Help(SiteSession& s, const Args& args);
+int Logins(SiteSession& s, const Args& args);
+int NukeLog(SiteSession& s, const Args& args);
+int ReqLog(SiteSession& s, const Args& args);
+int SysLog(SiteSession& s, const Args& args);
+
+// SiteServerCommands.cpp
+int AuthMode(SiteSession& s, const Args& args);
+int Shutdown(SiteSession& s, const Args& args);
+int GenKeys(SiteSession& s, const Args& args);
+int CertInfo(SiteSession& s, const Args& args);
+int Remote(SiteSession& s, const Args& args);
+
+// SiteUserCommands.cpp: accounts as a whole
+int AddUser(SiteSession& s, const Args& args);
+int GAddUser(SiteSession& s, const Args& args);
+int DelUser(SiteSession& s, const Args& args);
+int ReAdd(SiteSession& s, const Args& args);
+int Purge(SiteSession& s, const Args& args);
+int RenUser(SiteSession& s, const Args& args);
+
+// SiteChangeCommand.cpp
+int Change(SiteSession& s, const Args& args);
+
+// SiteUserEdits.cpp: single fields of one account
+int AddIp(SiteSession& s, const Args& args);
+int DelIp(SiteSession& s, const Args& args);
+int ChPass(SiteSession& s, const Args& args);
+int Passwd(SiteSession& s, const Args& args);
+int Give(SiteSession& s, const Args& args);
+int Take(SiteSession& s, const Args& args);
+int Ratio(SiteSession& s, const Args& args);
+int Idle(SiteSession& s, const Args& args);
+int Tagline(SiteSession& s, const Args& args);
+
+// SiteUserViews.cpp
+int Flags(SiteSession& s, const Args& args);
+int Permissions(SiteSession& s, const Args& args);
+int Show(SiteSession& s, const Args& args);
+int UserData(SiteSession& s, const Args& args);
+int UserSync(SiteSession& s, const Args& args);
+
+// SiteGroupCommands.cpp
+int ChGrp(SiteSession& s, const Args& args);
+int Group(SiteSession& s, const Args& args);
+int Groups(SiteSession& s, const Args& args);
+int GrpAdd(SiteSession& s, const Args& args);
+int GrpDel(SiteSession& s, const Args& args);
+int GrpLog(SiteSession& s, const Args& args);
+int GrpNfo(SiteSession& s, const Args& args);
+int GrpRen(SiteSession& s, const Args& args);
+
+// SiteGroupInfo.cpp
+int GInfo(SiteSession& s, const Args& args);
+
+}  // namespace orvex::site
