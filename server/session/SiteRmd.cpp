@@ -1,0 +1,84 @@
+// MKD and RMD: new directories are recorded with their creator as owner; only the owner (or a
+// siteop) may remove one.
+
+#include "engine/FileUtil.h"
+#include "engine/StringUtil.h"
+#include "server/app/ServerSite.h"
+#include "server/fs/Filesystem.h"
+#include "server/session/ScopedMapping.h"
+#include "server/session/SiteSession.h"
+
+namespace orvex {
+
+int SiteSession::Mkd(const Args& args) {
+    if (args.size() < 2) return FtpSession::Mkd(args);
+    std::string typed = Join(args);
+    FileUtil::StripTrailingSep(typed);
+    ScopedMapping mapped(*this, typed);
+    std::string created = FileUtil::Resolve(root_, cwd_, mapped.Or(typed));
+    if (!IsStorableLeaf(created)) {
+        const std::string shown = FileUtil::Slashed(Join(args));
+        Respond(args, SetMessage("%s: Unable to create directory.", shown.c_str()), "550");
+        return 0;
+    }
+    const int done =
+        mapped.Mapped() ? FtpSession::Mkd(Args{"MKD", mapped.Path()}) : FtpSession::Mkd(args);
+    uint32_t uid = 0, gid = 0;
+    if (done && !created.empty() && server_.EntryIds(user_, uid, gid)) {
+        FileUtil::AddTrailingSep(created);
+        server_.Files().SetDirectory(created, nullptr, uid, gid, -1, 0, 0, true);
+    }
+    return done;
+}
+
+int SiteSession::Rmd(const Args& args) {
+    if (args.size() < 2) return FtpSession::Rmd(args);
+    const std::string typed = Join(args);
+    const std::string shown = FileUtil::Slashed(typed);
+    std::string full;
+    {
+        ScopedMapping mapped(*this, typed);
+        const std::string& request = mapped.Or(typed);
+        if (!CheckAccess(args[0].c_str(), &request, "wn", false)) return 0;
+        full = FileUtil::Resolve(root_, cwd_, request);
+        if (full.empty()) {
+            Respond(args, "ERROR: unable to set directory path.", "450", true, true, true);
+            return 0;
+        }
+        FileUtil::AddTrailingSep(full);
+        if (full == root_) {
+            Respond(args, "Cannot delete the root directory.", "500");
+            return 0;
+        }
+    }
+    Filesystem& files = server_.Files();
+    const std::optional<DirectoryRecord> record = files.GetDirectory(full, false);
+    if (!MayChange(OwnerName(record ? std::optional<uint32_t>(record->owner) : std::nullopt))) {
+        Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
+        return 0;
+    }
+    const char* fault = nullptr;
+    switch (FileUtil::Kind(full)) {
+        case 0:
+            fault = "%s: No such file of directory.";
+            break;
+        case 2:
+            fault = "%s: Not a directory.";
+            break;
+        default:
+            if (FileUtil::DirNotEmpty(full))
+                fault = "%s: The directory is not empty.";
+            else if (!FileUtil::RemoveDir(full))
+                fault = "%s: Unable to remove directory.";
+            break;
+    }
+    if (fault) {
+        Respond(args, SetMessage(fault, shown.c_str()), "550");
+        return 0;
+    }
+    Respond(args, "RMD command successful.", "250");
+    files.DeleteDirectories(full);
+    return 1;
+}
+
+}  // namespace orvex
