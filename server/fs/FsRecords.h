@@ -43,7 +43,7 @@ struct DirectoryRecord {
     bool deleted = false;
     bool changed = false;
     // In copies asked for with files: the directory's files in list order.
-    std::optional<std::vector<FileRecord>> files;
+    std::optional<std::vector<FileRecord>> files{};
     bool operator==(const DirectoryRecord&) const = default;
 };
 
