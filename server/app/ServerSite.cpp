@@ -301,7 +301,8 @@ std::string ServerSite::FormatListingLine(const std::string& path, const std::st
     StringUtil::Truncate(owner, kListingNameMax);
     StringUtil::Truncate(group, kListingNameMax);
 
-    // The modification time: what a Linux user knows a file's date by.
+    // The modification time: what a Linux user knows a file's date by, and the one time a client
+    // can set, so mirrors compare it and old files show their year.
     std::string date = FormatTime("%Y %b %d %H:%M", info.modifyTime);
     if (date.size() >= 17 && currentYear.compare(0, 4, date, 0, 4) != 0)
         date = date.substr(0, 12) + StringUtil::Format("%5.4s", date.c_str());

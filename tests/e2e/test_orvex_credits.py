@@ -3,12 +3,14 @@ each ratio, refusals before any data moves, refunds, the take-back of DELE, the 
 simultaneous transfers, and the period resets at login and in the daily pass."""
 
 import ftplib
+import os
 import socket
 import time
 
 from vfs_support import VfsCase, user_file
 
 MB10 = 10 * 1024 * 1024
+GIB5 = 5 << 30
 KB10 = 10240
 
 
@@ -24,8 +26,10 @@ class Credits(VfsCase):
         cls.add_user("daily", 305, ratio=1, credits=100, general="5000 0 0 0", stats=(7, 7, 7),
                      last_login=1000000000)
         cls.add_user("recent", 306, stats=(7, 7, 7), last_login=int(time.time()))
+        cls.add_user("rich", 308, credits=6000000, general="0 0 204800 0")
         for d in ("cred/", "cred/free/", "cred/r1/"):
             cls.make(d)
+        os.truncate(cls.make("cred/huge.iso", b""), GIB5)
         cls.make("cred/big.bin", b"b" * MB10)
         cls.make("cred/free/big.bin", b"f" * MB10)
         cls.make("cred/gift.bin", b"g" * MB10)
@@ -118,6 +122,17 @@ class Credits(VfsCase):
         up.close()
         uploader.voidresp()
         self.upload(second, "cred/other.bin", 1)
+
+    def test_sizes_beyond_4_gib(self):
+        f = self.ftp("rich")
+        self.assertIn(" 5368709120 ", self.listing(f, "cred")["huge.iso"])
+        self.assertEqual(f.size("cred/huge.iso"), GIB5)
+        f.sendcmd("TYPE I")
+        conn = f.transfercmd("RETR cred/huge.iso")
+        self.assertEqual(self.credits("rich"), 6000000 - 5242880)
+        conn.close()
+        f.abort()
+        self.assertTrue(self.eventually(lambda: self.credits("rich") == 6000000))
 
     def test_period_resets(self):
         # The daily pass: reset without a login, weekly allotment given.
