@@ -11,6 +11,14 @@ namespace {
 // Room for the separators the normalised form adds within a link's 264 characters.
 constexpr size_t kLinkFieldMax = 262;
 
+// A link directory as stored: whole when its normalised form fits, so that what the store
+// wrote reads back unchanged; else cut before normalising.
+std::string LinkPath(std::string_view field) {
+    std::string whole = NormaliseStoredPath(field);
+    if (whole.size() <= kLinkPathMax) return whole;
+    return NormaliseStoredPath(field.substr(0, kLinkFieldMax));
+}
+
 uint32_t ReadOwner(std::string_view field) {
     const uint32_t id = AccountText::ReadUnsigned(field);
     return id == 0 ? kDefaultOwnerId : id;
@@ -105,8 +113,8 @@ std::optional<DupeRecord> ParseDupeLine(const Fields& f) {
 std::optional<DirectoryLink> ParseLinkLine(const Fields& f) {
     if (f.count < 2) return std::nullopt;
     DirectoryLink r;
-    r.linkDir = NormaliseStoredPath(f.at[0].substr(0, kLinkFieldMax));
-    r.realDir = NormaliseStoredPath(f.at[1].substr(0, kLinkFieldMax));
+    r.linkDir = LinkPath(f.at[0]);
+    r.realDir = LinkPath(f.at[1]);
     return r;
 }
 

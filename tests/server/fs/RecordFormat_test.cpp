@@ -87,8 +87,9 @@ TEST(RecordFormat, FileDupeAndLinkLines) {
     const auto links = ReadAll("./site/mp3;/data/music\nonly\n" + longDir + ";/x", ParseLinkLine);
     ASSERT_EQ(links.size(), 2u);
     EXPECT_EQ(links[0], (DirectoryLink{"\\site\\mp3\\", "\\data\\music\\"}));
-    // Cut to 262 before the separators are added.
+    // Cut to 262 before the separators are added; what was written that long reads back whole.
     EXPECT_EQ(links[1].linkDir, "\\" + std::string(262, 'd') + "\\");
+    EXPECT_EQ(ReadAll(FormatLinkLine(links[1]), ParseLinkLine)[0], links[1]);
 }
 
 TEST(RecordFormat, LinesLongerThanTheBufferReadAsSeveral) {
