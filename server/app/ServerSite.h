@@ -97,7 +97,7 @@ class ServerSite : public FtpSite {
     int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
                     uint64_t bytes, int applyRatio) override;
     // The period resets for every user, on the first call and then once per day; the number of
-    // users saved. `now` 0 is the current time.
+    // users whose periods ended and who were saved. `now` 0 is the current time.
     int RunDailyPass(int64_t now = 0);
 
     std::optional<std::string> GetPrivateKeyPem() override;

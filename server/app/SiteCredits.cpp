@@ -65,11 +65,10 @@ int ServerSite::RunDailyPass(int64_t now) {
     int saved = 0;
     for (const auto& node : users_->ListUsers(UserStore::kAllUsers)) {
         if (!node.name) continue;
-        // Saved whether or not a period ended, as every user's file is part of the pass.
-        const UserStore::Update result = users_->UpdateUser(*node.name, [now](UserRecord& r) {
-            Credits::ApplyPeriodResets(r, now);
-            return true;
-        });
+        // Only users whose period ended are written: rewriting every user file would gain
+        // nothing and could overwrite a hand edit made at that instant.
+        const UserStore::Update result = users_->UpdateUser(
+            *node.name, [now](UserRecord& r) { return Credits::ApplyPeriodResets(r, now); });
         if (result == UserStore::Update::Saved) ++saved;
     }
     return saved;

@@ -7,7 +7,6 @@
 #include "server/accounts/UserStore.h"
 #include "server/app/ServerSite.h"
 #include "server/fs/Filesystem.h"
-#include "server/session/ScopedMapping.h"
 #include "server/session/SiteSession.h"
 
 namespace orvex {
@@ -16,17 +15,8 @@ int SiteSession::Dele(const Args& args) {
     if (args.size() < 2) return FtpSession::Dele(args);
     const std::string typed = Join(args);
     std::string full;
-    {
-        ScopedMapping mapped(*this, typed);
-        const std::string& request = mapped.Or(typed);
-        if (!CheckAccess(args[0].c_str(), &request, "wo", false)) return 0;
-        full = FileUtil::Resolve(root_, cwd_, request);
-    }
+    if (!ResolveChecked(args, typed, "wo", full)) return 0;
     const std::string shown = FileUtil::Slashed(typed);
-    if (full.empty()) {
-        Respond(args, "ERROR: unable to set directory path.", "450", true, true, true);
-        return 0;
-    }
     FileInfo info;
     if (!FileUtil::Stat(full, info)) {
         Respond(args, SetMessage("%s: The system cannot find the file specified.", shown.c_str()),
@@ -35,12 +25,10 @@ int SiteSession::Dele(const Args& args) {
     }
     Filesystem& files = server_.Files();
     const std::optional<FileRecord> record = files.GetFile(full);
-    const std::string owner =
-        OwnerName(record ? std::optional<uint32_t>(record->owner) : std::nullopt);
-    if (!MayChange(owner)) {
-        Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
+    std::string owner;
+    if (!MayChange(args, shown, record ? std::optional<uint32_t>(record->owner) : std::nullopt,
+                   &owner))
         return 0;
-    }
     if (!FileUtil::RemoveFile(full)) {
         Respond(args, SetMessage("%s: Unable to delete file.", shown.c_str()), "550");
         return 0;

@@ -76,8 +76,13 @@ std::string SiteSession::OwnerName(std::optional<uint32_t> owner) {
     return name;
 }
 
-bool SiteSession::MayChange(const std::string& ownerName) {
-    return HasFlag("1", user_) || StringUtil::EqualNoCase(ownerName, user_);
+bool SiteSession::MayChange(const Args& args, const std::string& shown,
+                            std::optional<uint32_t> owner, std::string* ownerName) {
+    const std::string name = OwnerName(owner);
+    if (ownerName) *ownerName = name;
+    if (HasFlag("1", user_) || StringUtil::EqualNoCase(name, user_)) return true;
+    Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
+    return false;
 }
 
 bool SiteSession::IsStorableLeaf(std::string_view path) {
@@ -104,6 +109,19 @@ void SiteSession::NoteInbox(const Args& args, std::string_view code) {
     const std::string inbox = server_.MakeDataPath("msgs/", user_);
     if (!inbox.empty() && FileUtil::Kind(inbox) == 2)
         Respond(args, kInboxNotice, code, true, false, false, 1);
+}
+
+bool SiteSession::ResolveChecked(const Args& args, const std::string& typed,
+                                 std::string_view letters, std::string& full,
+                                 std::string* engineRoot) {
+    ScopedMapping mapped(*this, typed);
+    const std::string& request = mapped.Or(typed);
+    if (!CheckAccess(args[0].c_str(), &request, letters, false)) return false;
+    full = FileUtil::Resolve(root_, cwd_, request);
+    if (engineRoot) *engineRoot = root_;
+    if (!full.empty()) return true;
+    Respond(args, "ERROR: unable to set directory path.", "450", true, true, true);
+    return false;
 }
 
 int SiteSession::RunMapped(const Args& args, const char* verb,

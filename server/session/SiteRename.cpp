@@ -15,16 +15,7 @@ int SiteSession::Rnfr(const Args& args) {
     const std::string typed = Join(args);
     const std::string shown = FileUtil::Slashed(typed);
     std::string full;
-    {
-        ScopedMapping mapped(*this, typed);
-        const std::string& request = mapped.Or(typed);
-        if (!CheckAccess(args[0].c_str(), &request, "wa", false)) return 0;
-        full = FileUtil::Resolve(root_, cwd_, request);
-    }
-    if (full.empty()) {
-        Respond(args, "ERROR: unable to set directory path.", "450", true, true, true);
-        return 0;
-    }
+    if (!ResolveChecked(args, typed, "wa", full)) return 0;
     std::optional<uint32_t> owner;
     switch (FileUtil::Kind(full)) {
         case 0:
@@ -39,10 +30,7 @@ int SiteSession::Rnfr(const Args& args) {
             if (auto file = server_.Files().GetFile(full)) owner = file->owner;
             break;
     }
-    if (!MayChange(OwnerName(owner))) {
-        Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
-        return 0;
-    }
+    if (!MayChange(args, shown, owner)) return 0;
     renameSource_ = full;
     siteRenameSource_ = full;
     Respond(args, "File exists, ready for destination name.", "350");

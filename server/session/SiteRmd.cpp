@@ -3,6 +3,7 @@
 
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
+#include "engine/commands/CommandArgs.h"
 #include "server/app/ServerSite.h"
 #include "server/fs/Filesystem.h"
 #include "server/session/ScopedMapping.h"
@@ -35,43 +36,18 @@ int SiteSession::Rmd(const Args& args) {
     if (args.size() < 2) return FtpSession::Rmd(args);
     const std::string typed = Join(args);
     const std::string shown = FileUtil::Slashed(typed);
-    std::string full;
-    {
-        ScopedMapping mapped(*this, typed);
-        const std::string& request = mapped.Or(typed);
-        if (!CheckAccess(args[0].c_str(), &request, "wn", false)) return 0;
-        full = FileUtil::Resolve(root_, cwd_, request);
-        if (full.empty()) {
-            Respond(args, "ERROR: unable to set directory path.", "450", true, true, true);
-            return 0;
-        }
-        FileUtil::AddTrailingSep(full);
-        if (full == root_) {
-            Respond(args, "Cannot delete the root directory.", "500");
-            return 0;
-        }
+    std::string full, root;
+    if (!ResolveChecked(args, typed, "wn", full, &root)) return 0;
+    FileUtil::AddTrailingSep(full);
+    if (full == root) {
+        Respond(args, "Cannot delete the root directory.", "500");
+        return 0;
     }
     Filesystem& files = server_.Files();
     const std::optional<DirectoryRecord> record = files.GetDirectory(full, false);
-    if (!MayChange(OwnerName(record ? std::optional<uint32_t>(record->owner) : std::nullopt))) {
-        Respond(args, SetMessage("%s: Permission denied.", shown.c_str()), "550");
+    if (!MayChange(args, shown, record ? std::optional<uint32_t>(record->owner) : std::nullopt))
         return 0;
-    }
-    const char* fault = nullptr;
-    switch (FileUtil::Kind(full)) {
-        case 0:
-            fault = "%s: No such file of directory.";
-            break;
-        case 2:
-            fault = "%s: Not a directory.";
-            break;
-        default:
-            if (FileUtil::DirNotEmpty(full))
-                fault = "%s: The directory is not empty.";
-            else if (!FileUtil::RemoveDir(full))
-                fault = "%s: Unable to remove directory.";
-            break;
-    }
+    const char* fault = commands::RemoveDirectoryFault(full);
     if (fault) {
         Respond(args, SetMessage(fault, shown.c_str()), "550");
         return 0;

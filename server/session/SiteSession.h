@@ -99,14 +99,19 @@ class SiteSession : public FtpSession {
     void Unregister();
 
     // Owners of entries: the passwd name of an owner id ("system" for an entry without a
-    // record, empty for an id nobody has), and whether this session's user may remove or rename
-    // what that owner has.
+    // record, empty for an id nobody has). Only the owner or a siteop may remove or rename an
+    // entry; false after refusing with `shown`. `ownerName` gets the owner's name.
     std::string OwnerName(std::optional<uint32_t> owner);
-    bool MayChange(const std::string& ownerName);
+    bool MayChange(const Args& args, const std::string& shown, std::optional<uint32_t> owner,
+                   std::string* ownerName = nullptr);
     // Whether the last component of `path` can be a new entry of the filesystem tables.
     static bool IsStorableLeaf(std::string_view path);
     // The user's limit of simultaneous transfers of `kind` is reached (replies 553).
     bool TransferLimitReached(const Args& args, int kind);
+    // Maps `typed` through the links, asks for the permission `letters` and resolves it against
+    // the engine view; false after replying. `engineRoot` gets the root it was resolved under.
+    bool ResolveChecked(const Args& args, const std::string& typed, std::string_view letters,
+                        std::string& full, std::string* engineRoot = nullptr);
     // Runs an engine handler with the typed path mapped through the links.
     int RunMapped(const Args& args, const char* verb, const std::function<int(const Args&)>& run,
                   bool directoryForm);

@@ -7,11 +7,10 @@ import os
 import re
 import shutil
 import tempfile
-import time
 import unittest
 
 from harness import RawClient
-from orvex_support import OrvexSite
+from orvex_support import OrvexSite, eventually
 
 PASSWORD = "Secret12"
 STATS = ("ALLUP", "ALLDN", "WKUP", "WKDN", "DAYUP", "DAYDN", "MONTHUP", "MONTHDN")
@@ -104,12 +103,7 @@ class VfsCase(unittest.TestCase):
         return self.user_field(name, "CREDITS")[0]
 
     def eventually(self, check, timeout=15, step=0.2):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = check()
-            if value or time.monotonic() > deadline:
-                return value
-            time.sleep(step)
+        return eventually(check, timeout, step)
 
     # Clients.
     def raw(self, user="orvex"):
