@@ -263,7 +263,9 @@ int Filesystem::SetFile(std::string_view path, const char* permissions, uint32_t
         WarnUnstorable(dir + name);
         return 0;
     }
-    if (SetDirectory(dir, nullptr, owner, group, -1, 0, 0, false) == 0) return 0;
+    // A directory first recorded for a file keeps the mode it had unrecorded: recording an
+    // upload must not open the directory to everybody's writes.
+    if (SetDirectory(dir, kUnknownDirectoryMode, owner, group, -1, 0, 0, false) == 0) return 0;
     uint64_t bytes = static_cast<uint64_t>(size);
     if (size < 0) {
         FileInfo info;

@@ -57,6 +57,10 @@ class SiteSession(VfsCase):
                 self.assertEqual(c.cmd(f"MKD {d}/m-{user}"), want)
             self.assertEqual(c.cmd("CWD nox"), "250 CWD command successful." if user == "orvex"
                              else "550 nox/: Permission denied.")
+        # A siteop's upload into an unrecorded directory does not open it to others.
+        self.upload(self.ftp(), "plain/by-op.bin", 1)
+        self.assertEqual(self.raw("carol").cmd("MKD plain/late"),
+                         "550 plain/late: Permission denied.")
         self.assertEqual(self.refused(self.download, self.ftp("carol"), "all/readme.txt"),
                          "550 all/readme.txt: Permission denied.")
         self.assertEqual(self.download(self.ftp("carol"), "all/open.txt")[1], b"open")

@@ -113,6 +113,9 @@ TEST_F(FilesystemTest, DeletedRecordsAnswerNoLookupAndAreReplaced) {
     EXPECT_EQ(Fs().MoveDirectories(a, b), 2);
     EXPECT_EQ(Fs().GetDirectory(b, false)->id, idA);
     EXPECT_EQ(Fs().GetDirectory(b + "x\\", false)->owner, 1u);
+    // A file recorded in an unrecorded directory leaves it as closed as it was.
+    ASSERT_EQ(Fs().SetFile(P("site/fresh/f"), nullptr, 7, 7, 1, 0), 1);
+    EXPECT_EQ(Fs().GetDirectory(P("site/fresh/"), false)->permissions, "r-xr-xr-x");
     EXPECT_EQ(Fs().EffectiveRatio(b + "x\\f"), 3);
     EXPECT_FALSE(Fs().GetDirectory(a, false));
     EXPECT_EQ(Fs().GetDirectory(P("site/ab/"), false)->owner, 2u);
