@@ -125,6 +125,8 @@ bool Filesystem::Load() {
         // An id that cannot name a file list of its own (0 or less, or taken by an earlier line)
         // gets a fresh one; the first holder of a stored id keeps the files stored under it.
         std::unordered_set<int32_t> seenIds;
+        byPath_.reserve(byPath_.size() + read.size());
+        byId_.reserve(byId_.size() + read.size());
         for (DirectoryRecord& r : read) {
             const int32_t stored = r.id;
             const bool first = seenIds.insert(stored).second;
