@@ -76,12 +76,14 @@ long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms) {
     if (!Usable() || size == 0) return -1;
     const uint32_t start = Clock::NowMs();
     for (;;) {
-        const bool full = partial_.size() + 1 >= size;
-        if (full || (!partial_.empty() && partial_.back() == '\n')) {
-            line.swap(partial_);
-            partial_.clear();
-            const bool lf = !line.empty() && line.back() == '\n';
-            return static_cast<long>(line.size()) - (lf ? 1 : 0);
+        // A line put back can sit in front of the start of the next one.
+        const size_t lf = partial_.find('\n');
+        if (lf != std::string::npos || partial_.size() + 1 >= size) {
+            const size_t take = lf != std::string::npos ? lf + 1 : partial_.size();
+            line.assign(partial_, 0, take);
+            partial_.erase(0, take);
+            const bool hasLf = !line.empty() && line.back() == '\n';
+            return static_cast<long>(line.size()) - (hasLf ? 1 : 0);
         }
         const size_t room = size - 1 - partial_.size();
         const long got = encrypted_ ? TakeTls(room) : TakePlain(room);
@@ -149,6 +151,10 @@ long ControlChannel::TakeTls(size_t room) {
         if (c == '\n') break;
     }
     return moved;
+}
+
+void ControlChannel::PushBackLine(std::string_view line) {
+    partial_.insert(0, std::string(line) + "\n");
 }
 
 void ControlChannel::ShutdownTls() {

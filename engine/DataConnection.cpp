@@ -91,7 +91,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     } else {
         // A third host is judged before anything is sent to it: no bounce connections.
         if (!job.portAddress.empty() && !job.portNumber.empty()) {
-            if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
+            if (!job.site->AllowsDataPeer(job.user, job.peerIp, job.portAddress, direction, 0)) {
                 Fail(job, "Can't open data connection", "426");
                 return false;
             }

@@ -104,6 +104,14 @@ int FtpSite::CheckFxp(const std::string&, int, int) {
     return 1;
 }
 
+bool FtpSite::AllowsDataPeer(const std::string& user, const std::string& clientIp,
+                             const std::string& address, int direction, int passive) {
+    if (address == clientIp) return true;
+    if (direction < 0)
+        return CheckFxp(user, 0, passive) != 0 && CheckFxp(user, 1, passive) != 0;
+    return CheckFxp(user, direction, passive) != 0;
+}
+
 std::optional<std::string> FtpSite::GetPrivateKeyPem() {
     return std::nullopt;
 }

@@ -96,6 +96,11 @@ class FtpSite {
     virtual int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
                             uint64_t bytes, int applyRatio);                    // 0 refuses
     virtual int CheckFxp(const std::string& user, int direction, int passive);  // 0 refuses
+    // Whether a data connection of `user` may run to `address` for a client at `clientIp`:
+    // always to the client itself, to a third host only when CheckFxp allows it. Direction -1
+    // (not known yet) needs both directions allowed.
+    bool AllowsDataPeer(const std::string& user, const std::string& clientIp,
+                        const std::string& address, int direction, int passive);
 
     // TLS material.
     virtual std::optional<std::string> GetPrivateKeyPem();

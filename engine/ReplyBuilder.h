@@ -36,6 +36,8 @@ class ControlChannel {
     // stops in the middle of a line cannot hold the reader.
     static constexpr long kNoLineYet = -2;
     long ReadLineWithin(std::string& line, size_t size, int ms);
+    // Puts a line that was read too early back in front of the input; the reading thread only.
+    void PushBackLine(std::string_view line);
     // Shuts the TLS session down (close_notify) under the lock; the handle stays allocated.
     void ShutdownTls();
     // Frees the TLS object; call only when no other thread can use the channel any more.
@@ -64,6 +66,8 @@ class ReplyBuilder {
     bool ReadLine(std::string& out, size_t size = 1024);
     // ReadLine waiting at most `ms`: 1 a line, 0 none yet (time-out), -1 closed or failed.
     int ReadLineWithin(std::string& out, size_t size, int ms);
+    // The next ReadLine returns `line` again.
+    void PushBack(std::string_view line) { ch_.PushBackLine(line); }
 
   private:
     ControlChannel& ch_;
@@ -75,8 +79,9 @@ class ResponseReader {
     ControlChannel& Channel() { return ch_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
     bool SendCommand(std::string_view line, bool urgent = false);
-    // Lines of the response without their first four characters; `code` gets the final line's
-    // code (empty when none came). Empty vector: nothing was read.
+    // Lines of the response without their code and separator (or the four blanks of an
+    // indented line); `code` gets the final line's code (empty when none came). A response
+    // opened by "xyz-" ends only at a line beginning "xyz ". Empty vector: nothing was read.
     std::vector<std::string> ReadResponse(std::string& code);
 
   private:
