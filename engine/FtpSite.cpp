@@ -107,8 +107,7 @@ int FtpSite::CheckFxp(const std::string&, int, int) {
 bool FtpSite::AllowsDataPeer(const std::string& user, const std::string& clientIp,
                              const std::string& address, int direction, int passive) {
     if (address == clientIp) return true;
-    if (direction < 0)
-        return CheckFxp(user, 0, passive) != 0 && CheckFxp(user, 1, passive) != 0;
+    if (direction < 0) return CheckFxp(user, 0, passive) != 0 && CheckFxp(user, 1, passive) != 0;
     return CheckFxp(user, direction, passive) != 0;
 }
 

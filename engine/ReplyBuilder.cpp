@@ -90,9 +90,9 @@ std::vector<std::string> ResponseReader::ReadResponse(std::string& code) {
             continue;
         }
         // Inside a multi-line response a line such as "123 files" is text, not its end.
-        const bool last = opener.empty() ? IsFinalLine(l)
-                                         : l.size() >= 4 && l.compare(0, 3, opener) == 0 &&
-                                               l[3] == ' ';
+        const bool last = opener.empty()
+                              ? IsFinalLine(l)
+                              : l.size() >= 4 && l.compare(0, 3, opener) == 0 && l[3] == ' ';
         if (last) {
             code = l.substr(0, 3);
             break;

@@ -75,9 +75,10 @@ int AliasSession::Type(const Args& args) {
     const std::optional<AliasRecord> alias = CurrentAlias();
     if (!alias) return SiteSession::Type(args);
     const RemoteReply r = ForwardToAlias(alias->directory, WithFirstLetter("TYPE", args));
-    const char wanted = args.size() > 1 && !args[1].empty()
-                            ? static_cast<char>(std::toupper(static_cast<unsigned char>(args[1][0])))
-                            : 0;
+    const char wanted =
+        args.size() > 1 && !args[1].empty()
+            ? static_cast<char>(std::toupper(static_cast<unsigned char>(args[1][0])))
+            : 0;
     // The session's one transfer type, also for its local transfers and later connections.
     if (r.Begins('2') && (wanted == 'A' || wanted == 'I' || wanted == 'L'))
         type_ = wanted == 'A' ? 'A' : 'I';

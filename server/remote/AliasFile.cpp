@@ -1,10 +1,11 @@
+#include "server/remote/AliasFile.h"
+
 #include <cctype>
 
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "server/accounts/AccountText.h"
 #include "server/accounts/PasswordCipher.h"
-#include "server/remote/AliasFile.h"
 
 namespace orvex::AliasFile {
 
@@ -40,7 +41,8 @@ std::optional<AliasRecord> ParseLine(std::string_view line) {
     r.password = Cut(f[4], kAliasTextMax);
     r.remotePath = RemoteForm(f[5].substr(0, kAliasFieldCut));
     // An empty type would write a NUL into the file; such a line means a generic server.
-    r.serverType = f[6].empty() ? 'G' : static_cast<char>(std::toupper(static_cast<unsigned char>(f[6][0])));
+    r.serverType =
+        f[6].empty() ? 'G' : static_cast<char>(std::toupper(static_cast<unsigned char>(f[6][0])));
     r.maxLogins = AccountText::ReadUnsigned(f[7]);
     r.shareUsers = AccountText::ReadUnsigned(f[8]);
     r.localPath = LocalForm(f[9].substr(0, kAliasFieldCut));
@@ -77,10 +79,9 @@ std::string FormatLine(const AliasRecord& r) {
     auto u = [](uint32_t v) { return static_cast<unsigned long>(v); };
     return StringUtil::Format("%s%c%s%c%lu%c%s%c%s%c%s%c%c%c%lu%c%lu%c%s%c%lu%c%lu\n",
                               r.directory.c_str(), kSep, r.address.c_str(), kSep, u(r.port), kSep,
-                              r.user.c_str(), kSep, r.password.c_str(), kSep,
-                              r.remotePath.c_str(), kSep, r.serverType, kSep, u(r.maxLogins),
-                              kSep, u(r.shareUsers), kSep, r.localPath.c_str(), kSep,
-                              u(r.encMode), kSep, u(r.timeout));
+                              r.user.c_str(), kSep, r.password.c_str(), kSep, r.remotePath.c_str(),
+                              kSep, r.serverType, kSep, u(r.maxLogins), kSep, u(r.shareUsers), kSep,
+                              r.localPath.c_str(), kSep, u(r.encMode), kSep, u(r.timeout));
 }
 
 std::string Format(const std::vector<AliasRecord>& records) {
@@ -94,8 +95,8 @@ bool IsStorable(std::string_view value) {
 }
 
 bool IsStorable(const AliasRecord& r) {
-    for (const std::string* s : {&r.directory, &r.address, &r.user, &r.password, &r.remotePath,
-                                 &r.localPath})
+    for (const std::string* s :
+         {&r.directory, &r.address, &r.user, &r.password, &r.remotePath, &r.localPath})
         if (!IsStorable(*s)) return false;
     return r.directory.size() <= kAliasPathMax && r.remotePath.size() <= kAliasPathMax &&
            r.localPath.size() <= kAliasPathMax && r.address.size() <= kAliasTextMax &&

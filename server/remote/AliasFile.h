@@ -28,7 +28,7 @@ struct AliasRecord {
     std::string password;  // encrypted, hex
     std::string remotePath = "/";
     std::string localPath;
-    uint32_t encMode = 0;  // 0 clear, 2 or 3 "AUTH SSL" then TLS
+    uint32_t encMode = 0;                     // 0 clear, 2 or 3 "AUTH SSL" then TLS
     uint32_t timeout = kAliasDefaultTimeout;  // idle seconds a pooled connection is kept; 0 ever
     bool operator==(const AliasRecord&) const = default;
 };

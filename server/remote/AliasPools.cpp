@@ -86,8 +86,8 @@ RemoteConnectionPtr AliasStore::AcquireSiteConnection(uint32_t connection,
                 it = pool.Erase(it);
                 continue;
             }
-            if (!pick || (c->lastHolder == Id(connection) &&
-                          pick->data->lastHolder != Id(connection)))
+            if (!pick ||
+                (c->lastHolder == Id(connection) && pick->data->lastHolder != Id(connection)))
                 pick = &*it;
             ++it;
         }
@@ -182,8 +182,7 @@ bool GiveBack(Pool& pool, Pool::iterator& it) {
 
 }  // namespace
 
-void AliasStore::ReleaseConnection(uint32_t connection, std::string_view directory,
-                                   bool sitePool) {
+void AliasStore::ReleaseConnection(uint32_t connection, std::string_view directory, bool sitePool) {
     LockGuard g(lock_);
     AliasEntry* e = FindLocked(directory);
     if (!e) return;
@@ -316,10 +315,9 @@ FinalReply AliasStore::AwaitFinalReply(uint32_t connection, std::string_view dir
             return out;
         }
         if (ready > 0) break;
-        pollfd fds[2] = {{c->Socket(), POLLIN, 0},
-                         {watch.clientFd, static_cast<short>(watchInput ? POLLIN | POLLRDHUP
-                                                                        : POLLRDHUP),
-                          0}};
+        pollfd fds[2] = {
+            {c->Socket(), POLLIN, 0},
+            {watch.clientFd, static_cast<short>(watchInput ? POLLIN | POLLRDHUP : POLLRDHUP), 0}};
         const int n = poll(fds, watch.clientFd >= 0 ? 2 : 1, kWaitStepMs);
         if (n < 0 && errno != EINTR) {
             drop();
@@ -327,9 +325,9 @@ FinalReply AliasStore::AwaitFinalReply(uint32_t connection, std::string_view dir
         }
         if (n > 0 && fds[0].revents) continue;
         if (n > 0 && fds[1].revents) {
-            const ClientInput in =
-                (fds[1].revents & kHangUp) || !watch.clientInput ? ClientInput::HangUp
-                                                                  : watch.clientInput();
+            const ClientInput in = (fds[1].revents & kHangUp) || !watch.clientInput
+                                       ? ClientInput::HangUp
+                                       : watch.clientInput();
             if (in == ClientInput::HangUp) {
                 // Nobody is left to tell; the remote server ends its side when we go.
                 drop();
@@ -418,8 +416,8 @@ std::vector<ConnectionInfo> AliasStore::ListConnections(PoolKind kind,
         for (const auto& node : pool)
             if (node.data)
                 out.push_back(ConnectionInfo{r.directory, node.data->Socket(),
-                                             node.data->Encrypted(), node.id,
-                                             node.data->loginTime, node.data->lastUse});
+                                             node.data->Encrypted(), node.id, node.data->loginTime,
+                                             node.data->lastUse});
     }
     return out;
 }

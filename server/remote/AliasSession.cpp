@@ -91,7 +91,7 @@ bool AliasSession::SiteRelative(const std::string& directory, std::string& out) 
 }
 
 std::optional<AliasSession::AliasTarget> AliasSession::TargetOf(std::string_view typed,
-                                                                 bool directory) {
+                                                                bool directory) {
     AliasTarget t;
     t.full = FileUtil::Resolve(siteRoot_, siteDir_, typed);
     if (t.full.empty()) return std::nullopt;

@@ -109,8 +109,9 @@ class AliasSession : public SiteSession {
     int OnPath(const Args& args, const PathRule& rule, const Inherited& inherited,
                Hold hold = Hold::None);
     int ForwardListing(const Args& args, const char* verb, const Inherited& inherited);
+    // `prelude`: a command sent first on the same connection.
     int ForwardTransfer(const Args& args, const AliasTarget& target, const std::string& line,
-                        TransferKind kind);
+                        TransferKind kind, const std::string& prelude = {});
     int ForwardDataPort(const Args& args, bool port, const Inherited& inherited);
     // 1 the remote's data protection matches the session's, -1 a clear alias cannot give the
     // protection asked for, 0 the remote server refused.

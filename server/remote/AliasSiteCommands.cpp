@@ -48,13 +48,20 @@ int AliasCommand(SiteSession& s, const Args& args) {
 }
 
 constexpr SiteCommand kRows[] = {
-    {"CHMOD", AliasCommand, "CHMOD"},         {"CHOWN", AliasCommand, "CHOWN"},
-    {"DELTREE", AliasCommand, "DELTREE"},     {"DIRINFO", AliasCommand, "DIRINFO"},
-    {"DIRMIRROR", AliasCommand, "DIRMIRROR"}, {"DISKINFO", AliasCommand, "DISKINFO"},
-    {"DUPEENABLE", AliasCommand, "DUPEENABLE"}, {"FRATIO", AliasCommand, "FRATIO"},
-    {"NEW", AliasCommand, "NEW"},             {"NUKE", AliasCommand, "NUKE"},
-    {"PURGETREE", AliasCommand, "PURGETREE"}, {"RESTREE", AliasCommand, "RESTREE"},
-    {"SEARCH", AliasCommand, "SEARCH"},       {"UNNUKE", AliasCommand, "UNNUKE"},
+    {"CHMOD", AliasCommand, "CHMOD"},
+    {"CHOWN", AliasCommand, "CHOWN"},
+    {"DELTREE", AliasCommand, "DELTREE"},
+    {"DIRINFO", AliasCommand, "DIRINFO"},
+    {"DIRMIRROR", AliasCommand, "DIRMIRROR"},
+    {"DISKINFO", AliasCommand, "DISKINFO"},
+    {"DUPEENABLE", AliasCommand, "DUPEENABLE"},
+    {"FRATIO", AliasCommand, "FRATIO"},
+    {"NEW", AliasCommand, "NEW"},
+    {"NUKE", AliasCommand, "NUKE"},
+    {"PURGETREE", AliasCommand, "PURGETREE"},
+    {"RESTREE", AliasCommand, "RESTREE"},
+    {"SEARCH", AliasCommand, "SEARCH"},
+    {"UNNUKE", AliasCommand, "UNNUKE"},
     {"WIPE", AliasCommand, "WIPE"},
 };
 

@@ -47,13 +47,17 @@ int AliasSession::ForwardListing(const Args& args, const char* verb, const Inher
     Args options, words{args.empty() ? std::string(verb) : args[0]};
     for (size_t i = 1; i < args.size(); ++i)
         (!args[i].empty() && args[i][0] == '-' ? options : words).push_back(args[i]);
-    const std::optional<AliasTarget> t = TargetOf(Join(words), true);
+    const std::string typed = Join(words);
+    const std::optional<AliasTarget> t = TargetOf(typed, true);
     if (!t) return inherited(args);
     if (!CheckAccess(args[0].c_str(), nullptr, "lvx", false)) return 0;
     std::string line = verb;
     for (const std::string& option : options) line += ' ' + option;
-    line += ' ' + t->remote;
-    return ForwardTransfer(args, *t, line, TransferKind::Listing);
+    // A bare listing names its entries relative to the directory: the remote server lists
+    // its own current directory, moved to the session's first.
+    if (!typed.empty())
+        return ForwardTransfer(args, *t, line + ' ' + t->remote, TransferKind::Listing);
+    return ForwardTransfer(args, *t, line, TransferKind::Listing, "CWD " + t->remote);
 }
 
 int AliasSession::Retr(const Args& args) {
@@ -74,7 +78,8 @@ int AliasSession::Stor(const Args& args, int storeMode) {
 }
 
 int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
-                                  const std::string& line, TransferKind kind) {
+                                  const std::string& line, TransferKind kind,
+                                  const std::string& prelude) {
     const bool upload = kind == TransferKind::Upload;
     const char* failure = kind == TransferKind::Listing    ? "ERROR: unable to run LIST command."
                           : kind == TransferKind::Download ? "ERROR: unable to run RETR command."
@@ -101,6 +106,13 @@ int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
             return 0;
         default:
             break;
+    }
+    if (!prelude.empty()) {
+        const RemoteReply r = ForwardToAlias(dir, prelude, Hold::Keep);
+        if (!r.Begins('2')) {
+            RelayOr(args, r, failure);
+            return 0;
+        }
     }
     RunningGuard running(kind == TransferKind::Listing ? runningListings_ : runningTransfers_);
     abort_ = false;

@@ -32,7 +32,8 @@ bool Number(const std::string& value, uint32_t& out) {
 }
 
 char First(const std::string& value) {
-    return value.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+    return value.empty() ? '\0'
+                         : static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
 }
 
 const Field kFields[] = {
@@ -86,8 +87,7 @@ const Field kFields[] = {
          r.serverType = t;
          return true;
      }},
-    {"share_users",
-     " share_users  [0/1] 0 = don't share users, 1 = share users (N/A for Generic)",
+    {"share_users", " share_users  [0/1] 0 = don't share users, 1 = share users (N/A for Generic)",
      " Share users status successfully changed.", " Invalid value (must be 0 or 1).",
      [](AliasRecord& r, const std::string& v) {
          const char c = First(v);
@@ -130,11 +130,10 @@ constexpr const char* kFieldList[] = {
 std::string PathLine(const Field& f, const std::string& alias, const AliasRecord& r, bool set) {
     const bool local = std::string_view(f.name) == "local_path";
     const std::string& value = local ? r.localPath : r.remotePath;
-    return StringUtil::Format(local ? (set ? " Local path for %s changed to %s"
-                                           : " Local path for %s is set to %s")
-                                    : (set ? " Remote path for %s changed to %s"
-                                           : " Remote path for %s is set to %s"),
-                              alias.c_str(), value.c_str());
+    return StringUtil::Format(
+        local ? (set ? " Local path for %s changed to %s" : " Local path for %s is set to %s")
+              : (set ? " Remote path for %s changed to %s" : " Remote path for %s is set to %s"),
+        alias.c_str(), value.c_str());
 }
 
 int Done(AliasSession& s, const Args& args) {

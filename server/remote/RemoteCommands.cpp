@@ -21,9 +21,15 @@ namespace {
 constexpr size_t kAddedPasswordMax = 32;
 
 constexpr RemoteCommand kRows[] = {
-    {"ADDALIAS", AddAlias, 5}, {"ALIAS", Alias, 1},           {"ALIASES", Aliases, 0},
-    {"CHANGE", Change, 2},     {"CONNECTIONS", Connections, 0}, {"DELALIAS", DelAlias, 1},
-    {"DISCONNECT", Disconnect, 1}, {"HELP", Help, 0},         {"KILL", Kill, 1},
+    {"ADDALIAS", AddAlias, 5},
+    {"ALIAS", Alias, 1},
+    {"ALIASES", Aliases, 0},
+    {"CHANGE", Change, 2},
+    {"CONNECTIONS", Connections, 0},
+    {"DELALIAS", DelAlias, 1},
+    {"DISCONNECT", Disconnect, 1},
+    {"HELP", Help, 0},
+    {"KILL", Kill, 1},
     {"TUNNEL", Tunnel, 2},
 };
 
@@ -100,7 +106,8 @@ int AddAlias(AliasSession& s, const Args& args) {
     r.port = static_cast<uint32_t>(port);
     r.user = args[i + 2].substr(0, kAliasTextMax);
     r.password = AliasFile::EncryptPassword(r.user, password);
-    if (args.size() > i + 4) r.remotePath = AliasFile::RemoteForm(Join(args, 0, i + 4).substr(0, kAliasFieldCut));
+    if (args.size() > i + 4)
+        r.remotePath = AliasFile::RemoteForm(Join(args, 0, i + 4).substr(0, kAliasFieldCut));
     r.localPath = s.Server().MakeHomePath("");
     // A separator or comment mark would move every later field of the line.
     if (!AliasFile::IsStorable(password) || !AliasFile::IsStorable(r)) {
@@ -143,8 +150,8 @@ int Disconnect(AliasSession& s, const Args& args) {
     const unsigned n = static_cast<unsigned>(closed);
     std::string text;
     if (closed == 0 && inside)
-        text = StringUtil::Format("There are currently no connections to alias /%s.",
-                                  shown.c_str());
+        text =
+            StringUtil::Format("There are currently no connections to alias /%s.", shown.c_str());
     else if (inside)
         text = StringUtil::Format("Killed %u %s (/%s).", n, word, shown.c_str());
     else

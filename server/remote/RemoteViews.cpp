@@ -64,7 +64,8 @@ int Alias(AliasSession& s, const Args& args) {
 }
 
 int Aliases(AliasSession& s, const Args& args) {
-    const char* rule = " |---+----------------------+-----------------------+---------------------|";
+    const char* rule =
+        " |---+----------------------+-----------------------+---------------------|";
     s.Line(kTop);
     s.Line(" | T   Alias                  Address:Port            RemotePath          |");
     s.Line(rule);
@@ -91,12 +92,12 @@ int Connections(AliasSession& s, const Args& args) {
         const std::string typed = Join(args, 0, 3);
         only = s.ResolveDirectory(typed);
         if (!store.GetAlias(*only)) {
-            s.Respond(args, StringUtil::Format("Alias '%s' does not exist.", typed.c_str()),
-                      "501");
+            s.Respond(args, StringUtil::Format("Alias '%s' does not exist.", typed.c_str()), "501");
             return 0;
         }
     }
-    const char* rule = " |-------+---------------+----------------------------+---------+---------|";
+    const char* rule =
+        " |-------+---------------+----------------------------+---------+---------|";
     s.Line(kTop);
     s.Line(" | SDsc    PiD/User        Alias                        Connect    Idle   |");
     s.Line(rule);
@@ -104,7 +105,8 @@ int Connections(AliasSession& s, const Args& args) {
     unsigned total = 0;
     for (PoolKind kind : {PoolKind::Site, PoolKind::User}) {
         std::vector<ConnectionInfo> list =
-            only ? store.ListConnections(kind, std::string_view(*only)) : store.ListConnections(kind);
+            only ? store.ListConnections(kind, std::string_view(*only))
+                 : store.ListConnections(kind);
         for (const ConnectionInfo& c : list) {
             std::string shown;
             if (!s.SiteRelative(c.alias, shown)) continue;

@@ -239,13 +239,15 @@ TEST_F(ResponseTest, MultiLineResponseEndsOnlyAtItsOwnCode) {
     ControlChannel ch(near_);
     ResponseReader rr(ch);
     // Listing lines of STAT: numbers and blanks in front are text, not the end of the reply.
-    Send("213-Status follows:\r\n 12 files\r\n123 files\r\ndrwxr-xr-x 2 a\r\n"
-         "213-more\r\n    indented\r\n213 End of status\r\n200 next\r\n");
+    Send(
+        "213-Status follows:\r\n 12 files\r\n123 files\r\ndrwxr-xr-x 2 a\r\n"
+        "213-more\r\n    indented\r\n213 End of status\r\n200 next\r\n");
     std::string code;
     auto lines = rr.ReadResponse(code);
     EXPECT_EQ(code, "213");
     const std::vector<std::string> want{"Status follows:", " 12 files", "123 files",
-                                        "drwxr-xr-x 2 a", "more", "indented", "End of status"};
+                                        "drwxr-xr-x 2 a",  "more",      "indented",
+                                        "End of status"};
     EXPECT_EQ(lines, want);
     lines = rr.ReadResponse(code);
     EXPECT_EQ(code, "200");
