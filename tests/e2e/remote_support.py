@@ -116,6 +116,7 @@ class ScriptedServer:
         self.tls = tls
         self.received = []
         self.connections = 0
+        self.closed = 0
         self.lock = threading.Lock()
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -151,6 +152,8 @@ class ScriptedServer:
 
     def _serve(self, conn, number):
         conn.settimeout(120)
+        # ABOR comes as urgent data, which must stay in the command stream.
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_OOBINLINE, 1)
         f = None
         try:
             greeting = self.script["GREETING"]
@@ -189,6 +192,8 @@ class ScriptedServer:
                 conn.close()
             except OSError:
                 pass
+            with self.lock:
+                self.closed += 1
 
     def stop(self):
         self.running = False
