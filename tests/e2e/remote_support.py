@@ -232,14 +232,21 @@ class RemoteCase(unittest.TestCase):
             cls.prepare()
             cls.server = cls.site.start()
             cls.port = cls.server.ready()
+            cls.started()
         except BaseException:
+            if getattr(cls, "server", None):
+                cls.server.kill()
             cls.stop_peers()
             shutil.rmtree(cls.tmp, ignore_errors=True)
             raise
 
     @classmethod
     def prepare(cls):
-        pass
+        """Runs before the start: peers and site files."""
+
+    @classmethod
+    def started(cls):
+        """Runs once the server listens."""
 
     @classmethod
     def stop_peers(cls):
