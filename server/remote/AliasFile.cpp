@@ -54,11 +54,15 @@ std::optional<AliasRecord> ParseLine(std::string_view line) {
 }  // namespace
 
 std::string LocalForm(std::string_view path) {
-    return AccountText::AbsolutePath(path);
+    // Once more until nothing changes: a form that lost its leading "." (".:x") must read back
+    // as itself when written.
+    std::string p = AccountText::AbsolutePath(path);
+    for (std::string again; (again = AccountText::AbsolutePath(p)) != p;) p = std::move(again);
+    return p;
 }
 
 std::string RemoteForm(std::string_view path) {
-    std::string p = AccountText::AbsolutePath(path);
+    std::string p = LocalForm(path);
     FileUtil::ToSlashes(p);
     return p;
 }
