@@ -45,6 +45,15 @@ def late_final(seconds, text):
     return reply
 
 
+def pasv_then_reset(server, conn, arg):
+    def later():
+        time.sleep(0.2)
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+        conn.close()
+    threading.Thread(target=later, daemon=True).start()
+    return "227 Entering Passive Mode (127,0,0,1,4,1)"
+
+
 def reset_after_login(server, conn, arg):
     conn.sendall(b"230 in\r\n")
     time.sleep(0.05)
@@ -82,10 +91,12 @@ class ScriptedFaults(RemoteCase):
             cls.scripted[name] = ScriptedServer(script)
             cls.peers.append(cls.scripted[name])
         cls.scripted["resettls"] = ScriptedServer({"PASS": reset_after_login}, tls=tls)
-        cls.peers.append(cls.scripted["resettls"])
+        cls.scripted["pasvreset"] = ScriptedServer({"PASV": pasv_then_reset, "RETR": "550 no", "PROT": "200 ok"},
+                                                   tls=tls)
+        cls.peers += [cls.scripted["resettls"], cls.scripted["pasvreset"]]
         lines = []
         for name, server in cls.scripted.items():
-            encmode = 2 if name in ("authno", "resettls") else 0
+            encmode = 2 if name in ("authno", "resettls", "pasvreset") else 0
             for directory in ([name, name + "2"] if name == "hang" else [name]):
                 os.makedirs(cls.site.path(f"site/{directory}"), exist_ok=True)
                 lines.append(alias_line(cls.site_dir(directory), "127.0.0.1", server.port,
@@ -138,6 +149,11 @@ class ScriptedFaults(RemoteCase):
             reply = c.cmd(f"CWD /{name}")
             self.assertIn(reply, (UNABLE, "530 ERROR: unable to set CWD."), name)
         self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+        # A held TLS connection reset under its holder: the next command writes into it.
+        c = self.inside("pasvreset")
+        self.assertTrue(c.cmd("PASV").startswith("227"))
+        time.sleep(0.6)
+        self.assertEqual(c.cmd("RETR f"), "550 no")
         self.assertIsNone(self.server.proc.poll())
 
     def test_state_stays_with_its_session(self):

@@ -135,3 +135,13 @@ class PeerAliases(RemoteCase):
         self.assertEqual(c.cmd("CWD /self"), UNABLE)
         self.assertEqual(c.cmd("CWD /loop"), UNABLE)
         self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
+        # Cut at the first server met twice, not when logins run out.
+        self.assertEqual(len(self.connections(c, "/self")), 1)
+        self.assertEqual(len(self.connections(c, "/loop")), 1)
+        b = RawClient(self.bport, timeout=30)
+        self.addCleanup(b.close)
+        b.reply()
+        b.cmd("USER orvex")
+        b.send(f"PASS {PASSWORD}\r\n")
+        b.reply()
+        self.assertEqual(len(self.connections(b, "/back")), 1)
