@@ -128,7 +128,11 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         Respond(args, failure, "530");
         return 0;
     }
-    if (r.Begins('2')) passive_ = !port;
+    if (r.Begins('2')) {
+        // The data connection is the remote server's now: a local listener would only wait.
+        ClosePassiveListener();
+        passive_ = !port;
+    }
     return RelayOr(args, r, failure);
 }
 

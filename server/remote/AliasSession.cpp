@@ -58,7 +58,9 @@ void AliasSession::ReleaseHeld() {
 
 bool AliasSession::AcceptVia(const Args& args) {
     // Only ever restricts this session, so anybody may send it.
+    // Each announcement replaces the last: the connection may now serve another chain.
     upstream_ = args.size() > 3 ? args[3] : std::string();
+    looped_ = false;
     size_t servers = 0;
     for (std::string_view rest = upstream_; !rest.empty();) {
         const size_t comma = rest.find(',');
