@@ -29,7 +29,7 @@ int AliasSession::OnCurrent(const Args& args, const std::string& line, const cha
                             const Inherited& inherited, Hold hold) {
     const std::optional<AliasRecord> alias = CurrentAlias();
     if (!alias) return inherited(args);
-    return RelayOr(args, ForwardToAlias(alias->directory, line, hold), failure);
+    return RelayOr(args, alias->directory, ForwardToAlias(alias->directory, line, hold), failure);
 }
 
 int AliasSession::Abor(const Args& args) {
@@ -68,7 +68,7 @@ int AliasSession::Mode(const Args& args) {
     // Connections this session gets later are put in the same mode.
     if (r.Begins('2') && args.size() > 1 && !args[1].empty())
         remoteMode_ = static_cast<char>(std::toupper(static_cast<unsigned char>(args[1][0])));
-    return RelayOr(args, r, "ERROR: unable to run MODE command.");
+    return RelayOr(args, alias->directory, r, "ERROR: unable to run MODE command.");
 }
 
 int AliasSession::Type(const Args& args) {
@@ -82,7 +82,7 @@ int AliasSession::Type(const Args& args) {
     // The session's one transfer type, also for its local transfers and later connections.
     if (r.Begins('2') && (wanted == 'A' || wanted == 'I' || wanted == 'L'))
         type_ = wanted == 'A' ? 'A' : 'I';
-    return RelayOr(args, r, "ERROR: unable to run TYPE command.");
+    return RelayOr(args, alias->directory, r, "ERROR: unable to run TYPE command.");
 }
 
 int AliasSession::Pasv(const Args& args) {
@@ -133,7 +133,7 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         ClosePassiveListener();
         passive_ = !port;
     }
-    return RelayOr(args, r, failure);
+    return RelayOr(args, alias->directory, r, failure);
 }
 
 int AliasSession::OnPath(const Args& args, const PathRule& rule, const Inherited& inherited,
@@ -143,7 +143,8 @@ int AliasSession::OnPath(const Args& args, const PathRule& rule, const Inherited
     if (!t) return inherited(args);
     if (rule.letters && !CheckAccess(args[0].c_str(), nullptr, rule.letters, false)) return 0;
     const std::string line = std::string(rule.verb) + ' ' + t->remote;
-    return RelayOr(args, ForwardToAlias(t->alias.directory, line, hold), rule.failure);
+    return RelayOr(args, t->alias.directory, ForwardToAlias(t->alias.directory, line, hold),
+                   rule.failure);
 }
 
 int AliasSession::Dele(const Args& args) {
@@ -223,7 +224,7 @@ int AliasSession::Cwd(const Args& args) {
         cwd_ = siteDir_;
         root_ = siteRoot_;
     }
-    return RelayOr(args, r, failure);
+    return RelayOr(args, t->alias.directory, r, failure);
 }
 
 }  // namespace orvex

@@ -155,12 +155,14 @@ void AliasSession::RelayReply(const Args& args, const RemoteReply& reply) {
     Respond(args, last, reply.code, !last.empty());
 }
 
-int AliasSession::RelayOr(const Args& args, const RemoteReply& reply, std::string_view failure) {
+int AliasSession::RelayOr(const Args& args, const std::string& directory, const RemoteReply& reply,
+                          std::string_view failure) {
     if (!reply.Complete()) {
         Respond(args, failure, "530");
         return 0;
     }
     RelayReply(args, reply);
+    if (reply.Begins('1')) return RelayFinalReply(args, directory);
     return reply.Taken() ? 1 : 0;
 }
 

@@ -75,8 +75,10 @@ class AliasSession : public SiteSession {
     void ReleaseHeld();
     // Every line with the remote's final code, the last one as the final line.
     void RelayReply(const Args& args, const RemoteReply& reply);
-    // Relays a reply, or answers `failure` with 530 when none came.
-    int RelayOr(const Args& args, const RemoteReply& reply, std::string_view failure);
+    // Relays a reply, or answers `failure` with 530 when none came. After a 1xx reply the
+    // final one follows, so that it never stays behind on the connection.
+    int RelayOr(const Args& args, const std::string& directory, const RemoteReply& reply,
+                std::string_view failure);
     // Relays a 1xx reply's final reply once the transfer ended.
     int RelayFinalReply(const Args& args, const std::string& directory);
 
@@ -113,6 +115,8 @@ class AliasSession : public SiteSession {
     int ForwardTransfer(const Args& args, const AliasTarget& target, const std::string& line,
                         TransferKind kind, const std::string& prelude = {});
     int ForwardDataPort(const Args& args, bool port, const Inherited& inherited);
+    // Credits and statistics of a transfer through an alias to another server of this kind.
+    void AccountTransfer(const AliasRecord& alias, TransferKind kind);
     // 1 the remote's data protection matches the session's, -1 a clear alias cannot give the
     // protection asked for, 0 the remote server refused.
     int SyncProtection(const AliasRecord& alias);

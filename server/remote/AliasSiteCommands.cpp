@@ -109,7 +109,8 @@ int AliasSession::SiteAliasCommand(const Args& args) {
         Respond(args, site::kNoAccess, "550");
         return 0;
     }
-    return RelayOr(args, ForwardToAlias(t->alias.directory, plan.Line(t->remote)),
+    return RelayOr(args, t->alias.directory,
+                   ForwardToAlias(t->alias.directory, plan.Line(t->remote)),
                    "ERROR: unable to run SITE " + name + " command.");
 }
 
@@ -131,7 +132,7 @@ int AliasSession::SiteCustomCommand(const Args& args) {
     }
     std::string line = "SITE " + args[1];
     if (args.size() > 2) line += ' ' + Join(args, 0, 2);
-    return RelayOr(args, ForwardToAlias(alias->directory, line),
+    return RelayOr(args, alias->directory, ForwardToAlias(alias->directory, line),
                    "ERROR: unable to run SITE " + name + " command.");
 }
 

@@ -110,7 +110,7 @@ int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
     if (!prelude.empty()) {
         const RemoteReply r = ForwardToAlias(dir, prelude, Hold::Keep);
         if (!r.Begins('2')) {
-            RelayOr(args, r, failure);
+            RelayOr(args, dir, r, failure);
             return 0;
         }
     }
@@ -123,8 +123,15 @@ int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
     }
     RelayReply(args, first);
     if (!first.Begins('1')) return 0;
-    // Transfers to servers of this kind are charged to the local user here.
-    return RelayFinalReply(args, dir);
+    const int result = RelayFinalReply(args, dir);
+    AccountTransfer(target.alias, kind);
+    return result;
+}
+
+void AliasSession::AccountTransfer(const AliasRecord& alias, TransferKind /*kind*/) {
+    // Only a server of this kind shares the user whose credits and statistics would change;
+    // that accounting comes with shared users.
+    if (alias.serverType != 'D') return;
 }
 
 }  // namespace orvex

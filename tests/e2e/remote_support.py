@@ -102,6 +102,17 @@ class Vsftpd:
             self.proc.stderr.close()
 
 
+class TlsClient(ftplib.FTP_TLS):
+    def __init__(self, **kw):
+        super().__init__(context=ssl._create_unverified_context(), **kw)
+
+    def auth(self):
+        # The server knows the word SSL only; TLS is what it speaks after it.
+        self.voidcmd("AUTH SSL")
+        self.sock = self.context.wrap_socket(self.sock, server_hostname=self.host)
+        self.file = self.sock.makefile(mode="r", encoding=self.encoding)
+
+
 class ScriptedServer:
     """A tiny FTP server in a thread. `script` maps a verb (upper case) to a reply text, a list
     of reply lines, or a function (server, connection, argument) returning either; "GREETING"
@@ -349,5 +360,3 @@ def upload(ftp, path, data, cmd="STOR"):
     return ftp.storbinary(f"{cmd} {path}", io.BytesIO(data))
 
 
-__all__ = ["PASSWORD", "Vsftpd", "ScriptedServer", "RemoteCase", "alias_line", "make_cert",
-           "passive", "read_all", "download", "upload", "eventually", "wait_port", "RawClient"]

@@ -8,8 +8,7 @@ import ssl
 import threading
 import time
 
-from remote_support import (RemoteCase, ScriptedServer, alias_line, eventually, make_cert,
-                            passive)
+from remote_support import RemoteCase, ScriptedServer, alias_line, eventually, make_cert
 
 UNABLE = "451 Unable to access directory"
 

@@ -3,26 +3,15 @@ an alias pointing back at its own server, and a chain of two servers pointing at
 
 import ftplib
 import os
-import shutil
-import ssl
 import tempfile
 
 from orvex_support import OrvexSite
-from remote_support import PASSWORD, RawClient, RemoteCase, download, read_all, passive, upload
+from remote_support import (PASSWORD, RawClient, RemoteCase, TlsClient, download, passive,
+                            read_all, upload)
 from vantor_support import Vantor
 
 DATA = os.urandom(1 << 20)
 UNABLE = "451 Unable to access directory"
-
-
-class TlsClient(ftplib.FTP_TLS):
-    def __init__(self, **kw):
-        super().__init__(context=ssl._create_unverified_context(), **kw)
-
-    def auth(self):
-        self.voidcmd("AUTH SSL")
-        self.sock = self.context.wrap_socket(self.sock, server_hostname=self.host)
-        self.file = self.sock.makefile(mode="r", encoding=self.encoding)
 
 
 def admin(port):
@@ -138,10 +127,6 @@ class PeerAliases(RemoteCase):
         # Cut at the first server met twice, not when logins run out.
         self.assertEqual(len(self.connections(c, "/self")), 1)
         self.assertEqual(len(self.connections(c, "/loop")), 1)
-        b = RawClient(self.bport, timeout=30)
+        b = admin(self.bport)
         self.addCleanup(b.close)
-        b.reply()
-        b.cmd("USER orvex")
-        b.send(f"PASS {PASSWORD}\r\n")
-        b.reply()
         self.assertEqual(len(self.connections(b, "/back")), 1)

@@ -5,31 +5,17 @@ the SITE sub-commands inside a generic alias."""
 
 import ftplib
 import os
-import re
 import shutil
-import ssl
 import subprocess
 import threading
-import time
 
-from remote_support import (PASSWORD, RemoteCase, RawClient, Vsftpd, alias_line, download,
+from remote_support import (PASSWORD, RemoteCase, TlsClient, Vsftpd, alias_line, download,
                             eventually, make_cert, passive, read_all, upload)
 
 HELLO = b"hello\nworld\n"
 NO_ACCESS = "550 You do not have access to this command."
 BIG1, BIG2 = os.urandom(2 << 20), os.urandom(2 << 20)
 SECRET = "S3cretPw"
-
-
-class TlsClient(ftplib.FTP_TLS):
-    def __init__(self, **kw):
-        super().__init__(context=ssl._create_unverified_context(), **kw)
-
-    def auth(self):
-        # The server knows the word SSL only; TLS is what it speaks after it.
-        self.voidcmd("AUTH SSL")
-        self.sock = self.context.wrap_socket(self.sock, server_hostname=self.host)
-        self.file = self.sock.makefile(mode="r", encoding=self.encoding)
 
 
 class VsftpdAliases(RemoteCase):

@@ -1,5 +1,5 @@
-// The alias file: what each line becomes, that what is written reads back the same, the values a
-// line cannot hold, and the stored passwords.
+// The alias file: what each line becomes, that what is written reads back the same, and the
+// values a line cannot hold.
 
 #include "server/remote/AliasFile.h"
 
@@ -107,17 +107,6 @@ TEST(AliasFile, ValuesALineCannotHold) {
     r.password.clear();
     r.serverType = 'X';
     EXPECT_FALSE(AliasFile::IsStorable(r));
-}
-
-TEST(AliasFile, PasswordsAreKeyedWithTheUserName) {
-    for (const char* plain : {"", "x", "sixteen-chars-ok", "thirty-two-characters-long-pass!"}) {
-        const std::string stored = AliasFile::EncryptPassword("bob", plain);
-        EXPECT_LE(stored.size(), kAliasTextMax) << plain;
-        EXPECT_GE(stored.size(), 32u) << plain;  // padded to 16 bytes at least
-        EXPECT_EQ(AliasFile::DecryptPassword("bob", stored), std::string(plain));
-        EXPECT_NE(AliasFile::DecryptPassword("alice", stored), std::string(plain));
-    }
-    EXPECT_FALSE(AliasFile::DecryptPassword("bob", "XYZ"));
 }
 
 }  // namespace
