@@ -129,9 +129,13 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         return 0;
     }
     if (r.Begins('2')) {
-        // The data connection is the remote server's now: a local listener would only wait.
+        // The data connection is the remote server's now: a local listener would only wait,
+        // and an older local PORT would send a later local transfer to where the client no
+        // longer listens. Back in the local tree the client sets its own again.
         ClosePassiveListener();
         passive_ = !port;
+        portAddress_.clear();
+        portNumber_.clear();
     }
     return RelayOr(args, alias->directory, r, failure);
 }

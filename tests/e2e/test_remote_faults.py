@@ -81,6 +81,7 @@ class ScriptedFaults(RemoteCase):
                       "REST": "350 restarting", "RNFR": "350 ready", "RNTO": "250 renamed"},
             "list": {"LIST": "550 no", "NLST": "550 no"},
             "port": {"PORT": "200 PORT ok", "PASV": "227 Entering Passive Mode (127,0,0,1,300,1)"},
+            "leftover": {"PORT": "200 PORT ok", "PASV": "227 Entering Passive Mode (127,0,0,1,4,1)"},
             "abort": {"RETR": "150 opening", "ABOR": ["426 aborted", "226 abor ok"]},
             "kick": {"RETR": late_final(5, "226 late")},
             "hang": {"RETR": "150 opening"},
@@ -191,6 +192,47 @@ class ScriptedFaults(RemoteCase):
                          ["PORT 127,0,0,1,200,10"])
         # A passive address the client could not reach is never passed on.
         self.assertEqual(bob.cmd("PASV"), "530 ERROR: unable to run PASV command.")
+
+    def test_data_ports_left_behind_between_tree_and_alias(self):
+        with open(self.site.path("site/local.txt"), "wb") as f:
+            f.write(b"local bytes")
+        c = self.raw()
+        # A local passive listener closes once PASV went to the alias...
+        reply = c.cmd("PASV")
+        self.assertTrue(reply.startswith("227 "), reply)
+        fields = reply[reply.index("(") + 1:reply.index(")")].split(",")
+        local_port = int(fields[4]) * 256 + int(fields[5])
+        self.assertEqual(c.cmd("CWD /leftover"), "250 cwd ok")
+        self.assertEqual(c.cmd("PASV"), "227 Entering Passive Mode (127,0,0,1,4,1)")
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", local_port), timeout=5).close()
+        # ...and a local PORT is not used again after PORT went there.
+        listener = socket.socket()
+        self.addCleanup(listener.close)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        port = listener.getsockname()[1]
+        self.assertEqual(c.cmd("CWD /"), "250 CWD command successful.")
+        self.assertEqual(c.cmd(f"PORT 127,0,0,1,{port >> 8},{port & 255}"),
+                         "200 PORT command successful.")
+        self.assertEqual(c.cmd("CWD /leftover"), "250 cwd ok")
+        self.assertEqual(c.cmd("PORT 127,0,0,1,200,10"), "200 PORT ok")
+        self.assertEqual(c.cmd("CWD /"), "250 CWD command successful.")
+        self.assertEqual(c.cmd("RETR local.txt"), "425 Can't open data connection")
+        listener.settimeout(0.5)
+        with self.assertRaises(socket.timeout):
+            listener.accept()
+
+    def test_forwarding_announcements_replace_each_other(self):
+        c = self.raw()
+        chain = ",".join(f"host{i}" for i in range(40))
+        self.assertEqual(c.cmd(f"SITE REMOTE VIA {chain}"), "200 Command successful.")
+        self.assertEqual(c.cmd("CWD /leftover"), UNABLE)
+        # A shorter chain later on the same connection lets the session forward again.
+        self.assertEqual(c.cmd("SITE REMOTE VIA host0"), "200 Command successful.")
+        self.assertEqual(c.cmd("CWD /leftover"), "250 cwd ok")
+        self.assertTrue(self.scripted["leftover"].lines_for("SITE")[-1][1].startswith(
+            "SITE REMOTE VIA host0,"))
 
     def test_listings_name_the_remote_directory(self):
         server = self.scripted["list"]
