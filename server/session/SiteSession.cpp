@@ -89,6 +89,10 @@ void SiteSession::StampCommand(std::string_view line) {
                              shown.size() == args.size() ? std::string(line) : Join(shown, 0, 0));
 }
 
+void SiteSession::PublishState() {
+    if (registered_) server_.Registry().NoteState(ConnectionNumber(), cwd_, passive_);
+}
+
 void SiteSession::StampTransfer(std::string_view line) {
     if (registered_) server_.Registry().NoteTransfer(ConnectionNumber(), line);
 }
