@@ -1,10 +1,6 @@
 // Messages between users: the inbox of a user is the file named like the user in msgs/, the
 // trash the same name with ".purge"; SITE MSG reads, keeps and sends them.
 
-#include <unistd.h>
-
-#include <atomic>
-
 #include "engine/Clock.h"
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
@@ -13,6 +9,7 @@
 #include "server/accounts/UserName.h"
 #include "server/accounts/UserStore.h"
 #include "server/app/ServerSite.h"
+#include "server/session/MessageFiles.h"
 #include "server/session/SiteAccounts.h"
 #include "server/session/SiteCommands.h"
 #include "server/session/SiteSession.h"
@@ -23,41 +20,6 @@ namespace {
 
 constexpr const char* kTrashSuffix = ".purge";
 constexpr const char* kNoMessages = "You do not have any messages waiting to be read.";
-
-// Messages on their way from one file to another wait under a private name (a leading dot, which
-// no user name has), so that a message arriving meanwhile starts a new file instead of being
-// removed with the moved ones.
-std::string TakenName(const std::string& file) {
-    static std::atomic<unsigned> counter{0};
-    const std::string dir = FileUtil::DirName(file);
-    return dir + StringUtil::Format(".%s.%ld.%u.moving",
-                                    std::string(FileUtil::AfterLastSep(file)).c_str(),
-                                    static_cast<long>(getpid()), ++counter);
-}
-
-std::optional<std::string> TakeMessages(const std::string& from) {
-    if (FileUtil::Kind(from) != 2) return std::nullopt;
-    std::string taken = TakenName(from);
-    if (!FileUtil::Rename(from, taken)) return std::nullopt;
-    return taken;
-}
-
-// Appends the taken messages to `to`, byte for byte, and removes them; when that fails they go
-// back to `back`. Whether they reached `to`.
-bool PutMessages(const std::string& taken, const std::string& to, const std::string& back) {
-    const std::optional<std::string> bytes = ReadWholeFile(taken);
-    if (bytes && (bytes->empty() || AppendRecord(to, *bytes))) {
-        FileUtil::RemoveFile(taken);
-        return true;
-    }
-    if (bytes && AppendRecord(back, *bytes)) FileUtil::RemoveFile(taken);
-    return false;
-}
-
-bool MoveMessages(const std::string& from, const std::string& to) {
-    const std::optional<std::string> taken = TakeMessages(from);
-    return taken && PutMessages(*taken, to, from);
-}
 
 // READ, TREAD, SAVE and PURGE of the issuer's own files.
 int MessageBox(SiteSession& s, const Args& args, const std::string& inbox,
