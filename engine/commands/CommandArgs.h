@@ -24,6 +24,21 @@ inline bool LeafIsForbidden(std::string_view root, std::string_view absolute) {
     return FileUtil::IsForbiddenName(leaf);
 }
 
+// Removes the empty directory `path`; nullptr on success, else the reply text's format (one
+// "%s" for the argument as typed).
+inline const char* RemoveDirectoryFault(std::string_view path) {
+    switch (FileUtil::Kind(path)) {
+        case 0:
+            return "%s: No such file of directory.";
+        case 2:
+            return "%s: Not a directory.";
+        default:
+            if (FileUtil::DirNotEmpty(path)) return "%s: The directory is not empty.";
+            if (!FileUtil::RemoveDir(path)) return "%s: Unable to remove directory.";
+            return nullptr;
+    }
+}
+
 // The joined argument as shown to the client: slashes for backslashes.
 inline std::string Shown(std::string_view typed) {
     return FileUtil::Slashed(typed);

@@ -27,21 +27,7 @@ int FtpSession::Rmd(const Args& args) {
         Respond(args, "Cannot delete the root directory.", "500");
         return 0;
     }
-    const char* fault = nullptr;
-    switch (FileUtil::Kind(path)) {
-        case 0:
-            fault = "%s: No such file of directory.";
-            break;
-        case 2:
-            fault = "%s: Not a directory.";
-            break;
-        default:
-            if (FileUtil::DirNotEmpty(path))
-                fault = "%s: The directory is not empty.";
-            else if (!FileUtil::RemoveDir(path))
-                fault = "%s: Unable to remove directory.";
-            break;
-    }
+    const char* fault = commands::RemoveDirectoryFault(path);
     if (fault) {
         Respond(args, SetMessage(fault, shown.c_str()), "550");
         return 0;

@@ -1,9 +1,8 @@
 #include "server/accounts/UserFile.h"
 
-#include <sys/stat.h>
-
 #include <vector>
 
+#include "engine/FileTimes.h"
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "engine/Tokenizer.h"
@@ -228,10 +227,10 @@ std::string FormatUserFile(const UserRecord& r) {
 }
 
 bool ReadUserFileStamps(std::string_view path, FileStamp& stamp, int64_t& created) {
-    struct stat st {};
-    if (::stat(FileUtil::OsPath(path).c_str(), &st) != 0) return false;
-    stamp = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, static_cast<uint64_t>(st.st_size)};
-    created = st.st_ctim.tv_sec;
+    FileUtil::EntryTimes times;
+    if (!FileUtil::ReadEntryTimes(path, times, true)) return false;
+    stamp = {times.modifySeconds, times.modifyNanoseconds, times.size};
+    created = times.creation;
     return true;
 }
 

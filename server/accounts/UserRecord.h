@@ -80,7 +80,7 @@ struct UserRecord {
     std::string homeServer;
     uint32_t homePort = 0;
     FileStamp fileStamp;      // of the user file when last read or written
-    int64_t fileCreated = 0;  // its creation (status change) time then
+    int64_t fileCreated = 0;  // its creation time then (birth, else modification)
 
     bool HasFlag(char flag) const { return flags.find(flag) != std::string::npos; }
     bool operator==(const UserRecord&) const = default;

@@ -5,6 +5,7 @@
 #include "engine/StringUtil.h"
 #include "engine/os/AtomicFile.h"
 #include "server/accounts/AccountStore.h"
+#include "server/accounts/Credits.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/UserName.h"
 
@@ -297,10 +298,11 @@ uint32_t UserStore::GetUploadSpeedLimit(std::string_view name) {
 
 bool UserStore::RecordLogin(uint32_t connection, std::string_view name, int64_t now) {
     if (now == 0) now = Clock::NowSeconds();
-    // The statistics' period resets belong here too, before the login is counted.
+    // The period resets look at the previous login, so they come before it is replaced.
     return UpdateUser(
                name,
                [now](UserRecord& r) {
+                   Credits::ApplyPeriodResets(r, now);
                    ++r.loginCount;
                    r.lastLogin = static_cast<uint32_t>(now);
                    return true;

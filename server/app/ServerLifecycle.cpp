@@ -208,6 +208,7 @@ void ReloadSite(ServerSite& site) {
     site.Links().LoadLinks();
     site.Mirrors().Load();
     site.Aliases().ExpireIdleConnections();
+    site.RunDailyPass();
     if (config.IsFsSyncDue()) site.Files().StartSync();
     site.Certs().ReloadKeys();
 }

@@ -202,27 +202,31 @@ std::optional<Account> ServerSite::GetAccount(const std::string& user) {
 bool ServerSite::DescribeEntry(const std::string& path, Entry& out) {
     const int kind = FileUtil::Kind(path);
     if (kind == 0) return false;
-    out.directory = kind == 1;
-    if (out.directory) {
+    DescribeKnown(path, kind == 1, out);
+    return true;
+}
+
+void ServerSite::DescribeKnown(const std::string& path, bool directory, Entry& out) {
+    out.directory = directory;
+    if (directory) {
         std::string key = path;
         FileUtil::AddTrailingSep(key);
         if (auto dir = filesystem_->GetDirectory(key, false)) {
             out.mode = dir->permissions;
             out.owner = dir->owner;
             out.group = dir->group;
-            return true;
+            return;
         }
         out.mode = kUnknownDirectoryMode;
-    } else {
-        if (auto file = filesystem_->GetFile(path)) {
-            out.mode = file->permissions;
-            out.owner = file->owner;
-            out.group = file->group;
-            return true;
-        }
-        out.mode = kUnknownFileMode;
+        return;
     }
-    return true;
+    if (auto file = filesystem_->GetFile(path)) {
+        out.mode = file->permissions;
+        out.owner = file->owner;
+        out.group = file->group;
+        return;
+    }
+    out.mode = kUnknownFileMode;
 }
 
 bool ServerSite::CheckPermission(const std::string& user, const std::string& path,
@@ -317,7 +321,7 @@ std::string ServerSite::FormatListingLine(const std::string& path, const std::st
     FileInfo info;
     if (!FileUtil::Stat(path, info)) return {};
     Entry entry;
-    if (!DescribeEntry(path, entry)) return {};
+    DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry);
     std::string owner = kUnknownOwner, group = kUnknownOwner;
     std::string name;
     if (entry.owner && accounts_->UserNameOf(static_cast<int32_t>(*entry.owner), name))
@@ -326,7 +330,8 @@ std::string ServerSite::FormatListingLine(const std::string& path, const std::st
     StringUtil::Truncate(owner, kListingNameMax);
     StringUtil::Truncate(group, kListingNameMax);
 
-    // The modification time: what a Linux user knows a file's date by.
+    // The modification time: what a Linux user knows a file's date by, and the one time a client
+    // can set, so mirrors compare it and old files show their year.
     std::string date = FormatTime("%Y %b %d %H:%M", info.modifyTime);
     if (date.size() >= 17 && currentYear.compare(0, 4, date, 0, 4) != 0)
         date = date.substr(0, 12) + StringUtil::Format("%5.4s", date.c_str());
@@ -339,23 +344,31 @@ std::string ServerSite::FormatListingLine(const std::string& path, const std::st
     return line;
 }
 
-int ServerSite::RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) {
-    std::optional<uint32_t> uid, gid;
+bool ServerSite::EntryIds(const std::string& user, uint32_t& uid, uint32_t& gid) {
+    std::optional<uint32_t> owner, group;
     if (IsSharedName(user)) {
         const std::optional<Account> shared = accounts_->FindRemoteAccount(user);
         const std::optional<UserRecord> record = FindUser(user);
-        if (!shared || !record) return 0;
-        uid = ReadId(shared->uid);
+        if (!shared || !record) return false;
+        owner = ReadId(shared->uid);
         const int32_t id = groups_->GroupIdOf(record->group);
-        gid = id > 0 ? static_cast<uint32_t>(id) : 100u;
+        group = id > 0 ? static_cast<uint32_t>(id) : 100u;
     } else {
-        const std::optional<Account> account = accounts_->FindAccount(user);
-        if (!account) return 0;
-        uid = ReadId(account->uid);
-        gid = ReadId(account->gid);
+        const std::optional<Account> account = AccountOf(user);
+        if (!account) return false;
+        owner = ReadId(account->uid);
+        group = ReadId(account->gid);
     }
-    if (!uid || *uid == 0) return 0;
-    return filesystem_->SetFile(path, nullptr, *uid, gid.value_or(100), size, 0);
+    if (!owner || *owner == 0) return false;
+    uid = *owner;
+    gid = group.value_or(100);
+    return true;
+}
+
+int ServerSite::RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) {
+    uint32_t uid = 0, gid = 0;
+    if (!EntryIds(user, uid, gid)) return 0;
+    return filesystem_->SetFile(path, nullptr, uid, gid, size, 0);
 }
 
 void ServerSite::SetTransferRate(uint32_t connection, uint32_t bytesPerSecond) {

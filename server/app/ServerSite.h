@@ -13,6 +13,7 @@
 
 #include "engine/FtpSite.h"
 #include "engine/ThreadUtil.h"
+#include "server/accounts/Credits.h"
 
 namespace orvex {
 
@@ -86,10 +87,28 @@ class ServerSite : public FtpSite {
 
     std::string FormatListingLine(const std::string& path, const std::string& currentYear) override;
     int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) override;
+    // The owner and group ids of what `user` creates: a local user's passwd ids; for a user of
+    // another server the shared table's id and its group's id (100 when unknown). False when
+    // the user has no usable id.
+    bool EntryIds(const std::string& user, uint32_t& uid, uint32_t& gid);
     void SetTransferRate(uint32_t connection, uint32_t bytesPerSecond) override;
     uint32_t GetDownloadSpeedLimit(const std::string& user) override;
     uint32_t GetUploadSpeedLimit(const std::string& user) override;
     int CheckFxp(const std::string& user, int direction, int passive) override;
+
+    // Credits and statistics of finished transfers: local ones call these through the engine,
+    // transfers through remote aliases call them with the remote's sizes and times.
+    int RecordDownload(uint32_t connection, const std::string& user, uint64_t bytes,
+                       uint32_t rate) override;
+    int RecordUpload(uint32_t connection, const std::string& user, uint64_t bytes,
+                     uint32_t rate) override;
+    int AddCredits(const std::string& path, uint32_t connection, const std::string& user,
+                   uint64_t bytes, int applyRatio) override;
+    int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
+                    uint64_t bytes, int applyRatio) override;
+    // The period resets for every user, on the first call and then once per day; the number of
+    // users whose periods ended and who were saved. `now` 0 is the current time.
+    int RunDailyPass(int64_t now = 0);
 
     std::optional<std::string> GetPrivateKeyPem() override;
     std::optional<std::string> GetCertificatePem() override;
@@ -107,6 +126,9 @@ class ServerSite : public FtpSite {
         std::optional<uint32_t> owner, group;
     };
     bool DescribeEntry(const std::string& path, Entry& out);
+    void DescribeKnown(const std::string& path, bool directory, Entry& out);
+    int RecordTransfer(uint32_t connection, const std::string& user, uint64_t bytes, uint32_t rate,
+                       bool upload);
     std::optional<Account> AccountOf(const std::string& user);
     std::optional<UserRecord> FindUser(const std::string& user);
 
@@ -126,6 +148,7 @@ class ServerSite : public FtpSite {
     std::vector<PassivePort> passivePorts_;
     uint16_t passiveLow_ = 0, passiveHigh_ = 0;
     int64_t startTime_;
+    Credits::DailySchedule dailyPass_;  // main thread only
 };
 
 // Whether a mode string grants any of `letters`: its "other" triple to everybody, its group triple

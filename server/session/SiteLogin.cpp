@@ -24,8 +24,6 @@ namespace {
 
 constexpr uint32_t kFailedLoginDelayMs = 3000;
 constexpr const char* kLoginLog = "login.log";
-constexpr const char* kInboxNotice =
-    " You have messages in INBOX. Type SITE MSG READ to read them.";
 
 // Held from the first check to the registration, so that two logins at once cannot both take the
 // last place of a limit. Nothing else takes it, and it is always the outermost lock.
@@ -121,10 +119,7 @@ bool SiteSession::SetUpHome(const std::string& home, const UserRecord& user) {
 void SiteSession::SendLoginSuccess(const Args& logged) {
     const std::string welcome = server_.MakeDataPath("misc/", "welcome.msg");
     if (!welcome.empty()) TextFileReply::Send(Replies(), welcome, "230", std::nullopt, 1);
-    const std::string inbox = server_.MakeDataPath("msgs/", user_);
-    if (!inbox.empty() && FileUtil::Kind(inbox) == 2) {
-        Respond(logged, kInboxNotice, "230", true, false, false, 1);
-    }
+    NoteInbox(logged, "230");
     Respond(logged, SetMessage("User %s logged in.", user_.c_str()), "230");
 }
 

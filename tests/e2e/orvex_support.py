@@ -234,10 +234,14 @@ class OrvexCase(TempDirTestCase):
         return client
 
     def eventually(self, check, timeout=12, step=0.25):
-        """Polls `check` until it returns a true value or the time is up."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = check()
-            if value or time.monotonic() > deadline:
-                return value
-            time.sleep(step)
+        return eventually(check, timeout, step)
+
+
+def eventually(check, timeout=12, step=0.25):
+    """Polls `check` until it returns a true value or the time is up."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(step)

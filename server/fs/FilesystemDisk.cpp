@@ -1,0 +1,285 @@
+// The filesystem's files: the start-up load, the write-back and the check against the disk.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/Clock.h"
+#include "engine/FileUtil.h"
+#include "engine/StringUtil.h"
+#include "engine/os/AtomicFile.h"
+#include "server/app/ServerSite.h"
+#include "server/app/SiteConfig.h"
+#include "server/fs/Filesystem.h"
+#include "server/fs/RecordFormat.h"
+
+namespace orvex {
+
+namespace {
+
+// A site with a million directories still fits; anything larger is no table of ours.
+constexpr size_t kMaxTableFile = size_t(1) << 30;
+
+enum class OnDisk { Missing, Directory, File, Link, Unknown };
+
+// Only "does not exist" is Missing: a tree that cannot be read now, or a mount that is away,
+// keeps its records.
+OnDisk Examine(std::string_view path) {
+    std::string os = FileUtil::OsPath(path);
+    if (os.size() > 1 && os.back() == '/') os.pop_back();
+    struct stat st {};
+    if (lstat(os.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? OnDisk::Missing : OnDisk::Unknown;
+    if (S_ISLNK(st.st_mode)) return OnDisk::Link;
+    return S_ISDIR(st.st_mode) ? OnDisk::Directory : OnDisk::File;
+}
+
+// Whether `path` lies below a symbolic link found between `top` and itself. The answers for
+// every directory on the way are kept, so each is examined once per check.
+bool UnderLink(const std::string& path, const std::string& top,
+               std::unordered_map<std::string, bool>& links) {
+    if (!RecordFormat::KeyUnder(path, top)) return false;
+    for (size_t end = path.find('\\', top.size());
+         end != std::string::npos && end + 1 < path.size(); end = path.find('\\', end + 1)) {
+        const std::string ancestor = path.substr(0, end + 1);
+        auto [it, fresh] = links.try_emplace(ancestor, false);
+        if (fresh) it->second = Examine(ancestor) == OnDisk::Link;
+        if (it->second) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string Filesystem::FileListPath(int32_t id) const {
+    return site_.MakeRootPath("fs/", StringUtil::Format("%ld.fs", static_cast<long>(id)));
+}
+
+int Filesystem::StartWork(std::function<void()> work) {
+    // Busy from before the thread starts until its work is done: the shutdown waits on it, so
+    // the site is never destroyed under a running write-back.
+    bool idle = false;
+    if (!busy_.compare_exchange_strong(idle, true)) return 2;
+    if (ThreadUtil::StartThread([this, work = std::move(work)]() {
+            work();
+            busy_ = false;
+        }))
+        return 1;
+    busy_ = false;
+    return 0;
+}
+
+int Filesystem::StartSync() {
+    return StartWork([this]() { Sync(); });
+}
+
+int Filesystem::StartCheck() {
+    return StartWork([this]() { Check(true); });
+}
+
+void Filesystem::ReadFileList(Entry& e, int32_t storedId) {
+    const std::optional<std::string> text = ReadWholeFile(FileListPath(storedId), kMaxTableFile);
+    if (!text) return;
+    FileTable& files = e.files;
+    RecordFormat::ForEachRecord(*text, [&files](const RecordFormat::Fields& f) {
+        if (std::optional<FileRecord> r = RecordFormat::ParseFileLine(f))
+            files.records.push_back(std::move(*r));
+    });
+    files.Reindex();
+    // A name read twice keeps its first line.
+    bool repeated = false;
+    for (size_t i = 1; i < files.byName.size(); ++i) {
+        FileRecord& a = files.records[files.byName[i - 1]];
+        FileRecord& b = files.records[files.byName[i]];
+        if (!RecordFormat::SameKey(a.name, b.name)) continue;
+        (files.byName[i] < files.byName[i - 1] ? a : b).deleted = true;
+        repeated = true;
+    }
+    if (repeated) files.Purge();
+    files.records.shrink_to_fit();
+}
+
+bool Filesystem::Load() {
+    const std::string path = site_.MakeRootPath("fs/", "orvex.fs");
+    if (path.empty()) return false;
+    {
+        LockGuard d(directoryLock_);
+        LockGuard f(fileLock_);
+        const std::optional<std::string> text = ReadWholeFile(path, kMaxTableFile);
+        if (!text) {
+            site_.LogProgram("MAIN", "WARNING: unable to open file %s for reading.",
+                             FileUtil::OsPath(path).c_str());
+            return false;
+        }
+        std::vector<DirectoryRecord> read;
+        std::unordered_set<std::string> seenPaths;
+        RecordFormat::ForEachRecord(*text, [&](const RecordFormat::Fields& fields) {
+            std::optional<DirectoryRecord> r = RecordFormat::ParseDirectoryLine(fields);
+            if (!r || FindLocked(r->path) || !seenPaths.insert(r->path).second) return;
+            maxId_ = std::max(maxId_, r->id);
+            read.push_back(std::move(*r));
+        });
+        // An id that cannot name a file list of its own (0 or less, or taken by an earlier line)
+        // gets a fresh one; the first holder of a stored id keeps the files stored under it.
+        std::unordered_set<int32_t> seenIds;
+        byPath_.reserve(byPath_.size() + read.size());
+        byId_.reserve(byId_.size() + read.size());
+        for (DirectoryRecord& r : read) {
+            const int32_t stored = r.id;
+            const bool first = seenIds.insert(stored).second;
+            const bool fresh = stored <= 0 || !first;
+            if (fresh) {
+                r.id = maxId_ + 1;
+                r.changed = true;
+                directoriesChanged_ = true;
+            }
+            Entry& e = CreateLocked(std::move(r));
+            if (!first) continue;
+            ReadFileList(e, stored);
+            if (fresh && !e.files.records.empty()) {
+                for (FileRecord& file : e.files.records) file.changed = true;
+                MarkFilesDirtyLocked(e);
+            }
+        }
+    }
+    LoadDupes();
+    return true;
+}
+
+int Filesystem::Sync() {
+    std::lock_guard<std::mutex> one(syncLock_);
+    std::string table;
+    bool writeTable = false;
+    std::vector<std::pair<int32_t, std::string>> lists;
+    std::vector<int32_t> removed;
+    std::vector<std::string> unstorable;
+    {
+        LockGuard g(directoryLock_);
+        for (Entry* e : dirtyFiles_) {
+            e->filesDirty = false;
+            if (e->record.deleted) continue;
+            std::string text = RecordFormat::FileListHeader(e->record.id);
+            for (FileRecord& f : e->files.records) {
+                f.changed = false;
+                if (f.deleted) continue;
+                const std::string line = RecordFormat::FormatFileLine(f);
+                if (line.empty())
+                    unstorable.push_back(e->record.path + f.name);
+                else
+                    text += line;
+            }
+            e->files.Purge();
+            lists.emplace_back(e->record.id, std::move(text));
+        }
+        dirtyFiles_.clear();
+        if (directoriesChanged_) {
+            directoriesChanged_ = false;
+            writeTable = true;
+            table = RecordFormat::kDirectoryHeader;
+            for (auto it = entries_.begin(); it != entries_.end();) {
+                if (it->record.deleted) {
+                    removed.push_back(it->record.id);
+                    auto id = byId_.find(it->record.id);
+                    if (id != byId_.end() && id->second == &*it) byId_.erase(id);
+                    it = entries_.erase(it);
+                    continue;
+                }
+                it->record.changed = false;
+                const std::string line = RecordFormat::FormatDirectoryLine(it->record);
+                if (line.empty())
+                    unstorable.push_back(it->record.path);
+                else
+                    table += line;
+                ++it;
+            }
+        }
+    }
+    for (const std::string& name : unstorable) WarnUnstorable(name);
+
+    int written = 0;
+    bool tableFailed = false;
+    std::vector<int32_t> listsFailed;
+    {
+        LockGuard f(fileLock_);
+        const std::string tablePath = site_.MakeRootPath("fs/", "orvex.fs");
+        if (writeTable) {
+            if (WriteFileAtomically(tablePath, table))
+                ++written;
+            else
+                tableFailed = true;
+        }
+        for (const auto& [id, text] : lists) {
+            if (WriteFileAtomically(FileListPath(id), text))
+                ++written;
+            else
+                listsFailed.push_back(id);
+        }
+        for (int32_t id : removed) FileUtil::RemoveFile(FileListPath(id));
+    }
+    // What could not be written stays marked, so the next write-back tries again.
+    if (tableFailed || !listsFailed.empty()) {
+        LockGuard g(directoryLock_);
+        if (tableFailed) directoriesChanged_ = true;
+        for (int32_t id : listsFailed) {
+            auto it = byId_.find(id);
+            if (it != byId_.end() && !it->second->record.deleted) MarkFilesDirtyLocked(*it->second);
+        }
+    }
+    if (tableFailed)
+        site_.LogProgram("MAIN", "WARNING: unable to write file %s.",
+                         FileUtil::OsPath(site_.MakeRootPath("fs/", "orvex.fs")).c_str());
+    for (int32_t id : listsFailed)
+        site_.LogProgram("MAIN", "WARNING: unable to write file %s.",
+                         FileUtil::OsPath(FileListPath(id)).c_str());
+    dupes_.Write();
+    lastSync_ = Clock::NowSeconds();
+    return written;
+}
+
+int Filesystem::Check(bool syncAfterwards) {
+    std::vector<std::string> paths;
+    {
+        LockGuard g(directoryLock_);
+        paths.reserve(byPath_.size());
+        for (const Entry& e : entries_)
+            if (!e.record.deleted) paths.push_back(e.record.path);
+    }
+    std::string top = site_.Config().GetRootPath();
+    FileUtil::ToBackslashes(top);
+    FileUtil::AddTrailingSep(top);
+    std::unordered_map<std::string, bool> links;
+    int count = 0;
+    for (const std::string& path : paths) {
+        // Never through a link: what lies behind one is not this tree's to judge.
+        if (UnderLink(path, top, links)) continue;
+        switch (Examine(path)) {
+            case OnDisk::Missing:
+            case OnDisk::File:
+                count += DeleteDirectories(path);
+                continue;
+            case OnDisk::Link:
+                links[path] = true;
+                continue;
+            case OnDisk::Unknown:
+                continue;
+            case OnDisk::Directory:
+                break;
+        }
+        const std::optional<DirectoryRecord> copy = GetDirectory(path, true);
+        if (!copy || !copy->files) continue;
+        for (const FileRecord& f : *copy->files) {
+            const std::string file = path + f.name;
+            const OnDisk state = Examine(file);
+            if (state == OnDisk::Missing || state == OnDisk::Directory)
+                count += DeleteFileRecord(file);
+        }
+    }
+    if (syncAfterwards && count > 0) Sync();
+    lastCheck_ = Clock::NowSeconds();
+    return count;
+}
+
+}  // namespace orvex
