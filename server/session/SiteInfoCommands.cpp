@@ -59,7 +59,7 @@ int Time(SiteSession& s, const Args& args) {
     s.Line(StringUtil::Format(" | Logged on at: %-24s                     |",
                               StampText(kReportTime, login).c_str()));
     s.Line(StringUtil::Format(" | Time Online : %-7s                                      |",
-                              Duration(login, now).c_str()));
+                              SiteSession::FormatDuration(login, now).c_str()));
     s.Line(frame);
     s.Respond(args, "Command Successful.", "200");
     return 1;
@@ -68,7 +68,8 @@ int Time(SiteSession& s, const Args& args) {
 int Uptime(SiteSession& s, const Args& args) {
     const int64_t start = s.Server().StartTime();
     s.Line(" Server started: " + StampText("%a, %B %d, %Y, %I:%M:%S %p %Z", start));
-    s.Respond(args, "Total Uptime: " + Duration(start, Clock::NowSeconds()), "200");
+    s.Respond(args, "Total Uptime: " + SiteSession::FormatDuration(start, Clock::NowSeconds()),
+              "200");
     return 1;
 }
 

@@ -43,7 +43,7 @@ std::string FormatAction(ServerSite& site, uint32_t connection, const OnlineReco
                          int64_t now) {
     const int kind = OnlineRegistry::KindOf(record.lastTransferCommand);
     if (site.Registry().CountTransfers(connection, kNoTransfer) == 0 || kind == kNoTransfer)
-        return "IDLE for " + Duration(record.lastActive, now);
+        return "IDLE for " + SiteSession::FormatDuration(record.lastActive, now);
     const size_t space = record.lastTransferCommand.find(' ');
     std::string argument =
         space == std::string::npos ? std::string() : record.lastTransferCommand.substr(space + 1);
@@ -110,16 +110,18 @@ int SWho(SiteSession& s, const Args& args) {
     for (const auto& n : site.Registry().Snapshot(OnlineKind::Local)) {
         s.Line(StringUtil::Format(" | %-4u | %-10s | %-28s | %-8s | %-8s |",
                                   static_cast<unsigned>(n.id), n.name.value_or("").c_str(),
-                                  n.data.clientIp.c_str(), Duration(n.data.loginTime, now).c_str(),
-                                  Duration(n.data.lastActive, now).c_str()));
+                                  n.data.clientIp.c_str(),
+                                  SiteSession::FormatDuration(n.data.loginTime, now).c_str(),
+                                  SiteSession::FormatDuration(n.data.lastActive, now).c_str()));
     }
     s.Line(" |------+---+---------------------------------------+----------+----------|");
     for (const auto& n : site.Registry().Snapshot(OnlineKind::Shared)) {
         const std::string name = n.name.value_or("");
-        s.Line(StringUtil::Format(
-            " | %-4u | %c | %-37s | %-8s | %-8s |", static_cast<unsigned>(n.id),
-            SharedThroughAlias(site, name) ? 'S' : 'R', name.c_str(),
-            Duration(n.data.loginTime, now).c_str(), Duration(n.data.lastActive, now).c_str()));
+        s.Line(StringUtil::Format(" | %-4u | %c | %-37s | %-8s | %-8s |",
+                                  static_cast<unsigned>(n.id),
+                                  SharedThroughAlias(site, name) ? 'S' : 'R', name.c_str(),
+                                  SiteSession::FormatDuration(n.data.loginTime, now).c_str(),
+                                  SiteSession::FormatDuration(n.data.lastActive, now).c_str()));
     }
     s.Line(" `------------------------------------------------------------------------'");
     s.Line(" ");

@@ -15,9 +15,6 @@ namespace orvex::site {
 // The time format of most reports.
 inline constexpr const char* kReportTime = "%a %b %d %H:%M:%S %Y";
 
-// "3d 4h", "2h 5m" or "7m 12s" for the span from `start` to `end` (seconds).
-std::string Duration(int64_t start, int64_t end);
-
 // `time` (seconds since 1970) in `format`, local or UTC; 0 is 1970, not now.
 std::string StampText(std::string_view format, int64_t time, bool utc = false);
 

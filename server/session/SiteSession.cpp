@@ -90,7 +90,8 @@ void SiteSession::StampCommand(std::string_view line) {
 }
 
 void SiteSession::PublishState() {
-    if (registered_) server_.Registry().NoteState(ConnectionNumber(), cwd_, passive_);
+    // The directory as the user sees it (PWD), not the engine's view inside a link.
+    if (registered_) server_.Registry().NoteState(ConnectionNumber(), siteDir_, passive_);
 }
 
 void SiteSession::StampTransfer(std::string_view line) {
@@ -100,6 +101,7 @@ void SiteSession::StampTransfer(std::string_view line) {
 bool SiteSession::OnLoggedIn() {
     // PASS registered the connection together with its checks.
     if (!registered_) return false;
+    PublishState();
     // A store failure here does not undo the login.
     server_.Users().RecordLogin(ConnectionNumber(), user_);
     return true;

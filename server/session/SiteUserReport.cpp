@@ -86,7 +86,7 @@ int User(SiteSession& s, const Args& args) {
     line(StringUtil::Format(" | Username: %-24s Created: %-26s|", c(name),
                             c(StampText("%m-%d-%y", u.fileCreated))));
     line(StringUtil::Format(" | Time On Today: %-15s     Last seen: %-24s|",
-                            c(online > 0 ? Duration(u.lastLogin, now) : "0m 0s"),
+                            c(online > 0 ? SiteSession::FormatDuration(u.lastLogin, now) : "0m 0s"),
                             c(StampText(kReportTime, u.lastLogin))));
     line(StringUtil::Format(" | Flags: %-27s Permissions: %-22s|", c(u.flags), c(u.permissions)));
     line(StringUtil::Format(" | Ratio: %-27s Credits: %10.2f MB             |",

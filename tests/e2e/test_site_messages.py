@@ -100,6 +100,7 @@ class SiteMessages(SiteAdminCase):
         self.assertEqual(self.msgs("bob.purge"), inbox)
         none = ["200 You do not have any messages waiting to be read."]
         self.assertEqual(self.ask(b, "SITE MSG READ"), none)
+        self.assertEqual(self.ask(b, "CWD /"), ["250 CWD command successful."])
         _, again = self.login_lines("bob")
         self.assertNotIn("230- You have messages in INBOX. Type SITE MSG READ to read them.", again)
         self.assertEqual(self.ask(b, "SITE MSG tread"), file_lines(inbox.decode()) + [
@@ -109,6 +110,9 @@ class SiteMessages(SiteAdminCase):
         self.assertEqual(self.msgs("bob"), inbox)
         self.assertIsNone(self.msgs("bob.purge"))
         self.assertEqual(self.ask(b, "SITE MSG SAVE"), ["200 Your TRASH is empty."])
+        self.assertEqual(self.ask(b, "CWD /"), [
+            "250- You have messages in INBOX. Type SITE MSG READ to read them.",
+            "250 CWD command successful."])
         self.assertIn("Messages Waiting: Y", self.ask(o, "SITE USER bob")[11])
         self.ask(b, "SITE MSG READ")
         self.assertIn("Messages Waiting: N", self.ask(o, "SITE USER bob")[11])

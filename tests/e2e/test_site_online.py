@@ -68,7 +68,8 @@ class SiteOnline(SiteAdminCase):
     users = {
         "op": {"flags": "1"}, "watcher": {"flags": "E"}, "kicker": {"flags": "D"},
         "plain": {"tagline": "just-looking"},
-        "dl": {"general": f"0 0 {DOWN_LIMIT} 0", "group": "crew"},
+        "dl": {"general": f"0 0 {DOWN_LIMIT} 0", "group": "crew", "ratio": 1,
+               "credits": 100000},
         "ul": {"general": f"0 0 0 {UP_LIMIT}", "flags": "1", "tagline": "sharing"},
         "twin": {}, "kickme": {}, "w1": {}, "w2": {}, "idler": {},
     }
@@ -215,6 +216,7 @@ class SiteOnline(SiteAdminCase):
         up.finish()
         self.assertEqual(ul.reply()[-1][:4], "426 ")
         before = self.site.read("ftp-data/users/dl")
+        self.assertEqual(self.user_stat_of(before, "CREDITS"), "CREDITS %d" % (100000 - 65536))
         target = self.swho_numbers(o)["dl"][0]
         w = self.login("watcher")
         mark = self.sysop_mark()
@@ -232,8 +234,9 @@ class SiteOnline(SiteAdminCase):
         self.assertEqual(self.ask(p, f"SITE KILL {target}"), [NO_ACCESS])
         self.assertEqual(p.cmd("NOOP"), "200 NOOP command successful.")
         self.login("dl")
-        # An aborted download is no download.
+        # An aborted download is no download, and its charge comes back.
         self.assertEqual(self.user_stat("dl", "ALLDN"), self.user_stat_of(before, "ALLDN"))
+        self.assertEqual(self.user_stat("dl", "CREDITS"), "CREDITS 100000")
         self.assertEqual(len(self.swho_numbers(o)["dl"]), 1)
 
     def user_stat(self, name, key):

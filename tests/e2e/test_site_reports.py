@@ -51,6 +51,9 @@ FIXTURE = [
      dict(group="alpha", ratio=1, credits=-1500, nuke="0 3 700",
           stats=stats(Z, (12, 120000, 12), Z, Z, Z, Z, Z, (3, 3000, 3)))),
 ]
+# Seen today, so that no period of their statistics has ended.
+for _, fields in FIXTURE:
+    fields.setdefault("time_line", f"0 {NOW} 0 0")
 ADMIN = dict(group="siteops", flags="17", tagline="Orvex administrator", ratio=0)
 LOGINS = ("gadm", "plain", "lister")
 
