@@ -30,7 +30,8 @@ TEST(TopRanking, KeepsTheBestAndTheFirstMetAmongEquals) {
         {{INT32_MIN, INT32_MAX, 0}, 3, {1, 2, 0}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(RankTop(c.keys, c.count), c.ranked) << c.keys.size() << " keys, count " << c.count;
+        EXPECT_EQ(RankTop(c.keys, c.count), c.ranked)
+            << c.keys.size() << " keys, count " << c.count;
     }
 }
 
