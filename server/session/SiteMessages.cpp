@@ -86,6 +86,10 @@ int Msg(SiteSession& s, const Args& args) {
     if (args.size() < 3) return s.SendHelp(args, "site.msg");
     if (args.size() == 3) {
         const std::string inbox = s.Server().MakeDataPath("msgs/", s.UserName());
+        if (inbox.empty()) {
+            s.Respond(args, "ERROR: out of memory.", "451");
+            return 0;
+        }
         return MessageBox(s, args, inbox, inbox + kTrashSuffix);
     }
 

@@ -25,14 +25,19 @@ void Write(const std::string& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
 }
 
+// A scratch folder for the whole run, removed at exit.
+struct Scratch {
+    std::string path;
+    Scratch() {
+        path = (std::filesystem::temp_directory_path() / "orvex-msg-XXXXXX").string();
+        if (!mkdtemp(path.data())) abort();
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+};
+
 const std::string& Folder() {
-    static const std::string folder = [] {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "orvex-msg-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) abort();
-        std::atexit([] { std::filesystem::remove_all(Folder()); });
-        return tmpl;
-    }();
-    return folder;
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 }  // namespace
