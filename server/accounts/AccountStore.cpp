@@ -35,14 +35,14 @@ void AccountStore::Configure(std::string passwdFile, std::string rootPath,
     defaultHome_ = std::move(defaultHome);
 }
 
-bool AccountStore::RefreshLocked() {
+bool AccountStore::RefreshLocked(const FileLock* edit) {
     return file_.Refresh(
         [this](const std::string& text) {
             KeyedList<Account> fresh(kPasswdListName);
             ParsePasswdFile(text, rootPath_, fresh);
             accounts_ = std::move(fresh);
         },
-        log_);
+        log_, edit);
 }
 
 bool AccountStore::RewriteLocked() {
@@ -66,7 +66,8 @@ std::optional<Account> AccountStore::FindAccount(std::string_view name) {
 int AccountStore::AddAccount(std::string_view name, std::string_view password, int32_t groupId,
                              std::string_view home) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     if (accounts_.FindName(name, true)) return 2;
 
     int32_t maxId = 0;
@@ -90,7 +91,8 @@ int AccountStore::AddAccount(std::string_view name, std::string_view password, i
 
 bool AccountStore::ReplaceAccount(std::string_view name, const Account& record) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = accounts_.FindName(name, true);
     if (!node) return false;
     // The entry keeps its name; renaming has its own operation.
@@ -104,7 +106,8 @@ bool AccountStore::ReplaceAccount(std::string_view name, const Account& record) 
 
 bool AccountStore::DeleteAccount(std::string_view name) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = accounts_.FindName(name, true);
     if (!node) return false;
     accounts_.Release(node);
@@ -113,7 +116,8 @@ bool AccountStore::DeleteAccount(std::string_view name) {
 
 int AccountStore::RenameAccount(std::string_view oldName, std::string_view newName) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     const std::string to(newName.substr(0, kAccountNameMax));
     if (to.empty() || !AccountText::IsTableField(to)) return 0;
     auto* node = accounts_.FindName(oldName, true);

@@ -19,14 +19,14 @@ void GroupStore::Configure(std::string groupFile) {
     file_.SetPath(std::move(groupFile));
 }
 
-bool GroupStore::RefreshLocked() {
+bool GroupStore::RefreshLocked(const FileLock* edit) {
     return file_.Refresh(
         [this](const std::string& text) {
             KeyedList<GroupRecord> fresh(kGroupListName);
             ParseGroupFile(text, fresh);
             groups_ = std::move(fresh);
         },
-        log_);
+        log_, edit);
 }
 
 bool GroupStore::RewriteLocked() {
@@ -40,7 +40,8 @@ bool GroupStore::LoadGroups() {
 
 int GroupStore::AddGroup(std::string_view name, std::string_view description) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     GroupRecord rec;
     rec.name = std::string(name.substr(0, kGroupNameMax));
     rec.description = std::string(description.substr(0, kGroupDescriptionMax));
@@ -93,7 +94,8 @@ int32_t GroupStore::GroupIdOf(std::string_view name) {
 
 bool GroupStore::DeleteGroup(std::string_view name) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = groups_.FindName(name, true);
     if (!node) return false;
     groups_.Release(node);
@@ -102,7 +104,8 @@ bool GroupStore::DeleteGroup(std::string_view name) {
 
 bool GroupStore::ReplaceGroup(std::string_view name, const GroupRecord& record) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = groups_.FindName(name, true);
     if (!node) return false;
     // The group keeps its name; renaming has its own operation.
@@ -118,7 +121,8 @@ bool GroupStore::ReplaceGroup(std::string_view name, const GroupRecord& record) 
 
 int GroupStore::RenameGroup(std::string_view oldName, std::string_view newName) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     const std::string to(newName.substr(0, kGroupNameMax));
     if (to.empty() || !AccountText::IsTableField(to)) return 0;
     auto* node = groups_.FindName(oldName, true);

@@ -10,8 +10,12 @@ void TableFile::SetPath(std::string path) {
     path_ = std::move(path);
 }
 
-bool TableFile::Refresh(const std::function<void(const std::string&)>& read,
-                        const AccountLog& log) {
+bool TableFile::Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log,
+                        const FileLock* edit) {
+    if (edit && edit->Blocked()) {
+        if (log) log(StringUtil::Format("WARNING: unable to lock file %s.", path_.c_str()));
+        return false;
+    }
     FileStamp now;
     if (!ReadFileStamp(path_, now)) {
         if (log) log(StringUtil::Format("WARNING: unable to access file %s.", path_.c_str()));

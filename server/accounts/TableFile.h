@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/FileStamp.h"
+#include "engine/os/FileLock.h"
 #include "server/accounts/AccountText.h"
 
 namespace orvex {
@@ -19,8 +20,11 @@ class TableFile {
 
     // Hands the file's text to `read` when it changed since the last read or write. A file that
     // cannot be examined or read is logged and fails, and neither the table nor the stamp changes,
-    // so the next pass tries again.
-    bool Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log);
+    // so the next pass tries again. Before a change, `edit` is the file's lock: a lock that could
+    // not be had is logged and fails too, so the change never lands on a table another program is
+    // rewriting.
+    bool Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log,
+                 const FileLock* edit = nullptr);
 
     bool Loaded() const { return loaded_; }    // some refresh has succeeded
     bool Current() const { return current_; }  // the last refresh succeeded

@@ -254,8 +254,10 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
     return true;
 }
 
-bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace) {
-    if (!WriteFileAtomically(path, FormatUserFile(rec), replace)) return false;
+bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace,
+                   const std::function<bool()>& stillCurrent) {
+    if (!WriteFileAtomically(path, FormatUserFile(rec), replace, std::nullopt, stillCurrent))
+        return false;
     ReadUserFileStamps(path, rec.fileStamp, rec.fileCreated);
     return true;
 }

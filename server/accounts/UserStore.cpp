@@ -3,13 +3,27 @@
 #include "engine/Clock.h"
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
-#include "server/accounts/AccountStore.h"
 #include "engine/os/AtomicFile.h"
+#include "engine/os/FileLock.h"
+#include "server/accounts/AccountStore.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/UserName.h"
 
 namespace orvex {
 namespace {
+
+// A file that other programs keep changing during an update is read and changed again this many
+// times, a short pause apart, before the update gives up.
+constexpr int kUpdateAttempts = 3;
+constexpr uint32_t kUpdatePauseMs = 20;
+
+// Whether the file at `path` differs from the one read with `known`. A file that is gone is not
+// changed: the write puts it back.
+bool ChangedSince(const std::string& path, const FileStamp& known) {
+    FileStamp now;
+    int64_t created = 0;
+    return ReadUserFileStamps(path, now, created) && !(now == known);
+}
 
 int32_t NextId(const KeyedList<UserRecord>& list) {
     int32_t maxId = 0;
@@ -115,9 +129,15 @@ bool UserStore::HasUser(std::string_view name, std::string* storedName) {
     return n != nullptr;
 }
 
-bool UserStore::WriteLocked(Node& node) {
-    const std::string path = PathLocked(*node.name);
-    if (WriteUserFile(path, node.data)) return true;
+bool UserStore::WriteLocked(const std::string& fileName, UserRecord& rec,
+                            const std::function<bool()>& stillCurrent) {
+    const std::string path = PathLocked(fileName);
+    const FileLock edit(path);
+    if (edit.Blocked()) {
+        Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+        return false;
+    }
+    if (WriteUserFile(path, rec, true, stillCurrent)) return true;
     Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
     return false;
 }
@@ -150,7 +170,7 @@ bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::str
                                record);
             n->data.fileStamp = {};
         }
-        if (!WriteLocked(*n)) return false;
+        if (!WriteLocked(*n->name, n->data)) return false;
         stored = *n->name;
         saved = n->data;
     }
@@ -165,14 +185,42 @@ UserStore::Update UserStore::UpdateUser(std::string_view name,
     UserRecord saved;
     {
         LockGuard g(lock_);
-        Node* n = LookupLocked(name, true);
+        Node* n = LookupLocked(name, false);
         if (!n) return Update::Unknown;
-        UserRecord copy = n->data;
-        if (!change(copy)) return Update::Unchanged;
-        copy.fileStamp = n->data.fileStamp;
-        copy.fileCreated = n->data.fileCreated;
-        n->data = std::move(copy);
-        if (!WriteLocked(*n)) return Update::WriteFailed;
+        const std::string path = PathLocked(*n->name);
+        // Held from the read to the write, so a tool or an editor that takes it too never has its
+        // change overwritten.
+        const FileLock edit(path);
+        if (edit.Blocked()) {
+            Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+            return Update::WriteFailed;
+        }
+        for (int attempt = 1;; ++attempt) {
+            n = LookupLocked(name, true);
+            UserRecord copy = n->data;
+            if (!change(copy)) return Update::Unchanged;
+            const FileStamp known = n->data.fileStamp;
+            copy.fileStamp = known;
+            copy.fileCreated = n->data.fileCreated;
+            // A program that ignores the lock may write while this one does: its file is read
+            // and changed again rather than replaced.
+            bool changed = false;
+            const bool written = WriteLocked(*n->name, copy, [&]() {
+                changed = ChangedSince(path, known);
+                return !changed;
+            });
+            if (!changed) {
+                n->data = std::move(copy);
+                if (!written) return Update::WriteFailed;
+                break;
+            }
+            if (attempt == kUpdateAttempts) {
+                Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.",
+                                       path.c_str()));
+                return Update::WriteFailed;
+            }
+            Clock::SleepMs(kUpdatePauseMs);
+        }
         stored = *n->name;
         saved = n->data;
     }
@@ -212,9 +260,15 @@ int UserStore::AddUser(std::string_view name, std::string_view password, std::st
 
     LockGuard g(lock_);
     if (usersDir_.empty()) return 0;
+    const std::string path = PathLocked(name);
+    // Taken before the checks, so that two programs adding the same name never both pass them.
+    const FileLock edit(path);
+    if (edit.Blocked()) {
+        Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+        return 0;
+    }
     if (users_.FindName(name, true) || FileNameLocked(name)) return 2;
     if (accounts_->FindAccount(name)) return 2;
-    const std::string path = PathLocked(name);
     if (!WriteUserFile(path, rec, false)) {
         Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.",
                                path.c_str()));
@@ -238,6 +292,8 @@ bool UserStore::DeleteUser(std::string_view name) {
         stored = *n->name;
         // The file goes under the lock, so no lookup can read the user back in meanwhile.
         const std::string path = PathLocked(stored);
+        const FileLock edit(path);
+        if (edit.Blocked()) return false;
         if (!FileUtil::RemoveFile(path) && FileUtil::Kind(path) != 0) return false;
         users_.Release(n);
     }
@@ -261,7 +317,8 @@ int UserStore::RenameUser(std::string_view oldName, std::string_view newName) {
     if (*n->name == newName) return 1;
     const std::string from = PathLocked(*n->name);
     const std::string to = PathLocked(newName);
-    if (!FileUtil::Rename(from, to)) return 0;
+    const FileLock edit(from);
+    if (edit.Blocked() || !FileUtil::Rename(from, to)) return 0;
     const int renamed = accounts_->RenameAccount(*n->name, newName);
     if (renamed != 1) {
         FileUtil::Rename(to, from);
