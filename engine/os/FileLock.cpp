@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <set>
@@ -18,6 +19,8 @@ constexpr int kPollMs = 10;
 // flock locks belong to open files, so a second one taken by the same thread would wait for
 // itself: the thread's held locks are counted instead.
 thread_local std::set<std::string> t_held;
+
+std::atomic<int> g_defaultWaitMs{kFileLockWaitMs};
 
 void SleepMs(int ms) {
     timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
@@ -35,7 +38,12 @@ std::string FileLock::LockPathOf(std::string_view path) {
     return folder + "." + base + ".lock";
 }
 
+void SetFileLockWaitForTesting(int waitMs) {
+    g_defaultWaitMs = waitMs < 0 ? kFileLockWaitMs : waitMs;
+}
+
 FileLock::FileLock(std::string_view path, int waitMs) : lockPath_(LockPathOf(path)) {
+    if (waitMs < 0) waitMs = g_defaultWaitMs;
     if (t_held.count(lockPath_)) {
         held_ = nested_ = true;
         return;

@@ -13,9 +13,9 @@ inline constexpr int kFileLockWaitMs = 5000;
 
 class FileLock {
   public:
-    // `path` is the data file, in internal or OS form. Waits up to `waitMs` for the lock; a lock
-    // this thread already holds on the same file is shared, not waited for.
-    explicit FileLock(std::string_view path, int waitMs = kFileLockWaitMs);
+    // `path` is the data file, in internal or OS form. Waits up to `waitMs` (-1: the default wait)
+    // for the lock; a lock this thread already holds on the same file is shared, not waited for.
+    explicit FileLock(std::string_view path, int waitMs = -1);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -36,5 +36,8 @@ class FileLock {
     bool nested_ = false;
     bool blocked_ = false;
 };
+
+// Test seam: the default wait of every lock taken from now on (-1 restores kFileLockWaitMs).
+void SetFileLockWaitForTesting(int waitMs);
 
 }  // namespace orvex
