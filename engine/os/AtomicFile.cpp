@@ -58,6 +58,10 @@ std::string FolderOf(const std::string& osPath) {
 
 }  // namespace
 
+uint64_t TextDigest(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
+
 bool IsTemporaryName(std::string_view fileName) {
     return !fileName.empty() && fileName[0] == '.';
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ bool AppendLine(std::string_view path, std::string_view line);
 
 // The whole file; none when it cannot be read, is no regular file or is larger than `limit`.
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit = kMaxAccountFileSize);
+
+// A digest of a file's text, to tell whether a file read again is the one read before. Never
+// stored: it may differ between builds.
+uint64_t TextDigest(std::string_view text);
 
 // Temporary files of the rewrites start with a dot, which no user or group name can.
 bool IsTemporaryName(std::string_view fileName);

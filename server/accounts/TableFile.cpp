@@ -22,7 +22,9 @@ bool TableFile::Refresh(const std::function<void(const std::string&)>& read, con
         current_ = false;
         return false;
     }
-    if (loaded_ && now == stamp_) {
+    // Before a change the text itself is compared: two writes within one tick of the file
+    // system's clock can leave the same stamp.
+    if (loaded_ && now == stamp_ && !edit) {
         current_ = true;
         return true;
     }
@@ -33,26 +35,34 @@ bool TableFile::Refresh(const std::function<void(const std::string&)>& read, con
         current_ = false;
         return false;
     }
-    read(*text);
+    const uint64_t digest = TextDigest(*text);
+    // The same text keeps the table, and with it a change whose rewrite failed.
+    if (!loaded_ || digest != digest_) read(*text);
     stamp_ = now;
+    digest_ = digest;
     loaded_ = current_ = true;
     return true;
 }
 
-void TableFile::Restamp() {
+void TableFile::Restamp(std::optional<std::string_view> text) {
     FileStamp now;
     if (ReadFileStamp(path_, now)) stamp_ = now;
+    if (text) {
+        digest_ = TextDigest(*text);
+    } else if (const std::optional<std::string> written = ReadWholeFile(path_)) {
+        digest_ = TextDigest(*written);
+    }
 }
 
 bool TableFile::Rewrite(std::string_view text) {
     if (!WriteFileAtomically(path_, text)) return false;
-    Restamp();
+    Restamp(text);
     return true;
 }
 
 bool TableFile::Append(std::string_view line) {
     if (!AppendLine(path_, line)) return false;
-    Restamp();
+    Restamp(std::nullopt);
     return true;
 }
 

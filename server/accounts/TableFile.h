@@ -2,7 +2,9 @@
 // The file behind a table store: re-read only when its stamp changes, rewritten whole or appended
 // to, with the new stamp recorded after each own write so the store never reloads it.
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,10 +35,12 @@ class TableFile {
     bool Append(std::string_view line);
 
   private:
-    void Restamp();
+    // After an own write of `text` (none: read the file back).
+    void Restamp(std::optional<std::string_view> text);
 
     std::string path_;
     FileStamp stamp_;
+    uint64_t digest_ = 0;
     bool loaded_ = false;
     bool current_ = false;
 };

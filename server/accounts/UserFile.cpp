@@ -233,7 +233,8 @@ std::string FormatUserFile(const UserRecord& r) {
 bool ReadUserFileStamps(std::string_view path, FileStamp& stamp, int64_t& created) {
     struct stat st {};
     if (::stat(FileUtil::OsPath(path).c_str(), &st) != 0) return false;
-    stamp = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, static_cast<uint64_t>(st.st_size)};
+    stamp = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, static_cast<uint64_t>(st.st_size),
+             static_cast<uint64_t>(st.st_ino)};
     created = st.st_ctim.tv_sec;
     return true;
 }
@@ -250,14 +251,16 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
     if (!ParseUserFile(*text, userName, rec, log)) return false;
     rec.fileStamp = stamp;
     rec.fileCreated = created;
+    rec.fileDigest = TextDigest(*text);
     out = std::move(rec);
     return true;
 }
 
 bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace,
                    const std::function<bool()>& stillCurrent) {
-    if (!WriteFileAtomically(path, FormatUserFile(rec), replace, std::nullopt, stillCurrent))
-        return false;
+    const std::string text = FormatUserFile(rec);
+    if (!WriteFileAtomically(path, text, replace, std::nullopt, stillCurrent)) return false;
+    rec.fileDigest = TextDigest(text);
     ReadUserFileStamps(path, rec.fileStamp, rec.fileCreated);
     return true;
 }

@@ -17,12 +17,12 @@ namespace {
 constexpr int kUpdateAttempts = 3;
 constexpr uint32_t kUpdatePauseMs = 20;
 
-// Whether the file at `path` differs from the one read with `known`. A file that is gone is not
-// changed: the write puts it back.
-bool ChangedSince(const std::string& path, const FileStamp& known) {
-    FileStamp now;
-    int64_t created = 0;
-    return ReadUserFileStamps(path, now, created) && !(now == known);
+// Whether the text of the file at `path` differs from the one last read or written (`known`).
+// The text itself is compared: two writes within one tick of the file system's clock can leave
+// the same stamp. A file that is gone is not changed: the write puts it back.
+bool ChangedSince(const std::string& path, uint64_t known) {
+    const std::optional<std::string> text = ReadWholeFile(path);
+    return text && TextDigest(*text) != known;
 }
 
 int32_t NextId(const KeyedList<UserRecord>& list) {
@@ -161,14 +161,17 @@ bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::str
             // The stamps stay those of the file as it is until the write succeeds.
             const FileStamp stamp = n->data.fileStamp;
             const int64_t created = n->data.fileCreated;
+            const uint64_t digest = n->data.fileDigest;
             n->data = record;
             n->data.fileStamp = stamp;
             n->data.fileCreated = created;
+            n->data.fileDigest = digest;
         } else {
             if (usersDir_.empty() || !IsValidUserName(name)) return false;
             n = &users_.Create(NextId(users_), FileNameLocked(name).value_or(std::string(name)),
                                record);
             n->data.fileStamp = {};
+            n->data.fileDigest = 0;
         }
         if (!WriteLocked(*n->name, n->data)) return false;
         stored = *n->name;
@@ -195,31 +198,36 @@ UserStore::Update UserStore::UpdateUser(std::string_view name,
             Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
             return Update::WriteFailed;
         }
-        for (int attempt = 1;; ++attempt) {
-            n = LookupLocked(name, true);
+        bool written = false;
+        for (int attempt = 1; attempt <= kUpdateAttempts && !written; ++attempt) {
+            if (attempt > 1) Clock::SleepMs(kUpdatePauseMs);
+            // Another program's change is read first. A record whose last write failed keeps its
+            // change as long as nobody else touched the file.
+            if (ChangedSince(path, n->data.fileDigest)) {
+                UserRecord fresh;
+                if (!ReadUserFile(path, *n->name, local_, fresh, log_)) continue;  // half written?
+                n->data = std::move(fresh);
+            }
             UserRecord copy = n->data;
             if (!change(copy)) return Update::Unchanged;
-            const FileStamp known = n->data.fileStamp;
-            copy.fileStamp = known;
+            copy.fileStamp = n->data.fileStamp;
             copy.fileCreated = n->data.fileCreated;
-            // A program that ignores the lock may write while this one does: its file is read
-            // and changed again rather than replaced.
+            copy.fileDigest = n->data.fileDigest;
+            // A program that ignores the lock may write meanwhile: its file is then read and
+            // changed again rather than replaced.
             bool changed = false;
-            const bool written = WriteLocked(*n->name, copy, [&]() {
-                changed = ChangedSince(path, known);
+            written = WriteLocked(*n->name, copy, [&]() {
+                changed = ChangedSince(path, n->data.fileDigest);
                 return !changed;
             });
-            if (!changed) {
-                n->data = std::move(copy);
-                if (!written) return Update::WriteFailed;
-                break;
-            }
-            if (attempt == kUpdateAttempts) {
-                Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.",
-                                       path.c_str()));
-                return Update::WriteFailed;
-            }
-            Clock::SleepMs(kUpdatePauseMs);
+            if (changed) continue;
+            n->data = std::move(copy);
+            if (!written) return Update::WriteFailed;
+        }
+        if (!written) {
+            Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.",
+                                   path.c_str()));
+            return Update::WriteFailed;
         }
         stored = *n->name;
         saved = n->data;
@@ -260,8 +268,10 @@ int UserStore::AddUser(std::string_view name, std::string_view password, std::st
 
     LockGuard g(lock_);
     if (usersDir_.empty()) return 0;
+    if (users_.FindName(name, true) || FileNameLocked(name)) return 2;
     const std::string path = PathLocked(name);
-    // Taken before the checks, so that two programs adding the same name never both pass them.
+    // The checks run again under the file's lock, so that two programs adding the same name never
+    // both pass them.
     const FileLock edit(path);
     if (edit.Blocked()) {
         Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));

@@ -134,6 +134,13 @@ int AddAccount(const Options& o, const std::string& password) {
                      FileUtil::OsPath(o.root).c_str());
         return 1;
     }
+    // The server refuses a login without a home, so such an account would be of no use.
+    const std::string home = site.Config().GetDefaultHomeDir();
+    if (!FileUtil::IsDirectory(home)) {
+        std::fprintf(stderr, "%s: %s gives no existing default_homedir for new accounts\n",
+                     g_program, FileUtil::OsPath(conf).c_str());
+        return 1;
+    }
     site.ConfigureStores();
     if (!site.Accounts().LoadAccounts() || !site.Groups().LoadGroups()) return 1;
     std::string group = o.group;
