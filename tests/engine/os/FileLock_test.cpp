@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,19 +80,6 @@ TEST(FileLock, SecondHolderWaitsThenSharesNestedLocksAndFolderlessDoesNotBlock) 
     EXPECT_FALSE(nowhere.Blocked());
 }
 
-TEST(FileLock, HolderReleasesForAWaiter) {
-    ScratchFolder dir;
-    const std::string data = dir / "group";
-    auto first = std::make_unique<FileLock>(data);
-    std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        first.reset();
-    });
-    FileLock second(data, 10000);
-    release.join();
-    EXPECT_TRUE(second.Held());
-}
-
 TEST(StaleTemporaryFiles, OnlyThoseOfEndedWritersGo) {
     ScratchFolder dir;
     const std::string ended = std::to_string(EndedProcessId());
@@ -118,26 +104,6 @@ TEST(StaleTemporaryFiles, OnlyThoseOfEndedWritersGo) {
     EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Path()), 2);
     for (const Case& c : cases) EXPECT_EQ(fs::exists(dir / c.name), !c.removed) << c.name;
     EXPECT_EQ(RemoveStaleTemporaryFiles(dir / "missing"), 0);
-}
-
-TEST(AtomicFile, StillCurrentDecidesBeforeTheTargetIsReplaced) {
-    ScratchFolder dir;
-    const std::string data = dir / "bob";
-    std::ofstream(data) << "old\n";
-    int asked = 0;
-    // Asked once the new text is on disk: the target is still the old one then.
-    EXPECT_FALSE(WriteFileAtomically(data, "new\n", true, std::nullopt, [&] {
-        ++asked;
-        return !ReadWholeFile(data) || *ReadWholeFile(data) != "old\n";
-    }));
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(*ReadWholeFile(data), "old\n");
-    EXPECT_TRUE(WriteFileAtomically(data, "new\n", true, std::nullopt, [] { return true; }));
-    EXPECT_EQ(*ReadWholeFile(data), "new\n");
-    // Neither way leaves a temporary behind.
-    size_t entries = 0;
-    for (const auto& e : fs::directory_iterator(dir.Path())) entries += !e.path().empty();
-    EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace
