@@ -35,7 +35,7 @@ std::string FileLock::LockPathOf(std::string_view path) {
     const size_t slash = os.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : os.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? os : os.substr(slash + 1);
-    return folder + "." + base + ".lock";
+    return base.empty() ? std::string() : folder + "." + base + ".lock";
 }
 
 void SetFileLockWaitForTesting(int waitMs) {
@@ -44,6 +44,7 @@ void SetFileLockWaitForTesting(int waitMs) {
 
 FileLock::FileLock(std::string_view path, int waitMs) : lockPath_(LockPathOf(path)) {
     if (waitMs < 0) waitMs = g_defaultWaitMs;
+    if (lockPath_.empty()) return;  // a folder: no data file to lock
     if (t_held.count(lockPath_)) {
         held_ = nested_ = true;
         return;

@@ -26,7 +26,8 @@ class FileLock {
     // not on its own.
     bool Blocked() const { return blocked_; }
 
-    // The lock file of the data file at `path`, in OS form.
+    // The lock file of the data file at `path`, in OS form; empty for a path that ends in a
+    // separator.
     static std::string LockPathOf(std::string_view path);
 
   private:

@@ -46,6 +46,7 @@ TEST(FileLock, LockFileSitsBesideTheDataFile) {
     EXPECT_EQ(FileLock::LockPathOf("/srv/etc/passwd"), "/srv/etc/.passwd.lock");
     EXPECT_EQ(FileLock::LockPathOf("\\srv\\users\\bob"), "/srv/users/.bob.lock");
     EXPECT_EQ(FileLock::LockPathOf("group"), ".group.lock");
+    EXPECT_EQ(FileLock::LockPathOf("/srv/etc/"), "");
 }
 
 TEST(FileLock, SecondHolderWaitsThenSharesNestedLocksAndFolderlessDoesNotBlock) {
