@@ -9,7 +9,7 @@
 namespace orvex {
 
 // How long a writer waits for another program's lock before giving up its own change.
-inline constexpr int kFileLockWaitMs = 5000;
+inline constexpr int kFileLockWaitMs = 2000;
 
 class FileLock {
   public:
