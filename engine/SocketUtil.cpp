@@ -112,7 +112,10 @@ bool BindAddress(int fd, const char* ip, unsigned short port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    if (!ParseIp(ip, a.sin_addr)) return false;
+    if (!ParseIp(ip, a.sin_addr)) {
+        errno = EINVAL;
+        return false;
+    }
     return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -303,15 +306,26 @@ int WaitReadable(int fd, int seconds, int milliseconds) {
 
 int OpenListener(const std::string& port, const char* ip) {
     unsigned short p = 0;
-    if (!ParsePort(port, p)) return -1;
+    if (!ParsePort(port, p)) {
+        errno = EINVAL;
+        return -1;
+    }
     int fd = NewTcpSocket();
     if (fd < 0) return -1;
     SetReuse(fd);
     if (!BindAddress(fd, ip, p) || !Listen(fd, SOMAXCONN)) {
+        const int why = errno;
         Close(fd);
+        errno = why;
         return -1;
     }
     return fd;
+}
+
+std::string ErrorText(int error) {
+    char buf[256];
+    // The GNU form: the text may be a constant rather than `buf`.
+    return strerror_r(error, buf, sizeof buf);
 }
 
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port) {

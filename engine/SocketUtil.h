@@ -40,7 +40,11 @@ bool SetOobInline(int fd);
 // 1 at once for 0/0; otherwise >0 readable, 0 time-out, <0 error.
 int WaitReadable(int fd, int seconds, int milliseconds);
 
+// A listening socket, or -1 with errno telling why (EINVAL for a bad port or address).
 int OpenListener(const std::string& port, const char* ip);
+
+// The text of an errno value, for log lines.
+std::string ErrorText(int error);
 // Bound (not listening) socket with address reuse; port 0 lets the system choose.
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
 bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds);
