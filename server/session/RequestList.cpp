@@ -5,6 +5,7 @@
 #include "engine/StringUtil.h"
 #include "engine/Tokenizer.h"
 #include "engine/os/AtomicFile.h"
+#include "engine/os/FileLock.h"
 
 namespace orvex {
 
@@ -41,13 +42,17 @@ std::vector<RequestEntry> RequestFile::List() const {
 bool RequestFile::Add(const RequestEntry& request) {
     if (path_.empty()) return false;
     LockGuard g(lock_);
-    return AppendLine(path_, FormatRequest(request));
+    const FileLock edit(path_);
+    return !edit.Blocked() && AppendLine(path_, FormatRequest(request));
 }
 
 RequestFile::Fill RequestFile::Take(long number, RequestEntry& filled,
                                     const std::function<bool(const RequestEntry&)>& log) {
+    if (path_.empty()) return Fill::kUnreadable;
     LockGuard g(lock_);
-    const std::optional<std::string> text = path_.empty() ? std::nullopt : ReadWholeFile(path_);
+    // Another program (an operator's editor under flock) may be changing the file.
+    const FileLock edit(path_);
+    const std::optional<std::string> text = edit.Blocked() ? std::nullopt : ReadWholeFile(path_);
     if (!text) return Fill::kUnreadable;
     std::vector<RequestEntry> requests = ParseRequests(*text);
     if (number < 1 || static_cast<size_t>(number) > requests.size()) return Fill::kNoSuchRequest;

@@ -1,7 +1,8 @@
 #pragma once
 // The requests file of misc/: one "user;time;title" line per request, numbered from 1 in the
-// order of the file. Adding and filling hold one lock of the site, and a fill rewrites the file
-// through a synced temporary file, so no request is lost to a concurrent change or a crash.
+// order of the file. Adding and filling hold one lock of the site and the file's advisory lock,
+// and a fill rewrites the file through a synced temporary file, so no request is lost to a
+// concurrent change, an operator's edit or a crash.
 
 #include <cstdint>
 #include <functional>

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/os/AtomicFile.h"
+#include "engine/os/FileLock.h"
 #include "server/accounts/AccountsTestDir.h"
 
 namespace orvex {
@@ -71,6 +72,24 @@ TEST_F(RequestFileTest, ACrashDuringTheRewriteKeepsEveryRequest) {
     EXPECT_EQ(file_.Take(1, filled_, logged_), RequestFile::Fill::kNotMoved);
     InterruptRewritesForTesting(false);
     EXPECT_EQ(dir_.Read("requests"), "a;1;first\nb;2;second\n");
+}
+
+TEST_F(RequestFileTest, AnotherProgramsLockLeavesTheFileAlone) {
+    dir_.Write("requests", "a;1;first\n");
+    std::atomic<bool> held{false}, done{false};
+    std::thread editor([&] {
+        const FileLock lock(dir_.Internal("requests"));
+        held = true;
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    SetFileLockWaitForTesting(50);
+    EXPECT_FALSE(file_.Add({"b", 2, "second"}));
+    EXPECT_EQ(file_.Take(1, filled_, logged_), RequestFile::Fill::kUnreadable);
+    SetFileLockWaitForTesting(-1);
+    done = true;
+    editor.join();
+    EXPECT_EQ(dir_.Read("requests"), "a;1;first\n");
 }
 
 TEST_F(RequestFileTest, ARequestAddedDuringAFillIsKept) {
