@@ -32,6 +32,8 @@ struct UserRecord;
 inline constexpr const char* kServerName = "Orvex";
 inline constexpr const char* kServerVersion = "1.0.5_beta";
 inline constexpr const char* kEngineVersion = "1.0.8";
+// The platform the server runs on, as SITE VERS names it.
+inline constexpr const char* kPlatformWord = "LINUX";
 
 class ServerSite : public FtpSite {
   public:
@@ -49,6 +51,8 @@ class ServerSite : public FtpSite {
     Filesystem& Files() { return *filesystem_; }
     CertStore& Certs() { return *certs_; }
     int64_t StartTime() const { return startTime_; }
+    // Held by every change of the requests file, so that adding and filling never race.
+    Lock& RequestsLock() { return requestsLock_; }
 
     // Ids still referred to outside the passwd and group files, which new accounts and groups
     // must not be given: owners named by the filesystem records and the dupe log, and for
@@ -140,6 +144,7 @@ class ServerSite : public FtpSite {
     std::unique_ptr<CertStore> certs_;
     std::atomic<int> rawAccessLevel_{0};
     mutable Lock siteLock_;
+    Lock requestsLock_;
     std::vector<PassivePort> passivePorts_;
     uint16_t passiveLow_ = 0, passiveHigh_ = 0;
     int64_t startTime_;
