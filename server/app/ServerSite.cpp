@@ -172,8 +172,11 @@ std::optional<Account> ServerSite::GetAccount(const std::string& user) {
 
 bool ServerSite::DescribeEntry(const std::string& path, Entry& out) {
     const int kind = FileUtil::Kind(path);
-    if (kind == 0) return false;
-    out.directory = kind == 1;
+    return kind != 0 && DescribeEntry(path, kind == 1, out);
+}
+
+bool ServerSite::DescribeEntry(const std::string& path, bool directory, Entry& out) {
+    out.directory = directory;
     if (out.directory) {
         std::string key = path;
         FileUtil::AddTrailingSep(key);
@@ -284,11 +287,10 @@ int ServerSite::ClosePassiveSocket(int fd) {
     return 1;
 }
 
-std::string ServerSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
-    FileInfo info;
-    if (!FileUtil::Stat(path, info)) return {};
+std::string ServerSite::FormatListingLine(const std::string& path, const FileInfo& info,
+                                          const std::string& currentYear) {
     Entry entry;
-    if (!DescribeEntry(path, entry)) return {};
+    if (!DescribeEntry(path, (info.mode & kModeDirectory) != 0, entry)) return {};
     std::string owner = kUnknownOwner, group = kUnknownOwner;
     std::string name;
     if (entry.owner && accounts_->UserNameOf(static_cast<int32_t>(*entry.owner), name))
@@ -345,6 +347,10 @@ int ServerSite::CheckFxp(const std::string& user, int, int passive) {
     const std::optional<UserRecord> record = FindUser(user);
     if (!record) return 0;
     return config_->MatchFxp(user, record->group, record->flags, passive != 0) ? 1 : 0;
+}
+
+bool ServerSite::AllowServicePorts() {
+    return config_->GetAllowServicePorts() != 0;
 }
 
 std::optional<std::string> ServerSite::GetPrivateKeyPem() {

@@ -74,12 +74,15 @@ class ServerSite : public FtpSite {
     // The passive ports in the order they are tried, for reports and tests.
     std::vector<uint16_t> PassivePorts() const;
 
-    std::string FormatListingLine(const std::string& path, const std::string& currentYear) override;
+    using FtpSite::FormatListingLine;
+    std::string FormatListingLine(const std::string& path, const FileInfo& info,
+                                  const std::string& currentYear) override;
     int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) override;
     void SetTransferRate(uint32_t connection, uint32_t bytesPerSecond) override;
     uint32_t GetDownloadSpeedLimit(const std::string& user) override;
     uint32_t GetUploadSpeedLimit(const std::string& user) override;
     int CheckFxp(const std::string& user, int direction, int passive) override;
+    bool AllowServicePorts() override;
 
     std::optional<std::string> GetPrivateKeyPem() override;
     std::optional<std::string> GetCertificatePem() override;
@@ -97,6 +100,7 @@ class ServerSite : public FtpSite {
         std::optional<uint32_t> owner, group;
     };
     bool DescribeEntry(const std::string& path, Entry& out);
+    bool DescribeEntry(const std::string& path, bool directory, Entry& out);
     std::optional<Account> AccountOf(const std::string& user);
     std::optional<UserRecord> FindUser(const std::string& user);
 
