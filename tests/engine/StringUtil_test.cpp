@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace su = orvex::StringUtil;
 
 namespace {
@@ -118,6 +122,21 @@ TEST(StringUtil, WildcardMatch) {
     // Many stars against a long name that almost matches stays quick.
     const std::string name(4000, 'a');
     EXPECT_FALSE(su::WildcardMatch("*a*a*a*a*a*a*a*a*b", name));
+}
+
+TEST(StringUtil, EscapeLogField) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"bob", "bob"},
+        {"", ""},
+        {"a;10.9.8.7;2221", "a\\x3b10.9.8.7\\x3b2221"},
+        {"tab\there", "tab\\x09here"},
+        {"line\r\nbreak", "line\\x0d\\x0abreak"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x16\x03\x01\xff\x7f", "\\x16\\x03\\x01\\xff\\x7f"},
+        {"caf\xc3\xa9", "caf\\xc3\\xa9"},
+        {"~!@#$%^&*()_+ {}|:\"<>?`-=[]\\',./", "~!@#$%^&*()_+ {}|:\"<>?`-=[]\\',./"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(su::EscapeLogField(in), out) << in;
 }
 
 TEST(StringUtil, ExpandTemplate) {
