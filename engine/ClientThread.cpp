@@ -176,6 +176,8 @@ void FtpSession::Teardown() {
     // hands a closed descriptor's number to the next accept at once).
     abort_ = true;
     ended_ = true;
+    // Before the client can see the connection close, so that it may connect again at once.
+    ReleaseLoginPlace();
     if (IsTls()) Control().ShutdownTls();
     SocketUtil::ShutdownBoth(controlFd_);
     while (RunningJobs() > 0) Clock::SleepMs(kJobWaitStepMs);
