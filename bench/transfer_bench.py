@@ -3,11 +3,13 @@
 
 Times binary RETR and STOR of a 1 GiB file over loopback with curl, plain and with PROT P,
 against base-site-server and, in the same run, against vsftpd (started here on loopback with a
-temporary configuration; skipped when it is not installed). Also times 300 sequential and 100
-concurrent connect-login-QUIT cycles with ftplib and the memory held by 200 idle logged-in
-connections, then prints a table.
+temporary configuration; skipped when it is not installed). Also times LIST of a directory of
+10,000 files (and, with strace installed, counts the status calls one such LIST makes), 300
+sequential and 100 concurrent connect-login-QUIT cycles with ftplib and the memory held by 200
+idle logged-in connections, then prints a table.
 
     bench/transfer_bench.py [--bin-dir build/bin] [--size-mib 1024] [--rounds 3]
+                            [--list-files 10000]
 """
 
 import argparse
@@ -96,8 +98,11 @@ class Target:
 
 
 def start_orvex(bin_dir, root, key, cert):
+    # The 100 concurrent clients all come from one address: lift the cap on connections waiting
+    # to log in, as vsftpd's max_per_ip=0 does, so that the cycles measure speed.
     server = Server([os.path.join(bin_dir, "base-site-server"), "--port", "0", "--root", root,
-                     "--bind", "127.0.0.1", "--cert", cert, "--key", key, "--pass", ""],
+                     "--bind", "127.0.0.1", "--cert", cert, "--key", key, "--pass", "",
+                     "--max-pending", "1000:1000"],
                     cwd=root)
     return server, Target("orvex", server.port, "bench", "bench", root, server.proc.pid)
 
@@ -158,6 +163,24 @@ def transfer_figures(target, big, size):
             out[f"RETR {label}"] = size / t / 1e6
         except RuntimeError as e:
             print(f"{target.name} {label}: {e}")
+    return out
+
+
+def list_figures(target, rounds):
+    """Best time of a LIST of the big directory, and the status calls of one such LIST."""
+    url = target.url("list10k/")
+    out = {"LIST 10000 files (s)": min(curl_time(["-o", "/dev/null", url]) for _ in range(rounds))}
+    if shutil.which("strace"):
+        log = os.path.join(target.root, "..", f"{target.name}-strace.log")
+        tracer = subprocess.Popen(["strace", "-f", "-qq", "-e", "trace=%stat", "-o", log, "-p",
+                                   str(target.pid)], stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        curl_time(["-o", "/dev/null", url])
+        time.sleep(0.5)
+        tracer.terminate()
+        tracer.wait()
+        with open(log, errors="replace") as f:
+            out["status calls per LIST"] = sum(1 for _ in f)
     return out
 
 
@@ -234,6 +257,7 @@ def main():
     ap.add_argument("--bin-dir", default=os.path.join(HERE, "..", "build", "bin"))
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--list-files", type=int, default=10000)
     opts = ap.parse_args()
     opts.bin_dir = os.path.abspath(opts.bin_dir)
     if not shutil.which("curl"):
@@ -256,6 +280,11 @@ def main():
             os.mkdir(root)
             os.mkdir(os.path.join(root, "up"))
             os.link(big, os.path.join(root, "big.bin"))
+            listed = os.path.join(root, "list10k")
+            os.mkdir(listed)
+            for i in range(opts.list_files):
+                with open(os.path.join(listed, f"file{i:05d}.dat"), "wb") as f:
+                    f.write(b"x" * (i % 97))
             if name == "orvex":
                 server, target = start_orvex(opts.bin_dir, root, key, cert)
             else:
@@ -268,6 +297,7 @@ def main():
         for name, figures in best_transfer_figures(targets, big, size, opts.rounds).items():
             results[name] = figures
         for t in targets:
+            results[t.name].update(list_figures(t, opts.rounds))
             results[t.name].update(measure(t, big, size))
 
         rows = []

@@ -115,7 +115,8 @@ bool StaysUnder(std::string_view root, std::string_view path) {
             continue;
         }
         if (!S_ISDIR(st.st_mode)) return true;  // nothing can lie below a file
-        const int fd = openat(walk.Here(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            openat(walk.Here(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return true;
         walk.Enter(fd);
     }

@@ -122,8 +122,8 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         // The server side of the handshake in both modes: every client acts as the TLS client
         // on its data connections, whichever side opened the TCP connection.
         int reason = 0;
-        const bool ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason,
-                                             job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
+        const bool ok = SslLayer::AcceptData(
+            fd_, s.Tls(), tls_, reason, job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
         if (!ok) {
             SslLayer::Free(tls_);
             SocketUtil::Close(fd_);

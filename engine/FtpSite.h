@@ -99,7 +99,7 @@ class FtpSite {
     virtual int AddCredits(const std::string& path, uint32_t connection, const std::string& user,
                            uint64_t bytes, int applyRatio);
     virtual int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
-                            uint64_t bytes, int applyRatio);                    // 0 refuses
+                            uint64_t bytes, int applyRatio);  // 0 refuses
     // A data connection to or from another address than the client's; the base refuses it, so
     // a server allows FXP only by saying so.
     virtual int CheckFxp(const std::string& user, int direction, int passive);  // 0 refuses

@@ -42,7 +42,8 @@ bool Admit(FtpSite& site, int& fd, std::string& ip) {
                            : "421 Too many connections.\r\n";
     // Never blocks the accept loop: a fresh socket takes one short line at once.
     send(fd, text, strlen(text), MSG_DONTWAIT | MSG_NOSIGNAL);
-    site.LogProgram("MAIN", "Connection refused from %s:%s: too many connections waiting to log in.",
+    site.LogProgram("MAIN",
+                    "Connection refused from %s:%s: too many connections waiting to log in.",
                     ip.c_str(), port.c_str());
     SocketUtil::Close(fd);
     return false;

@@ -99,10 +99,10 @@ bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at
                 out.Drop();
                 return false;
             }
-            const std::string body = HasOption(job, 'N')
-                                         ? entry.name
-                                         : job.site->FormatListingLine(at.dir + entry.name,
-                                                                       entry.info, year);
+            const std::string body =
+                HasOption(job, 'N')
+                    ? entry.name
+                    : job.site->FormatListingLine(at.dir + entry.name, entry.info, year);
             if (!body.empty() && !out.Append(WithCrlf(body))) return false;
         }
     }

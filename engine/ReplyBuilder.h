@@ -55,7 +55,7 @@ class ControlChannel {
     std::mutex tlsLock_;
     int fd_;
     SslHandle tls_;
-    std::string partial_;     // an unfinished line, only touched by the reading thread
+    std::string partial_;      // an unfinished line, only touched by the reading thread
     bool discarding_ = false;  // dropping the rest of a line that was too long
     std::atomic<bool> encrypted_{false};
 };

@@ -35,7 +35,8 @@ bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& pa
                           std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
                           const std::atomic<int>* stop);
 // Server handshake on a data connection with the control connection's context, over within
-// `timeoutMs` when that is positive. Reasons: 11 bad arguments, 12 control has no context, 1, 9, 10.
+// `timeoutMs` when that is positive. Reasons: 11 bad arguments, 12 control has no context, 1,
+// 9, 10.
 bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs = 0);
 // Client handshake; encmode 2 and 3 both mean TLS after "AUTH SSL".
 // Reasons: 1 memory, 2 method, 3 context, 4 no connection object, 5 handshake failed.

@@ -263,9 +263,9 @@ void SendJob(TransferJob& job, DataConnection& dc) {
 // The receive target, opened for writing at the place the job asks for.
 struct Target {
     int fd = -1;
-    bool created = false;     // this job made the file
-    bool badOffset = false;   // a restart offset the file does not reach
-    bool truncate = false;    // empty it once the data connection is up (a failed STOR keeps it)
+    bool created = false;    // this job made the file
+    bool badOffset = false;  // a restart offset the file does not reach
+    bool truncate = false;   // empty it once the data connection is up (a failed STOR keeps it)
 };
 
 int OpenNew(const std::string& path) {

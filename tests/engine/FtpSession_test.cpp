@@ -175,7 +175,8 @@ TEST_F(SessionTest, PasswordsNeverReachALog) {
         session_->Respond({verb, "LeakMe"}, "failed", "451", true, true, true);
     }
     for (const std::string& line : site_->access) EXPECT_EQ(line.find("LeakMe"), std::string::npos);
-    for (const std::string& line : site_->program) EXPECT_EQ(line.find("LeakMe"), std::string::npos);
+    for (const std::string& line : site_->program)
+        EXPECT_EQ(line.find("LeakMe"), std::string::npos);
     EXPECT_EQ(site_->access[0], "PASS||530|Please login with USER and PASS.");
 }
 

@@ -228,7 +228,8 @@ TEST(DataConnection, KernelCopyOfAnIdleUploadEndsOnAbort) {
     std::atomic<int64_t> got{-9};
     std::thread receiver([&] { got = dc.ReceiveToFile(h.job, file, fileFailed); });
     const auto start = Clock::now();
-    while (got == -9 && Seconds(start) < 10) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (got == -9 && Seconds(start) < 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const bool ended = got != -9;
     if (!ended) shutdown(h.client, SHUT_RDWR);  // let a stuck receive go before failing
     receiver.join();

@@ -182,8 +182,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             if (colon == std::string::npos) return false;
             o.logins.perAddress = std::atoi(value.substr(0, colon).c_str());
             o.logins.total = std::atoi(value.substr(colon + 1).c_str());
-        }
-        else if (name == "--account") {
+        } else if (name == "--account") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos) return false;
             const size_t second = value.find(':', colon + 1);
