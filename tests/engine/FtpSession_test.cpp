@@ -180,16 +180,6 @@ TEST_F(SessionTest, PasswordsNeverReachALog) {
     EXPECT_EQ(site_->access[0], "PASS||530|Please login with USER and PASS.");
 }
 
-TEST_F(SessionTest, PathsLeadingOutOfTheRootThroughLinksAreRefused) {
-    fs::create_directory_symlink("/", dir_ / "rootlink");
-    fs::create_directory_symlink("sub", dir_ / "inside");
-    const std::string out = "rootlink/etc", in = "inside/a.txt";
-    EXPECT_EQ(session_->CheckAccess("RETR", &in, "dr", false), 1);
-    EXPECT_EQ(session_->CheckAccess("RETR", &out, "dr", false), 0);
-    EXPECT_EQ(Sent(), "550 rootlink/etc: Permission denied.\r\n");
-    EXPECT_EQ(site_->asked, (std::vector<std::string>{root_ + "inside\\a.txt|dr|"}));
-}
-
 TEST_F(SessionTest, HostNamesAreLookedUpOnlyWhenAsked) {
     // A real TCP connection on loopback, so that there is an address to look up.
     const int listener = SocketUtil::OpenListener("0", "127.0.0.1");

@@ -167,19 +167,6 @@ TEST_F(ReadLineTest, LongLinesAreCutOnceAndEmptyLinesAreLines) {
     }
 }
 
-TEST_F(ReadLineTest, ALineOfTheFullSizeIsOneCommand) {
-    ControlChannel ch(near_);
-    ReplyBuilder rb(ch);
-    Send("NOOP" + std::string(1019, ' ') + "\r\n" + std::string(1500, 'A') + "\r\nQUIT\r\n");
-    std::string line;
-    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), 1);
-    EXPECT_EQ(line.size(), 1023u);
-    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), ReplyBuilder::kLineTooLong);
-    EXPECT_EQ(line, std::string(1023, 'A'));
-    ASSERT_EQ(rb.ReadLineWithin(line, 1024, 1000), 1);
-    EXPECT_EQ(line, "QUIT");
-}
-
 TEST_F(ReadLineTest, WaitInputTimesOutAndSeesData) {
     ControlChannel ch(near_);
     EXPECT_EQ(ch.WaitInput(50), 0);

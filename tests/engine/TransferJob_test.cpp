@@ -239,37 +239,6 @@ TEST(DataConnection, AbortEndsAWaitingReceive) {
     aborter.join();
 }
 
-TEST(DataConnection, KernelCopyOfAnIdleUploadEndsOnAbort) {
-    Harness h;
-    DataConnection dc;
-    ASSERT_TRUE(dc.Open(h.job, "go"));
-    ASSERT_TRUE(dc.Unlimited(h.job, true));
-    char path[] = "/tmp/orvex-splice-XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
-    unlink(path);
-    send(h.client, "first", 5, MSG_NOSIGNAL);  // then the client goes silent
-    std::thread aborter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        h.session->SetAbort(true);
-    });
-    bool fileFailed = false;
-    std::atomic<int64_t> got{-9};
-    std::thread receiver([&] { got = dc.ReceiveToFile(h.job, file, fileFailed); });
-    const auto start = Clock::now();
-    while (got == -9 && Seconds(start) < 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const bool ended = got != -9;
-    if (!ended) shutdown(h.client, SHUT_RDWR);  // let a stuck receive go before failing
-    receiver.join();
-    aborter.join();
-    close(file);
-    ASSERT_TRUE(ended) << "the receive ignored the abort flag";
-    EXPECT_EQ(got.load(), 5);
-    EXPECT_TRUE(dc.Stopped());
-    EXPECT_FALSE(fileFailed);
-}
-
 // The accounting hooks follow the judgement of the final reply: only a complete transfer counts.
 TEST(TransferJob, OnlyCompleteTransfersAreAccounted) {
     char tmpl[] = "/tmp/orvex-accounting-XXXXXX";
