@@ -42,7 +42,9 @@ Args JobArgs(const TransferJob& job) {
     return Args{job.Verb(), job.argument};
 }
 
-void Fail(TransferJob& job, std::string_view text, std::string_view code) {
+void Fail(TransferJob& job, std::string_view text, std::string_view code,
+          const std::function<void()>& undo) {
+    if (undo) undo();
     ReleaseTransferSlot(job);
     job.session->RespondAs(job.user, JobArgs(job), text, code);
 }
@@ -79,7 +81,8 @@ DataConnection::~DataConnection() {
     Close();
 }
 
-bool DataConnection::Open(TransferJob& job, const std::string& text150) {
+bool DataConnection::Open(TransferJob& job, const std::string& text150,
+                          const std::function<void()>& undo) {
     FtpSession& s = *job.session;
     session_ = job.session;
     const Args args = JobArgs(job);
@@ -94,7 +97,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         if (!job.portAddress.empty() && !job.portNumber.empty()) {
             if (!SocketUtil::SameAddress(job.portAddress, job.peerIp) &&
                 !job.site->CheckFxp(job.user, direction, 0)) {
-                Fail(job, "Can't open data connection", "426");
+                Fail(job, "Can't open data connection", "426", undo);
                 return false;
             }
             fd_ = SocketUtil::ConnectHost(job.portAddress, job.portNumber, kConnectSeconds);
@@ -102,7 +105,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     }
     if (fd_ < 0) {
         fd_ = -1;
-        Fail(job, "Can't open data connection", "425");
+        Fail(job, "Can't open data connection", "425", undo);
         return false;
     }
     if (job.passive) {
@@ -111,7 +114,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
             SocketUtil::PeerAddress(fd_, ip, port) && SocketUtil::SameAddress(ip, job.peerIp);
         if (!own && !job.site->CheckFxp(job.user, direction, 1)) {
             SocketUtil::Close(fd_);
-            Fail(job, "Can't open data connection", "426");
+            Fail(job, "Can't open data connection", "426", undo);
             return false;
         }
     }
@@ -127,7 +130,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         if (!ok) {
             SslLayer::Free(tls_);
             SocketUtil::Close(fd_);
-            Fail(job, "Unable to establish an encrypted data channel.", "427");
+            Fail(job, "Unable to establish an encrypted data channel.", "427", undo);
             return false;
         }
         SetSendTimeout(fd_, kTlsStallMs);

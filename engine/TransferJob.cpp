@@ -346,11 +346,12 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     const char* mode = job.type == 'A' ? "ASCII" : "BINARY";
     const std::string text150 = StringUtil::FormatBounded(
         256, "Opening %s mode data connection for %s.", mode, shown.c_str());
-    if (!dc.Open(job, text150)) {
-        // Nothing came: a file this job made would only be an empty leftover.
+    // Nothing came when the connection fails: a file this job made would be an empty leftover,
+    // gone before the client hears of the failure.
+    const auto removeNew = [&] {
         if (target.created) FileUtil::RemoveFile(path);
-        return;
-    }
+    };
+    if (!dc.Open(job, text150, removeNew)) return;
     site.RegisterNewEntry(path, job.user, 0);
     bool written = !target.truncate || Empty(file.fd);
     dc.receiveLimit = site.GetUploadSpeedLimit(job.user);

@@ -52,8 +52,9 @@ class DataConnection {
     DataConnection& operator=(const DataConnection&) = delete;
 
     // Opens (accept or connect), checks the peer, sends the 150 text, starts TLS when asked.
-    // Replies itself on failure.
-    bool Open(TransferJob& job, const std::string& text150);
+    // Replies itself on failure, after running `undo`.
+    bool Open(TransferJob& job, const std::string& text150,
+              const std::function<void()>& undo = nullptr);
     void Close();                              // TLS shutdown then the socket
     bool Write(const char* data, size_t len);  // unlimited, for listings
     int Socket() const { return fd_; }
