@@ -4,6 +4,7 @@ listings."""
 
 import os
 import re
+import resource
 import shutil
 import signal
 import socket
@@ -137,7 +138,16 @@ class VantorTransfers(unittest.TestCase):
             os.close(fd)
             fd = inner
         os.close(fd)
-        c = self.login()
+        # Threads get stacks of the size of the process's stack limit: with 1 MiB, a walk that
+        # took stack for every level would not live through it.
+        soft, hard = resource.getrlimit(resource.RLIMIT_STACK)
+        resource.setrlimit(resource.RLIMIT_STACK, (1 << 20, hard))
+        try:
+            server = Vantor([f"-H{self.root}"], self.tmp, quiet=True)
+        finally:
+            resource.setrlimit(resource.RLIMIT_STACK, (soft, hard))
+        self.addCleanup(server.stop)
+        c = self.login(server)
         d = connect_data(pasv(c))
         c.send("LIST -R deep\r\n")
         self.assertEqual(final_code(c), "150")
