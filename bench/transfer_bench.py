@@ -3,10 +3,11 @@
 
 Times binary RETR and STOR of a 1 GiB file over loopback with curl, plain and with PROT P,
 against base-site-server and, in the same run, against vsftpd (started here on loopback with a
-temporary configuration; skipped when it is not installed). Also times LIST of a directory of
-10,000 files (and, with strace installed, counts the status calls one such LIST makes), 300
-sequential and 100 concurrent connect-login-QUIT cycles with ftplib and the memory held by 200
-idle logged-in connections, then prints a table.
+temporary configuration; skipped when it is not installed), and the wait from the end of an
+upload's data to its final reply. Also times LIST of a directory of 10,000 files (and, with
+strace installed, counts the status calls one such LIST makes), 300 sequential and 100
+concurrent connect-login-QUIT cycles with ftplib and the memory held by 200 idle logged-in
+connections, then prints a table.
 
     bench/transfer_bench.py [--bin-dir build/bin] [--size-mib 1024] [--rounds 3]
                             [--list-files 10000]
@@ -157,6 +158,8 @@ def transfer_figures(target, big, size):
         if os.path.exists(dest):
             os.remove(dest)
         try:
+            # Each upload starts with nothing of the last one still waiting for the disk.
+            os.sync()
             t = curl_time([*extra, "-T", big, target.url("up/up.bin")])
             out[f"STOR {label}"] = size / t / 1e6
             t = curl_time([*extra, "-o", "/dev/null", target.url("big.bin")])
@@ -164,6 +167,37 @@ def transfer_figures(target, big, size):
         except RuntimeError as e:
             print(f"{target.name} {label}: {e}")
     return out
+
+
+def reply_wait(target, size):
+    """Milliseconds from the end of a plain upload's data to its final reply (best of three):
+    the time the server spends closing the file."""
+    block = os.urandom(1 << 20)
+    best = None
+    for _ in range(3):
+        client = RawClient(target.port, timeout=120)
+        client.reply()
+        if client.cmd(f"USER {target.user}").startswith("331"):
+            client.cmd(f"PASS {target.password}")
+        client.cmd("TYPE I")
+        reply = client.cmd("PASV")
+        nums = [int(x) for x in reply[reply.index("(") + 1:reply.index(")")].split(",")]
+        data = socket.create_connection(("127.0.0.1", nums[4] * 256 + nums[5]), timeout=120)
+        os.sync()
+        client.send("STOR up/wait.bin\r\n")
+        client.reply()
+        for _ in range(size >> 20):
+            data.sendall(block)
+        start = time.monotonic()
+        data.shutdown(socket.SHUT_WR)
+        data.recv(1)
+        data.close()
+        client.reply()
+        took = (time.monotonic() - start) * 1000
+        best = took if best is None else min(best, took)
+        client.close()
+        os.remove(os.path.join(target.root, "up", "wait.bin"))
+    return {"Upload end to reply (ms)": best}
 
 
 def timed_list(client):
@@ -320,6 +354,7 @@ def main():
         for name, figures in best_transfer_figures(targets, big, size, opts.rounds).items():
             results[name] = figures
         for t in targets:
+            results[t.name].update(reply_wait(t, size))
             results[t.name].update(list_figures(t, opts.rounds))
             results[t.name].update(measure(t, big, size))
 
