@@ -176,6 +176,39 @@ bool IsIp(std::string_view text) {
     return inet_pton(AF_INET, t.c_str(), &a) == 1 && a.s_addr != INADDR_NONE;
 }
 
+namespace {
+
+// Any address text as 16 bytes, IPv4 in its IPv6-mapped form; false when it is no address.
+bool AsIpv6(std::string_view text, in6_addr& out) {
+    const std::string t(text);
+    if (inet_pton(AF_INET6, t.c_str(), &out) == 1) return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, t.c_str(), &v4) != 1) return false;
+    out = in6_addr{};
+    out.s6_addr[10] = out.s6_addr[11] = 0xff;
+    memcpy(&out.s6_addr[12], &v4, sizeof v4);
+    return true;
+}
+
+}  // namespace
+
+bool SameAddress(std::string_view a, std::string_view b) {
+    in6_addr x{}, y{};
+    if (!AsIpv6(a, x) || !AsIpv6(b, y)) return a == b;
+    return memcmp(&x, &y, sizeof x) == 0;
+}
+
+bool IsUnspecified(std::string_view ip) {
+    in6_addr a{};
+    if (!AsIpv6(ip, a)) return false;
+    static const in6_addr kMappedAny = [] {
+        in6_addr m{};
+        m.s6_addr[10] = m.s6_addr[11] = 0xff;
+        return m;
+    }();
+    return IN6_IS_ADDR_UNSPECIFIED(&a) || memcmp(&a, &kMappedAny, sizeof a) == 0;
+}
+
 bool LocalIp(std::string& ip) {
     ip.clear();
     addrinfo hints{};

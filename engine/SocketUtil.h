@@ -20,6 +20,10 @@ bool LocalAddress(int fd, std::string& ip, std::string& port);
 bool PeerAddress(int fd, std::string& ip, std::string& port);
 std::string ReverseLookup(const std::string& ip);
 bool IsIp(std::string_view text);
+// Whether two address texts name the same host; an IPv4 address equals its IPv6-mapped form.
+bool SameAddress(std::string_view a, std::string_view b);
+// The unspecified address (0.0.0.0 or ::), which names no host to connect to.
+bool IsUnspecified(std::string_view ip);
 bool LocalIp(std::string& ip);
 // The host's first non-loopback IPv4 address, else 127.0.0.1.
 std::string FirstNonLoopbackIp();

@@ -85,7 +85,9 @@ class ServerSite : public FtpSite {
     // The passive ports in the order they are tried, for reports and tests.
     std::vector<uint16_t> PassivePorts() const;
 
-    std::string FormatListingLine(const std::string& path, const std::string& currentYear) override;
+    using FtpSite::FormatListingLine;
+    std::string FormatListingLine(const std::string& path, const FileInfo& info,
+                                  const std::string& currentYear) override;
     int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) override;
     // The owner and group ids of what `user` creates: a local user's passwd ids; for a user of
     // another server the shared table's id and its group's id (100 when unknown). False when
@@ -95,6 +97,7 @@ class ServerSite : public FtpSite {
     uint32_t GetDownloadSpeedLimit(const std::string& user) override;
     uint32_t GetUploadSpeedLimit(const std::string& user) override;
     int CheckFxp(const std::string& user, int direction, int passive) override;
+    bool AllowServicePorts() override;
 
     // Credits and statistics of finished transfers: local ones call these through the engine,
     // transfers through remote aliases call them with the remote's sizes and times.
