@@ -2,7 +2,9 @@
 
 #include "engine/FileUtil.h"
 #include "engine/Listing.h"
+#include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
+#include "engine/commands/PortArgument.h"
 
 namespace orvex {
 
@@ -74,8 +76,15 @@ int FtpSite::ClosePassiveSocket(int) {
     return -1;
 }
 
+std::string FtpSite::FormatListingLine(const std::string& path, const FileInfo& info,
+                                       const std::string& currentYear) {
+    return BaseListingLine(path, info, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
+}
+
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
-    return BaseListingLine(path, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
+    FileInfo info;
+    if (!FileUtil::Stat(path, info)) return {};
+    return FormatListingLine(path, info, currentYear);
 }
 
 int FtpSite::RegisterNewEntry(const std::string&, const std::string&, int64_t) {
@@ -101,14 +110,25 @@ int FtpSite::TakeCredits(const std::string&, uint32_t, const std::string&, uint6
     return -1;
 }
 int FtpSite::CheckFxp(const std::string&, int, int) {
-    return 1;
+    return 0;
+}
+bool FtpSite::AllowServicePorts() {
+    return false;
 }
 
 bool FtpSite::AllowsDataPeer(const std::string& user, const std::string& clientIp,
                              const std::string& address, int direction, int passive) {
-    if (address == clientIp) return true;
+    if (SocketUtil::SameAddress(address, clientIp)) return true;
     if (direction < 0) return CheckFxp(user, 0, passive) != 0 && CheckFxp(user, 1, passive) != 0;
     return CheckFxp(user, direction, passive) != 0;
+}
+
+bool FtpSite::AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port) {
+    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
+    // does harm, so the site must allow those.
+    constexpr unsigned kLastServicePort = 1024;
+    return commands::ParsePortArgument(argument, address, port) && port != 0 &&
+           !SocketUtil::IsUnspecified(address) && (port > kLastServicePort || AllowServicePorts());
 }
 
 std::optional<std::string> FtpSite::GetPrivateKeyPem() {

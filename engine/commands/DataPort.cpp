@@ -6,7 +6,6 @@
 #include "engine/FtpSession.h"
 #include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
-#include "engine/commands/PortArgument.h"
 
 namespace orvex {
 
@@ -53,7 +52,7 @@ int FtpSession::Port(const Args& args) {
     }
     std::string address;
     unsigned port = 0;
-    if (!commands::ParsePortArgument(args[1], address, port)) {
+    if (!site_.AcceptsPortTarget(args[1], address, port)) {
         Respond(args, "Invalid PORT command.", "500");
         return 0;
     }

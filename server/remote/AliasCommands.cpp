@@ -5,9 +5,7 @@
 
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
-#include "engine/commands/PortArgument.h"
 #include "server/app/ServerSite.h"
-#include "server/app/SiteConfig.h"
 #include "server/remote/AliasSession.h"
 
 namespace orvex {
@@ -15,7 +13,6 @@ namespace orvex {
 namespace {
 
 constexpr size_t kMaxRemoteCwd = 256;
-constexpr unsigned kHighestServicePort = 1024;
 
 // "%c" of the argument's first character as typed.
 std::string WithFirstLetter(const char* verb, const Args& args) {
@@ -107,8 +104,7 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         // local PORT), never to a service port, and with every field a byte.
         std::string address;
         unsigned number = 0;
-        if (!commands::ParsePortArgument(args[1], address, number) ||
-            (number <= kHighestServicePort && !server_.Config().GetAllowServicePorts()) ||
+        if (!server_.AcceptsPortTarget(args[1], address, number) ||
             !server_.AllowsDataPeer(user_, peerIp_, address, -1, 0)) {
             Respond(args, "Invalid PORT command.", "500");
             return 0;

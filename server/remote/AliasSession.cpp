@@ -171,9 +171,10 @@ ClientInput AliasSession::ReadClientInput() {
     const int got = Replies().ReadLineWithin(line, 1024, 1000);
     if (got < 0) return ClientInput::HangUp;
     if (got == 0) return ClientInput::Nothing;
-    if (IsAborLine(line)) return ClientInput::Abort;
+    const bool cut = got == ReplyBuilder::kLineTooLong;
+    if (!cut && IsAborLine(line)) return ClientInput::Abort;
     // Anything else waits for the end of the transfer, as it would on a local one.
-    Replies().PushBack(line);
+    Replies().PushBack(line, cut);
     return ClientInput::Other;
 }
 

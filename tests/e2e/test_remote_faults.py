@@ -185,7 +185,8 @@ class ScriptedFaults(RemoteCase):
 
     def test_port_and_pasv_addresses(self):
         bob = self.inside("port", "bob")
-        for arg in ("127,0,0,2,200,10", "127,0,0,1,0,21", "127,0,0,1,256,1", "1,2,3"):
+        for arg in ("127,0,0,2,200,10", "127,0,0,1,0,21", "127,0,0,1,256,1", "1,2,3",
+                    "0,0,0,0,200,10", "127,0,0,1,0,0"):
             self.assertEqual(bob.cmd(f"PORT {arg}"), "500 Invalid PORT command.", arg)
         self.assertEqual(bob.cmd("PORT 127,0,0,1,200,10"), "200 PORT ok")
         self.assertEqual([line for _, line in self.scripted["port"].lines_for("PORT")],
