@@ -7,6 +7,7 @@
 #include "engine/StringUtil.h"
 #include "server/app/ServerSite.h"
 #include "server/remote/AliasSession.h"
+#include "server/remote/MirrorStore.h"
 
 namespace orvex {
 
@@ -93,9 +94,8 @@ int AliasSession::Port(const Args& args) {
 int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& inherited) {
     if (port && args.size() < 2) return inherited(args);
     chosenMirror_.reset();
-    // Mirrored directories choose their target here; otherwise it is the current alias.
-    const std::optional<AliasRecord> alias = CurrentAlias();
-    if (!alias) return inherited(args);
+    const std::string current = ResolveDirectory("");
+    const std::optional<AliasRecord> alias = server_.Aliases().FindAliasForPath(current);
     const char* failure =
         port ? "ERROR: unable to run PORT command." : "ERROR: unable to run PASV command.";
     std::string line = "PASV";
@@ -111,16 +111,22 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         }
         line = "PORT " + args[1];
     }
+    // A mirrored directory sends the data command to a mirror chosen by weight, and when that
+    // one fails to its default mirror; otherwise it goes to the alias holding the directory.
     RemoteReply r;
+    std::string target;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        r = ForwardToAlias(alias->directory, line, Hold::Keep);
-        // Without a mirror to fall back to, silence is not tried again.
-        if (r.Begins('2') || !r.Complete()) break;
+        chosenMirror_ = server_.Mirrors().ChooseMirror(current, attempt == 1, mirrorCounter_);
+        target = chosenMirror_ ? *chosenMirror_ : alias ? alias->directory : std::string();
+        if (target.empty()) return inherited(args);
+        r = ForwardToAlias(target, line, Hold::Keep);
+        if (r.Begins('2') || (!r.Complete() && !chosenMirror_)) break;
     }
     if (r.Begins('2') && !port && !ParsePassiveReply(r.lines.front())) {
         // An address the client cannot use; the passive port it opened goes with the
         // connection.
         ReleaseHeld();
+        chosenMirror_.reset();
         Respond(args, failure, "530");
         return 0;
     }
@@ -133,7 +139,7 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         portAddress_.clear();
         portNumber_.clear();
     }
-    return RelayOr(args, alias->directory, r, failure);
+    return RelayOr(args, target, r, failure);
 }
 
 int AliasSession::OnPath(const Args& args, const PathRule& rule, const Inherited& inherited,

@@ -21,16 +21,11 @@ namespace {
 constexpr size_t kAddedPasswordMax = 32;
 
 constexpr RemoteCommand kRows[] = {
-    {"ADDALIAS", AddAlias, 5},
-    {"ALIAS", Alias, 1},
-    {"ALIASES", Aliases, 0},
-    {"CHANGE", Change, 2},
-    {"CONNECTIONS", Connections, 0},
-    {"DELALIAS", DelAlias, 1},
-    {"DISCONNECT", Disconnect, 1},
-    {"HELP", Help, 0},
-    {"KILL", Kill, 1},
-    {"TUNNEL", Tunnel, 2},
+    {"ADDALIAS", AddAlias, 5},     {"ADDMIRROR", AddMirror, 3}, {"ALIAS", Alias, 1},
+    {"ALIASES", Aliases, 0},       {"CHANGE", Change, 2},       {"CONNECTIONS", Connections, 0},
+    {"DEFMIRROR", DefMirror, 2},   {"DELALIAS", DelAlias, 1},   {"DELMIRROR", DelMirror, 2},
+    {"DISCONNECT", Disconnect, 1}, {"HELP", Help, 0},           {"KILL", Kill, 1},
+    {"MIRRORS", Mirrors, 0},       {"TUNNEL", Tunnel, 2},
 };
 
 // The directory in braces at args[3]; false after answering its refusal. `next` is the
