@@ -96,6 +96,14 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
     chosenMirror_.reset();
     const std::string current = ResolveDirectory("");
     const std::optional<AliasRecord> alias = server_.Aliases().FindAliasForPath(current);
+    // A mirrored directory sends the data command to a mirror chosen by weight, and when that
+    // one fails to its default mirror; otherwise it goes to the alias holding the directory.
+    const auto choose = [&](bool useDefault) {
+        chosenMirror_ = server_.Mirrors().ChooseMirror(current, useDefault, mirrorCounter_);
+        return chosenMirror_ ? *chosenMirror_ : alias ? alias->directory : std::string();
+    };
+    std::string target = choose(false);
+    if (target.empty()) return inherited(args);
     const char* failure =
         port ? "ERROR: unable to run PORT command." : "ERROR: unable to run PASV command.";
     std::string line = "PASV";
@@ -106,21 +114,18 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         unsigned number = 0;
         if (!server_.AcceptsPortTarget(args[1], address, number) ||
             !server_.AllowsDataPeer(user_, peerIp_, address, -1, 0)) {
+            chosenMirror_.reset();
             Respond(args, "Invalid PORT command.", "500");
             return 0;
         }
         line = "PORT " + args[1];
     }
-    // A mirrored directory sends the data command to a mirror chosen by weight, and when that
-    // one fails to its default mirror; otherwise it goes to the alias holding the directory.
-    RemoteReply r;
-    std::string target;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        chosenMirror_ = server_.Mirrors().ChooseMirror(current, attempt == 1, mirrorCounter_);
-        target = chosenMirror_ ? *chosenMirror_ : alias ? alias->directory : std::string();
+    RemoteReply r = ForwardToAlias(target, line, Hold::Keep);
+    // Without a mirror to fall back to, silence is not tried again.
+    if (!r.Begins('2') && (r.Complete() || chosenMirror_)) {
+        target = choose(true);
         if (target.empty()) return inherited(args);
         r = ForwardToAlias(target, line, Hold::Keep);
-        if (r.Begins('2') || (!r.Complete() && !chosenMirror_)) break;
     }
     if (r.Begins('2') && !port && !ParsePassiveReply(r.lines.front())) {
         // An address the client cannot use; the passive port it opened goes with the
