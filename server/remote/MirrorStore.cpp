@@ -72,6 +72,10 @@ int MirrorStore::Load() {
     return result;
 }
 
+bool MirrorStore::HasMirrorId(int32_t id) {
+    return id > 0 && MirrorExists(id) == 1;
+}
+
 int MirrorStore::AddMirror(int32_t id, std::string_view alias, uint32_t weight) {
     const std::string stored = MirrorFile::AliasForm(alias);
     if (!MirrorFile::IsStorable(stored)) return 0;

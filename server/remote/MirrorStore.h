@@ -38,7 +38,7 @@ class MirrorStore {
     // 1 for 0 (no mirror) or an existing group.
     int MirrorExists(int32_t id);
     // Whether a group of the table has this id.
-    bool HasMirrorId(int32_t id) { return id > 0 && MirrorExists(id) == 1; }
+    bool HasMirrorId(int32_t id);
 
     // The alias directory that serves a data command in `directory` (absolute internal form),
     // or none: the directory has no mirror id, the choice fell on the local tree, or nothing
