@@ -75,6 +75,14 @@ long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms, bool
     line.clear();
     if (cut) *cut = false;
     if (!Usable() || size == 0) return kClosed;
+    if (hasPushedBack_) {
+        line.swap(pushedBack_);
+        pushedBack_.clear();
+        hasPushedBack_ = false;
+        if (line.size() > size - 1) line.resize(size - 1);
+        if (cut) *cut = pushedBackCut_;
+        return static_cast<long>(line.size());
+    }
     // A line holds at most size-1 characters before its CR LF; whatever follows them up to the
     // line feed belongs to the same line and is thrown away, never read as a command of its own.
     const size_t most = size - 1 + 2;
@@ -172,6 +180,12 @@ long ControlChannel::TakeTls(size_t room) {
         if (c == '\n') break;
     }
     return moved;
+}
+
+void ControlChannel::PushBackLine(std::string_view line, bool cut) {
+    pushedBack_.assign(line);
+    hasPushedBack_ = true;
+    pushedBackCut_ = cut;
 }
 
 void ControlChannel::ShutdownTls() {

@@ -95,8 +95,7 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150,
     } else {
         // A third host is judged before anything is sent to it: no bounce connections.
         if (!job.portAddress.empty() && !job.portNumber.empty()) {
-            if (!SocketUtil::SameAddress(job.portAddress, job.peerIp) &&
-                !job.site->CheckFxp(job.user, direction, 0)) {
+            if (!job.site->AllowsDataPeer(job.user, job.peerIp, job.portAddress, direction, 0)) {
                 Fail(job, "Can't open data connection", "426", undo);
                 return false;
             }
@@ -109,10 +108,10 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150,
         return false;
     }
     if (job.passive) {
+        // An unknown peer address is judged as a third host.
         std::string ip, port;
-        const bool own =
-            SocketUtil::PeerAddress(fd_, ip, port) && SocketUtil::SameAddress(ip, job.peerIp);
-        if (!own && !job.site->CheckFxp(job.user, direction, 1)) {
+        if (!SocketUtil::PeerAddress(fd_, ip, port)) ip.clear();
+        if (!job.site->AllowsDataPeer(job.user, job.peerIp, ip, direction, 1)) {
             SocketUtil::Close(fd_);
             Fail(job, "Can't open data connection", "426", undo);
             return false;

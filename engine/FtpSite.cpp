@@ -2,7 +2,9 @@
 
 #include "engine/FileUtil.h"
 #include "engine/Listing.h"
+#include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
+#include "engine/commands/PortArgument.h"
 
 namespace orvex {
 
@@ -112,6 +114,21 @@ int FtpSite::CheckFxp(const std::string&, int, int) {
 }
 bool FtpSite::AllowServicePorts() {
     return false;
+}
+
+bool FtpSite::AllowsDataPeer(const std::string& user, const std::string& clientIp,
+                             const std::string& address, int direction, int passive) {
+    if (SocketUtil::SameAddress(address, clientIp)) return true;
+    if (direction < 0) return CheckFxp(user, 0, passive) != 0 && CheckFxp(user, 1, passive) != 0;
+    return CheckFxp(user, direction, passive) != 0;
+}
+
+bool FtpSite::AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port) {
+    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
+    // does harm, so the site must allow those.
+    constexpr unsigned kLastServicePort = 1024;
+    return commands::ParsePortArgument(argument, address, port) && port != 0 &&
+           !SocketUtil::IsUnspecified(address) && (port > kLastServicePort || AllowServicePorts());
 }
 
 std::optional<std::string> FtpSite::GetPrivateKeyPem() {

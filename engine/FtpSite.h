@@ -103,8 +103,17 @@ class FtpSite {
     // A data connection to or from another address than the client's; the base refuses it, so
     // a server allows FXP only by saying so.
     virtual int CheckFxp(const std::string& user, int direction, int passive);  // 0 refuses
+    // Whether a data connection of `user` may run to `address` for a client at `clientIp`:
+    // always to the client itself, to a third host only when CheckFxp allows it. Direction -1
+    // (not known yet) needs both directions allowed.
+    bool AllowsDataPeer(const std::string& user, const std::string& clientIp,
+                        const std::string& address, int direction, int passive);
     // Whether PORT may name a port of 1024 or below (the base refuses them).
     virtual bool AllowServicePorts();
+    // Whether a PORT argument names a target a data connection may be opened to at all: every
+    // field a byte, a real address and port, and no service port unless allowed. Who may be
+    // that target is AllowsDataPeer's question.
+    bool AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port);
 
     // TLS material.
     virtual std::optional<std::string> GetPrivateKeyPem();

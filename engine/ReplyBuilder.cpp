@@ -11,6 +11,23 @@ bool IsFinalLine(const std::string& line) {
     return line.size() >= 4 && line[0] != ' ' && line[3] == ' ';
 }
 
+// "xyz-text" opens a multi-line response, which only "xyz text" closes.
+bool OpensMultiLine(const std::string& line) {
+    return line.size() >= 4 && line[0] != ' ' && line[3] == '-';
+}
+
+// The text of a response line: without its code and separator (the opening code inside a
+// multi-line response), or without the four blanks of an indented line. Any other line is text
+// as it stands: "123 files" inside a "213-" response keeps its number.
+std::string TextOf(const std::string& line, const std::string& opener) {
+    if (line.size() < 4) return line;
+    const bool separated = line[3] == ' ' || line[3] == '-';
+    const bool coded = opener.empty()
+                           ? line[0] != ' ' && line[1] != ' ' && line[2] != ' ' && separated
+                           : line.compare(0, 3, opener) == 0 && separated;
+    return coded || line.compare(0, 4, "    ") == 0 ? line.substr(4) : line;
+}
+
 }  // namespace
 
 bool ReplyBuilder::Reply(std::string_view text, std::string_view code, int mode) {
@@ -59,6 +76,7 @@ std::vector<std::string> ResponseReader::ReadResponse(std::string& code) {
     // A time-out of 0 waits without limit, like a plain blocking read.
     const int waitMs = timeout_ > 0 ? timeout_ * 1000 : -1;
     std::vector<std::string> lines;
+    std::string opener;
     for (;;) {
         // Every line is waited for with the time-out, so a peer that stops in the middle of a
         // response cannot hold the caller for ever.
@@ -67,13 +85,22 @@ std::vector<std::string> ResponseReader::ReadResponse(std::string& code) {
         if (ch_.ReadLineRaw(line, 512) <= 0) break;
         StringUtil::StripEol(line);
         lines.push_back(std::move(line));
-        if (IsFinalLine(lines.back())) {
-            code = lines.back().substr(0, 3);
+        const std::string& l = lines.back();
+        if (lines.size() == 1 && OpensMultiLine(l)) {
+            opener = l.substr(0, 3);
+            continue;
+        }
+        // Inside a multi-line response a line such as "123 files" is text, not its end.
+        const bool last = opener.empty()
+                              ? IsFinalLine(l)
+                              : l.size() >= 4 && l.compare(0, 3, opener) == 0 && l[3] == ' ';
+        if (last) {
+            code = l.substr(0, 3);
             break;
         }
     }
     out.reserve(lines.size());
-    for (auto& l : lines) out.push_back(l.size() < 4 ? std::string() : l.substr(4));
+    for (auto& l : lines) out.push_back(TextOf(l, opener));
     return out;
 }
 

@@ -41,6 +41,9 @@ class ControlChannel {
     static constexpr long kClosed = -1;
     static constexpr long kNoLineYet = -2;
     long ReadLineWithin(std::string& line, size_t size, int ms, bool* cut = nullptr);
+    // Puts a line that was read too early back in front of the input, with whether it had been
+    // cut; the reading thread only.
+    void PushBackLine(std::string_view line, bool cut);
     // Shuts the TLS session down (close_notify) under the lock; the handle stays allocated.
     void ShutdownTls();
     // Frees the TLS object; call only when no other thread can use the channel any more.
@@ -57,6 +60,10 @@ class ControlChannel {
     SslHandle tls_;
     std::string partial_;      // an unfinished line, only touched by the reading thread
     bool discarding_ = false;  // dropping the rest of a line that was too long
+    // A line handed back: read again before anything else, whatever partial_ holds.
+    std::string pushedBack_;
+    bool hasPushedBack_ = false;
+    bool pushedBackCut_ = false;
     std::atomic<bool> encrypted_{false};
 };
 
@@ -72,6 +79,8 @@ class ReplyBuilder {
     // dropped), 0 none yet (time-out), -1 closed or failed.
     static constexpr int kLineTooLong = 2;
     int ReadLineWithin(std::string& out, size_t size, int ms);
+    // The next ReadLine returns `line` again (and kLineTooLong again when `cut`).
+    void PushBack(std::string_view line, bool cut = false) { ch_.PushBackLine(line, cut); }
 
   private:
     ControlChannel& ch_;
@@ -83,8 +92,9 @@ class ResponseReader {
     ControlChannel& Channel() { return ch_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
     bool SendCommand(std::string_view line, bool urgent = false);
-    // Lines of the response without their first four characters; `code` gets the final line's
-    // code (empty when none came). Empty vector: nothing was read.
+    // Lines of the response without their code and separator (or the four blanks of an
+    // indented line); `code` gets the final line's code (empty when none came). A response
+    // opened by "xyz-" ends only at a line beginning "xyz ". Empty vector: nothing was read.
     std::vector<std::string> ReadResponse(std::string& code);
 
   private:

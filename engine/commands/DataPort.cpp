@@ -6,13 +6,8 @@
 #include "engine/FtpSession.h"
 #include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
-#include "engine/commands/PortArgument.h"
 
 namespace orvex {
-
-namespace {
-constexpr unsigned kLastServicePort = 1024;
-}
 
 int FtpSession::Pasv(const Args& args) {
     ClosePassiveListener();
@@ -57,11 +52,7 @@ int FtpSession::Port(const Args& args) {
     }
     std::string address;
     unsigned port = 0;
-    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
-    // does harm, so the site must allow those.
-    if (!commands::ParsePortArgument(args[1], address, port) || port == 0 ||
-        SocketUtil::IsUnspecified(address) ||
-        (port <= kLastServicePort && !site_.AllowServicePorts())) {
+    if (!site_.AcceptsPortTarget(args[1], address, port)) {
         Respond(args, "Invalid PORT command.", "500");
         return 0;
     }

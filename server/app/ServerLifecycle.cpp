@@ -218,7 +218,7 @@ void ReloadSite(ServerSite& site) {
     site.Aliases().Load();
     site.Links().LoadLinks();
     site.Mirrors().Load();
-    site.Aliases().ExpireIdleConnections();
+    site.Aliases().ReapIdleConnections();
     site.RunDailyPass();
     if (config.IsFsSyncDue()) site.Files().StartSync();
     site.Certs().ReloadKeys();

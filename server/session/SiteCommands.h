@@ -6,6 +6,8 @@
 namespace orvex::site {
 
 // SiteEventLogs.cpp
+// Help topics name files in help/ and nothing else.
+bool IsHelpTopic(std::string_view topic);
 int Help(SiteSession& s, const Args& args);
 int Logins(SiteSession& s, const Args& args);
 int NukeLog(SiteSession& s, const Args& args);

@@ -42,17 +42,6 @@ int ShowLog(SiteSession& s, const Args& args, const char* file, const char* fail
     return 1;
 }
 
-// Help topics name files in help/ and nothing else.
-bool IsHelpTopic(std::string_view topic) {
-    if (topic.empty() || topic.find("..") != std::string_view::npos) return false;
-    for (char c : topic) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
-        if (!ok) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int SiteSession::WriteEventLog(std::string_view file, std::string_view message,
@@ -106,6 +95,16 @@ int ReqLog(SiteSession& s, const Args& args) {
 
 int SysLog(SiteSession& s, const Args& args) {
     return ShowLog(s, args, "sysop.log", "Unable to access system log.");
+}
+
+bool IsHelpTopic(std::string_view topic) {
+    if (topic.empty() || topic.find("..") != std::string_view::npos) return false;
+    for (char c : topic) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
 }
 
 int Help(SiteSession& s, const Args& args) {

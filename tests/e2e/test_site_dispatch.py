@@ -100,8 +100,8 @@ class SiteDispatch(SiteAdminCase):
         self.assertEqual(self.ask(c, "SITE NUKE {x} 2"),
                          ["500 'SITE NUKE {x} 2': command not understood"])
         self.assertEqual(self.ask(c, "site bogus"), ["500 'site bogus': command not understood"])
-        self.assertEqual(self.ask(c, "SITE REMOTE HELP"),
-                         ["500 'SITE REMOTE': command not understood."])
+        self.assertEqual(self.ask(c, "SITE REMOTE HELP"), self.help_lines("remote.help"))
+        self.assertEqual(self.ask(c, "SITE REMOTE"), ["500 'SITE REMOTE': command not understood."])
         # Missing arguments send the command's help file.
         for command in ("ADDUSER", "ADDUSER bob", "GADDUSER g", "CHANGE", "GINFO", "DELIP x"):
             name = "site." + command.split()[0].lower()

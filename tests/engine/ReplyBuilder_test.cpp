@@ -219,13 +219,14 @@ TEST_F(ResponseTest, OnlyAFourthSpaceWithoutLeadingSpaceEndsTheResponse) {
     ControlChannel ch(near_);
     ResponseReader rr(ch);
     // " 22 x" starts with a space, "ab" is short, "xyz-" has no space: none of them ends it.
+    // Lines without a code are text as they stand.
     Send(" 22 x\r\nab\r\nxyz-1\r\nabc text\r\n250 next\r\n");
     std::string code;
     auto lines = rr.ReadResponse(code);
     EXPECT_EQ(code, "abc");
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "x");
-    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[0], " 22 x");
+    EXPECT_EQ(lines[1], "ab");
     EXPECT_EQ(lines[2], "1");
     EXPECT_EQ(lines[3], "text");
     // The next response stays for the next call.
@@ -233,6 +234,25 @@ TEST_F(ResponseTest, OnlyAFourthSpaceWithoutLeadingSpaceEndsTheResponse) {
     EXPECT_EQ(code, "250");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "next");
+}
+
+TEST_F(ResponseTest, MultiLineResponseEndsOnlyAtItsOwnCode) {
+    ControlChannel ch(near_);
+    ResponseReader rr(ch);
+    // Listing lines of STAT: numbers and blanks in front are text, not the end of the reply.
+    Send(
+        "213-Status follows:\r\n 12 files\r\n123 files\r\ndrwxr-xr-x 2 a\r\n"
+        "213-more\r\n    indented\r\n213 End of status\r\n200 next\r\n");
+    std::string code;
+    auto lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "213");
+    const std::vector<std::string> want{"Status follows:", " 12 files", "123 files",
+                                        "drwxr-xr-x 2 a",  "more",      "indented",
+                                        "End of status"};
+    EXPECT_EQ(lines, want);
+    lines = rr.ReadResponse(code);
+    EXPECT_EQ(code, "200");
+    EXPECT_EQ(lines, std::vector<std::string>{"next"});
 }
 
 TEST_F(ResponseTest, SilentPeerTimesOut) {

@@ -1,0 +1,137 @@
+// Listings and file transfers inside an alias: the command goes to the remote server, which
+// opens the data connection with the client itself; the session relays the replies and waits
+// for the end of the transfer.
+
+#include "engine/FileUtil.h"
+#include "engine/StringUtil.h"
+#include "server/app/ServerSite.h"
+#include "server/remote/AliasSession.h"
+
+namespace orvex {
+
+namespace {
+
+// Counts a forwarded transfer among the session's running ones while it lasts.
+class RunningGuard {
+  public:
+    explicit RunningGuard(std::atomic<int>& n) : n_(n) { ++n_; }
+    ~RunningGuard() { --n_; }
+    RunningGuard(const RunningGuard&) = delete;
+    RunningGuard& operator=(const RunningGuard&) = delete;
+
+  private:
+    std::atomic<int>& n_;
+};
+
+}  // namespace
+
+int AliasSession::SyncProtection(const AliasRecord& alias) {
+    if (alias.encMode == 0) return DataProtection() ? -1 : 1;
+    // On the connection the transfer command will use.
+    const RemoteReply r =
+        ForwardToAlias(alias.directory, DataProtection() ? "PROT P" : "PROT C", Hold::Keep);
+    return r.Begins('2') ? 1 : 0;
+}
+
+int AliasSession::List(const Args& args) {
+    return ForwardListing(args, "LIST", [this](const Args& a) { return SiteSession::List(a); });
+}
+
+int AliasSession::Nlst(const Args& args) {
+    return ForwardListing(args, "NLST", [this](const Args& a) { return SiteSession::Nlst(a); });
+}
+
+int AliasSession::ForwardListing(const Args& args, const char* verb, const Inherited& inherited) {
+    // Options such as "-la" are no path; without a path the listing is of the current
+    // directory, which on the remote server is only known by its full name.
+    Args options, words{args.empty() ? std::string(verb) : args[0]};
+    for (size_t i = 1; i < args.size(); ++i)
+        (!args[i].empty() && args[i][0] == '-' ? options : words).push_back(args[i]);
+    const std::string typed = Join(words);
+    const std::optional<AliasTarget> t = TargetOf(typed, true);
+    if (!t) return inherited(args);
+    if (!CheckAccess(args[0].c_str(), nullptr, "lvx", false)) return 0;
+    std::string line = verb;
+    for (const std::string& option : options) line += ' ' + option;
+    // A bare listing names its entries relative to the directory: the remote server lists
+    // its own current directory, moved to the session's first.
+    if (!typed.empty())
+        return ForwardTransfer(args, *t, line + ' ' + t->remote, TransferKind::Listing);
+    return ForwardTransfer(args, *t, line, TransferKind::Listing, "CWD " + t->remote);
+}
+
+int AliasSession::Retr(const Args& args) {
+    if (args.size() < 2) return SiteSession::Retr(args);
+    const std::optional<AliasTarget> t = TargetOf(Join(args), false);
+    if (!t) return SiteSession::Retr(args);
+    if (!CheckAccess(args[0].c_str(), nullptr, "dr", false)) return 0;
+    return ForwardTransfer(args, *t, "RETR " + t->remote, TransferKind::Download);
+}
+
+int AliasSession::Stor(const Args& args, int storeMode) {
+    if (args.size() < 2) return SiteSession::Stor(args, storeMode);
+    const std::optional<AliasTarget> t = TargetOf(Join(args), false);
+    if (!t) return SiteSession::Stor(args, storeMode);
+    if (!CheckAccess(args[0].c_str(), nullptr, "uw", false)) return 0;
+    const char* verb = storeMode == 1 ? "STOU " : storeMode == 2 ? "APPE " : "STOR ";
+    return ForwardTransfer(args, *t, verb + t->remote, TransferKind::Upload);
+}
+
+int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
+                                  const std::string& line, TransferKind kind,
+                                  const std::string& prelude) {
+    const bool upload = kind == TransferKind::Upload;
+    const char* failure = kind == TransferKind::Listing    ? "ERROR: unable to run LIST command."
+                          : kind == TransferKind::Download ? "ERROR: unable to run RETR command."
+                                                           : "ERROR: unable to run STOR command.";
+    const std::string& dir = target.alias.directory;
+    // Whatever PASV, PORT or REST set is used up by this command, taken or not.
+    struct Done {
+        AliasSession& s;
+        ~Done() { s.ReleaseHeld(); }
+    } done{*this};
+    if (chosenMirror_ && upload) {
+        chosenMirror_.reset();
+        Respond(args, "Unable to upload to the specified directory.", "501");
+        return 0;
+    }
+    chosenMirror_.reset();
+    switch (SyncProtection(target.alias)) {
+        case -1:
+            Respond(args, "The specified directory does not support encrypted data connections.",
+                    upload ? "502" : "501");
+            return 0;
+        case 0:
+            Respond(args, "Unable to access directory.", upload ? "503" : "502");
+            return 0;
+        default:
+            break;
+    }
+    if (!prelude.empty()) {
+        const RemoteReply r = ForwardToAlias(dir, prelude, Hold::Keep);
+        if (!r.Begins('2')) {
+            RelayOr(args, dir, r, failure);
+            return 0;
+        }
+    }
+    RunningGuard running(kind == TransferKind::Listing ? runningListings_ : runningTransfers_);
+    abort_ = false;
+    const RemoteReply first = ForwardToAlias(dir, line);
+    if (!first.Complete()) {
+        Respond(args, failure, "530");
+        return 0;
+    }
+    RelayReply(args, first);
+    if (!first.Begins('1')) return 0;
+    const int result = RelayFinalReply(args, dir);
+    AccountTransfer(target.alias, kind);
+    return result;
+}
+
+void AliasSession::AccountTransfer(const AliasRecord& alias, TransferKind /*kind*/) {
+    // Only a server of this kind shares the user whose credits and statistics would change;
+    // that accounting comes with shared users.
+    if (alias.serverType != 'D') return;
+}
+
+}  // namespace orvex
