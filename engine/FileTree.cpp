@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -144,6 +145,51 @@ void SplitPattern(const std::string& p, std::string& dir, std::string& pattern) 
     pattern = sep == std::string::npos ? p : p.substr(sep + 1);
 }
 
+// The entries of an open directory, sorted by name. A name with a backslash cannot be written
+// as an internal path, so walks never meet one.
+bool ReadEntries(int fd, std::vector<DirEntry>& out) {
+    std::vector<std::string> names;
+    if (!ReadNames(fd, names)) return false;
+    std::sort(names.begin(), names.end());
+    out.clear();
+    out.reserve(names.size());
+    for (std::string& n : names) {
+        struct stat st {};
+        if (n.find('\\') != std::string::npos ||
+            fstatat(fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        DirEntry e;
+        e.name = std::move(n);
+        e.type = S_ISLNK(st.st_mode)   ? EntryType::Link
+                 : S_ISDIR(st.st_mode) ? EntryType::Directory
+                                       : EntryType::File;
+        e.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+        out.push_back(std::move(e));
+    }
+    return true;
+}
+
+// `dir` is the internal path of `fd`; it is extended and restored on the way down.
+bool WalkAt(int fd, std::string& dir, int depth, const TreeVisitor& visit, int maxDepth) {
+    std::vector<DirEntry> entries;
+    if (!ReadEntries(fd, entries)) return true;
+    if (!visit(dir, depth, entries)) return false;
+    if (depth >= maxDepth) return true;
+    const size_t length = dir.size();
+    for (const DirEntry& e : entries) {
+        if (e.type != EntryType::Directory || !e.walk) continue;
+        const int sub = OpenDirAt(fd, e.name.c_str());
+        if (sub < 0) continue;
+        dir += e.name;
+        dir += '\\';
+        const bool more = WalkAt(sub, dir, depth + 1, visit, maxDepth);
+        close(sub);
+        dir.resize(length);
+        if (!more) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DirNotEmpty(std::string_view dir) {
@@ -166,10 +212,11 @@ int CopyTree(std::string_view from, std::string_view to) {
     std::string src(from), dst(to);
     ToBackslashes(src);
     ToBackslashes(dst);
-    std::string pattern;
-    if (src.find('*') != std::string::npos) {
-        std::string dir;
-        SplitPattern(src, dir, pattern);
+    // Only the last component can be a pattern: a directory above may carry any name.
+    std::string dir, pattern;
+    SplitPattern(src, dir, pattern);
+    if (pattern.find('*') == std::string::npos) pattern.clear();
+    if (!pattern.empty()) {
         src = dir;
     } else if (Kind(src) == 2) {
         std::string target = dst;
@@ -201,20 +248,24 @@ int DeleteTree(std::string_view path, bool keepDirectories) {
     if (path.empty()) return 0;
     std::string p(path);
     ToBackslashes(p);
-    if (p.find('*') != std::string::npos) {
-        std::string dir, pattern;
-        SplitPattern(p, dir, pattern);
-        int fd = open(OsEntry(dir).c_str(), kDirFlags);
-        if (fd < 0) return 0;
-        std::vector<std::string> names;
-        ReadNames(fd, names);
-        int count = 0;
-        for (const auto& n : names)
-            if (StringUtil::WildcardMatch(pattern, n) && unlinkat(fd, n.c_str(), 0) == 0) ++count;
-        close(fd);
-        return count;
-    }
-    std::string os = OsEntry(p);
+    // Only the last component can be a pattern: a directory above may carry any name.
+    std::string dir, pattern;
+    SplitPattern(p, dir, pattern);
+    if (pattern.find('*') == std::string::npos) return DeleteEntry(p, keepDirectories);
+    int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return 0;
+    std::vector<std::string> names;
+    ReadNames(fd, names);
+    int count = 0;
+    for (const auto& n : names)
+        if (StringUtil::WildcardMatch(pattern, n) && unlinkat(fd, n.c_str(), 0) == 0) ++count;
+    close(fd);
+    return count;
+}
+
+int DeleteEntry(std::string_view path, bool keepDirectories) {
+    if (path.empty()) return 0;
+    std::string os = OsEntry(path);
     struct stat st {};
     if (lstat(os.c_str(), &st) != 0) return 0;
     if (!S_ISDIR(st.st_mode)) return unlink(os.c_str()) == 0 ? 1 : 0;
@@ -224,6 +275,28 @@ int DeleteTree(std::string_view path, bool keepDirectories) {
     close(fd);
     if (!keepDirectories && rmdir(os.c_str()) == 0) ++count;
     return count;
+}
+
+bool ListDirectory(std::string_view dir, std::vector<DirEntry>& out) {
+    out.clear();
+    if (dir.empty()) return false;
+    const int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return false;
+    const bool read = ReadEntries(fd, out);
+    close(fd);
+    return read;
+}
+
+bool WalkTree(std::string_view dir, const TreeVisitor& visit, int maxDepth) {
+    if (dir.empty()) return false;
+    const int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return false;
+    std::string path(dir);
+    ToBackslashes(path);
+    AddTrailingSep(path);
+    WalkAt(fd, path, 0, visit, std::min(maxDepth, kMaxDepth));
+    close(fd);
+    return true;
 }
 
 }  // namespace orvex::FileUtil
