@@ -81,17 +81,11 @@ std::optional<FsPath> CurrentRoot(SiteSession& s, const Args& args) {
 int DelTree(SiteSession& s, const Args& args) {
     if (args.size() < 3) return s.SendHelp(args, "site.deltree");
     const std::string typed = Join(args, 0, 2);
-    const std::optional<FsPath> path = TranslatePath(s, args, typed);
+    const std::optional<FsPath> path = TranslateRemovable(s, args, typed);
     if (!path) return 0;
-    std::string full = path->full;
-    FileUtil::AddTrailingSep(full);
-    if (full == path->root) {
-        s.Respond(args, "Cannot delete the root directory.", "501");
-        return 0;
-    }
     const bool pattern = HasPattern(typed);
     unsigned count = 0;
-    for (const std::string& target : Expand(full, pattern)) {
+    for (const std::string& target : Expand(path->full, pattern)) {
         const std::optional<ParentAndName> parts = SplitDirectory(target);
         if (FileUtil::Kind(target) != 1 || !parts || IsDeletedName(parts->name)) continue;
         if (MoveTree(s, target, parts->parent + std::string(kDeletedPrefix) + parts->name + "\\"))

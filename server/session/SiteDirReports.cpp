@@ -41,13 +41,7 @@ std::optional<std::string> TranslateDirectory(SiteSession& s, const Args& args, 
     FileUtil::AddTrailingSep(dir);
     const int kind = FileUtil::Kind(dir);
     if (kind == 1) return dir;
-    const std::string shown = Shown(typed);
-    if (kind == 0)
-        s.Respond(args, StringUtil::Format("%s: No such file or directory.", shown.c_str()),
-                  missingCode);
-    else
-        s.Respond(args, StringUtil::Format("%s: Not a directory.", shown.c_str()),
-                  notDirectoryCode);
+    s.Respond(args, NoDirectory(kind, Shown(typed)), kind == 0 ? missingCode : notDirectoryCode);
     return std::nullopt;
 }
 

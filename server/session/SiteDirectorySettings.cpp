@@ -118,13 +118,10 @@ int DupeEnable(SiteSession& s, const Args& args) {
     const std::string shown = Shown(typed);
     std::string dir = path->full;
     FileUtil::AddTrailingSep(dir);
-    switch (FileUtil::Kind(dir)) {
-        case 0:
-            return Answer(s, args, "%s: No such file or directory.", shown, "501");
-        case 1:
-            break;
-        default:
-            return Answer(s, args, "%s: Not a directory.", shown, "501");
+    const int kind = FileUtil::Kind(dir);
+    if (kind != 1) {
+        s.Respond(args, NoDirectory(kind, shown), "501");
+        return 0;
     }
     std::optional<DirectoryRecord> record = DirectoryRecordFor(s, dir);
     if (!record) return Answer(s, args, "%s: Unable to get directory information.", shown, "502");

@@ -56,14 +56,9 @@ int FsInfo(SiteSession& s, const Args& args) {
 int Wipe(SiteSession& s, const Args& args) {
     if (args.size() < 3) return s.SendHelp(args, "site.wipe");
     const std::string typed = Join(args, 0, 2);
-    const std::optional<FsPath> path = TranslatePath(s, args, typed);
+    const std::optional<FsPath> path = TranslateRemovable(s, args, typed);
     if (!path) return 0;
-    std::string full = path->full;
-    FileUtil::AddTrailingSep(full);
-    if (full == path->root) {
-        s.Respond(args, "Cannot delete the root directory.", "501");
-        return 0;
-    }
+    const std::string& full = path->full;
     Filesystem& files = s.Server().Files();
     int removed = 0;
     if (HasPattern(typed)) {

@@ -21,6 +21,21 @@ std::optional<FsPath> TranslatePath(SiteSession& s, const Args& args, const std:
     return std::nullopt;
 }
 
+std::optional<FsPath> TranslateRemovable(SiteSession& s, const Args& args,
+                                         const std::string& typed) {
+    std::optional<FsPath> path = TranslatePath(s, args, typed);
+    if (!path) return std::nullopt;
+    FileUtil::AddTrailingSep(path->full);
+    if (path->full != path->root) return path;
+    s.Respond(args, "Cannot delete the root directory.", "501");
+    return std::nullopt;
+}
+
+std::string NoDirectory(int kind, const std::string& shown) {
+    return StringUtil::Format(kind == 0 ? "%s: No such file or directory." : "%s: Not a directory.",
+                              shown.c_str());
+}
+
 std::string Shown(std::string_view typed) {
     std::string shown = FileUtil::Slashed(typed);
     if (shown.size() > 1) FileUtil::StripTrailingSep(shown);

@@ -28,6 +28,15 @@ struct FsPath {
 // None after "ERROR: unable to set directory path." with 450.
 std::optional<FsPath> TranslatePath(SiteSession& s, const Args& args, const std::string& typed);
 
+// The typed path of a command that removes what it names: translated, with a trailing
+// separator; none after refusing the engine root with "Cannot delete the root directory." (501).
+std::optional<FsPath> TranslateRemovable(SiteSession& s, const Args& args,
+                                         const std::string& typed);
+
+// The refusal of a path that is no directory: "%s: No such file or directory." when `kind` (as
+// FileUtil::Kind answers) is 0, "%s: Not a directory." otherwise.
+std::string NoDirectory(int kind, const std::string& shown);
+
 // A typed path as replies show it: slashes, without a trailing separator.
 std::string Shown(std::string_view typed);
 

@@ -143,8 +143,8 @@ struct Nuking {
 
 // The charges and the nuke.log lines for what the summary found; the report lines go to
 // `report`, to be sent with the code of the outcome.
-void Account(SiteSession& s, const Nuking& n, const DirectorySummary& summary,
-             std::vector<std::string>& report) {
+void Charge(SiteSession& s, const Nuking& n, const DirectorySummary& summary,
+            std::vector<std::string>& report) {
     const NukeKind& k = n.kind;
     auto line = [&report](std::string text) { report.push_back(std::move(text)); };
     const std::string& who = s.UserName();
@@ -186,6 +186,21 @@ void Account(SiteSession& s, const Nuking& n, const DirectorySummary& summary,
     line(kNukeDashes);
 }
 
+// Counts what `full` holds and charges for it; false after answering with `failCode` when the
+// directory cannot be read.
+bool Account(SiteSession& s, const Args& args, const Nuking& n, const std::string& full,
+             const char* failCode, std::vector<std::string>& report) {
+    const std::optional<DirectorySummary> summary = SummariseDirectory(s.Server(), full, true);
+    if (!summary) {
+        s.Respond(args,
+                  StringUtil::Format("%s: Unable to get directory information.", n.shown.c_str()),
+                  failCode);
+        return false;
+    }
+    Charge(s, n, *summary, report);
+    return true;
+}
+
 // The steps both share up to the multiplier: the braced name and its translation.
 struct Target {
     BracedName braced;
@@ -218,11 +233,7 @@ int Nuke(SiteSession& s, const Args& args) {
     }
     const int kind = FileUtil::Kind(full);
     if (kind != 1) {
-        s.Respond(args,
-                  StringUtil::Format(
-                      kind == 0 ? "%s: No such file or directory." : "%s: Not a directory.",
-                      t->shown.c_str()),
-                  "503");
+        s.Respond(args, NoDirectory(kind, t->shown), "503");
         return 0;
     }
     const std::optional<uint32_t> multiplier = ReadMultiplier(s, args, 2 + t->braced.used, kNuke);
@@ -231,15 +242,8 @@ int Nuke(SiteSession& s, const Args& args) {
                    *multiplier};
     // What is there now is what is charged: a file that arrives after this count goes with the
     // directory uncharged.
-    const std::optional<DirectorySummary> summary = SummariseDirectory(s.Server(), full, true);
-    if (!summary) {
-        s.Respond(args,
-                  StringUtil::Format("%s: Unable to get directory information.", t->shown.c_str()),
-                  "508");
-        return 0;
-    }
     std::vector<std::string> report;
-    Account(s, n, *summary, report);
+    if (!Account(s, args, n, full, "508", report)) return 0;
 
     Filesystem& files = s.Server().Files();
     bool done = false;
@@ -285,15 +289,8 @@ int Unnuke(SiteSession& s, const Args& args) {
     }
     s.Server().Files().MoveDirectories(*nuked, full);
     const Nuking n{kUnnuke, t->shown, DirectoryOwner(s, full), message, *multiplier};
-    const std::optional<DirectorySummary> summary = SummariseDirectory(s.Server(), full, true);
-    if (!summary) {
-        s.Respond(args,
-                  StringUtil::Format("%s: Unable to get directory information.", t->shown.c_str()),
-                  "509");
-        return 0;
-    }
     std::vector<std::string> report;
-    Account(s, n, *summary, report);
+    if (!Account(s, args, n, full, "509", report)) return 0;
     for (const std::string& text : report) s.Line(text);
     s.Respond(args, kUnnuke.done, "200");
     return 1;

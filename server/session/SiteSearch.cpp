@@ -112,11 +112,7 @@ int Search(SiteSession& s, const Args& args) {
     SearchWalk walk(s, options, mask, start);
     const int kind = FileUtil::Kind(walk.RealPath(start));
     if (kind != 1) {
-        s.Respond(args,
-                  StringUtil::Format(
-                      kind == 0 ? "%s: No such file or directory." : "%s: Not a directory.",
-                      Shown(typed).c_str()),
-                  "504");
+        s.Respond(args, NoDirectory(kind, Shown(typed)), "504");
         return 0;
     }
     walk.Walk(start, 0);
