@@ -2,13 +2,10 @@
 (see vfs_support), plus helpers for multi-line replies, the event logs and the records on disk."""
 
 import os
-import re
-import time
 
+from site_admin_support import NO_ACCESS, event_log
 from vfs_support import VfsCase
 
-EVENT_LINE = re.compile(r"^\w{3} \w{3} \d{2} \d{2}:\d{2}:\d{2} \d{4} \[(\d+) *\] (.*)$")
-NO_ACCESS = "550 You do not have access to this command."
 MB = 1024 * 1024
 
 
@@ -19,18 +16,7 @@ class SiteFsCase(VfsCase):
         return client.reply()
 
     def event_log(self, name="nuke.log"):
-        """User name and message of each line of an event log."""
-        path = self.site.path(f"ftp-data/logs/{name}")
-        if not os.path.exists(path):
-            return []
-        out = []
-        with open(path, errors="replace") as f:
-            for line in f.read().splitlines():
-                m = EVENT_LINE.match(line)
-                self.assertIsNotNone(m, line)
-                self.assertLessEqual(abs(int(m.group(1)) - time.time()), 300)
-                out.append(m.group(2))
-        return out
+        return event_log(self, self.site, name)
 
     def nuke_fields(self, name):
         """(last nuke time, times nuked, MB nuked) of a user file."""
