@@ -7,7 +7,7 @@ tree), NUKE and WIPE, and for comparison the system's rm -rf of the same tree. M
 asking SITE FSINFO; the longest of its round trips during each command shows whether the
 command held up other sessions.
 
-    bench/sitefs_bench.py [--bin-dir build/bin] [--dirs 1000] [--files 100] [--settle 40] [--tmp DIR]
+    bench/sitefs_bench.py [--bin-dir build/bin] [--dirs 1000] [--files 100] [--settle 40] [--tmp DIR] [--no-rm]
 """
 
 import argparse
@@ -91,6 +91,7 @@ def main():
     parser.add_argument("--files", type=int, default=100)
     parser.add_argument("--settle", type=float, default=40)
     parser.add_argument("--tmp", default=None, help="where the site goes (e.g. /dev/shm)")
+    parser.add_argument("--no-rm", action="store_true", help="leave out the rm -rf comparison")
     args = parser.parse_args()
     os.environ["ORVEX_BIN_DIR"] = os.path.abspath(args.bin_dir)
     import harness
@@ -113,7 +114,8 @@ def main():
         lines = build_tree(site, "big", args.dirs, args.files, 1)
         lines += build_tree(site, "wipe", args.dirs, args.files, 10 * args.dirs)
         # The same tree once more, without records, for the system's own rm -rf to compare with.
-        build_tree(site, "plain", args.dirs, args.files, 20 * args.dirs)
+        if not args.no_rm:
+            build_tree(site, "plain", args.dirs, args.files, 20 * args.dirs)
         site.write("fs/orvex.fs", "\n".join(lines) + "\n")
         # The tree on disk, as a site's tree would be, not still waiting in the page cache: the
         # kernel writes dirty pages back after 30 s.
@@ -140,9 +142,10 @@ def main():
                   f"{longest * 1000:7.1f} ms   ({last[:60]})")
         prober.running = False
         prober.join(10)
-        start = time.perf_counter()
-        subprocess.run(["rm", "-rf", site.path("site/plain")], check=True)
-        print(f"{'rm -rf of the same tree':40s} {time.perf_counter() - start:6.2f} s")
+        if not args.no_rm:
+            start = time.perf_counter()
+            subprocess.run(["rm", "-rf", site.path("site/plain")], check=True)
+            print(f"{'rm -rf of the same tree':40s} {time.perf_counter() - start:6.2f} s")
     finally:
         if server:
             server.kill()

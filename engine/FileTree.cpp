@@ -112,39 +112,62 @@ int DeleteContents(int dirFd, bool keepDirectories, int depth) {
     return count;
 }
 
-// Removing a tree is mostly waiting for its inodes to come from the disk, so the subdirectories
-// of the first level that has several go to a few threads side by side.
-constexpr size_t kDeleteThreads = 4;
+// Removing a tree is mostly waiting for its inodes to come from the disk, so its subtrees go to
+// several threads side by side. The top levels are opened first, breadth first, until there are
+// enough subtrees to share out; their files go at once and the directories themselves last.
+constexpr size_t kDeleteThreads = 16;
+constexpr size_t kSubtreesWanted = 4 * kDeleteThreads;
+constexpr int kLevelsOpened = 3;
 
-int DeleteContentsSideBySide(int dirFd, bool keepDirectories, int depth) {
-    std::vector<std::string> names;
-    if (depth > kMaxDepth || !ReadNames(dirFd, names)) return 0;
-    std::vector<std::string> directories;
+int DeleteContentsSideBySide(int topFd, bool keepDirectories) {
+    struct Opened {
+        int fd;
+        int parentFd;
+        std::string name;
+    };
+    std::vector<Opened> opened;  // in the order opened, each after its parent
+    std::vector<std::pair<int, std::string>> subtrees;  // parent descriptor and name
     int count = 0;
-    for (const auto& n : names) {
-        struct stat st {};
-        if (fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode))
-            directories.push_back(n);
-        else if (unlinkat(dirFd, n.c_str(), 0) == 0)
-            ++count;
+    auto takeFiles = [&](int fd) {
+        std::vector<std::string> names;
+        if (!ReadNames(fd, names)) return;
+        for (std::string& n : names) {
+            struct stat st {};
+            if (fstatat(fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode))
+                subtrees.emplace_back(fd, std::move(n));
+            else if (unlinkat(fd, n.c_str(), 0) == 0)
+                ++count;
+        }
+    };
+    takeFiles(topFd);
+    int depth = 0;
+    for (; depth < kLevelsOpened && !subtrees.empty() && subtrees.size() < kSubtreesWanted;
+         ++depth) {
+        std::vector<std::pair<int, std::string>> level;
+        level.swap(subtrees);
+        for (auto& [parent, name] : level) {
+            const int fd = OpenDirAt(parent, name.c_str());
+            if (fd < 0) continue;
+            opened.push_back({fd, parent, std::move(name)});
+            takeFiles(fd);
+        }
     }
+
     std::atomic<size_t> next{0};
     std::atomic<int> removed{0};
     auto work = [&]() {
-        for (size_t i = next++; i < directories.size(); i = next++) {
-            const int sub = OpenDirAt(dirFd, directories[i].c_str());
+        for (size_t i = next++; i < subtrees.size(); i = next++) {
+            const auto& [parent, name] = subtrees[i];
+            const int sub = OpenDirAt(parent, name.c_str());
             if (sub < 0) continue;
-            removed += directories.size() == 1
-                           ? DeleteContentsSideBySide(sub, keepDirectories, depth + 1)
-                           : DeleteContents(sub, keepDirectories, depth + 1);
+            removed += DeleteContents(sub, keepDirectories, depth + 1);
             close(sub);
-            if (!keepDirectories && unlinkat(dirFd, directories[i].c_str(), AT_REMOVEDIR) == 0)
-                ++removed;
+            if (!keepDirectories && unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
         }
     };
     std::vector<std::thread> helpers;
-    const size_t wanted = std::min(directories.size(), kDeleteThreads);
+    const size_t wanted = std::min(subtrees.size(), kDeleteThreads);
     try {
         while (helpers.size() + 1 < wanted) helpers.emplace_back(work);
     } catch (const std::system_error&) {
@@ -152,6 +175,12 @@ int DeleteContentsSideBySide(int dirFd, bool keepDirectories, int depth) {
     }
     work();
     for (std::thread& t : helpers) t.join();
+
+    for (auto it = opened.rbegin(); it != opened.rend(); ++it) {
+        close(it->fd);
+        if (!keepDirectories && unlinkat(it->parentFd, it->name.c_str(), AT_REMOVEDIR) == 0)
+            ++count;
+    }
     return count + removed;
 }
 
@@ -317,7 +346,7 @@ int DeleteEntry(std::string_view path, bool keepDirectories) {
     if (!S_ISDIR(st.st_mode)) return unlink(os.c_str()) == 0 ? 1 : 0;
     int fd = open(os.c_str(), kDirFlags);
     if (fd < 0) return 0;
-    int count = DeleteContentsSideBySide(fd, keepDirectories, 0);
+    int count = DeleteContentsSideBySide(fd, keepDirectories);
     close(fd);
     if (!keepDirectories && rmdir(os.c_str()) == 0) ++count;
     return count;

@@ -167,6 +167,40 @@ TEST_F(FileUtilTest, DeleteTreeStaysInsideTheTree) {
     EXPECT_EQ(fu::DeleteTree(P("missing"), false), 0);
 }
 
+TEST_F(FileUtilTest, WideTreesGoSideBySideWithTheSameCount) {
+    // Narrow top levels are opened before the subtrees are shared out: 2 x 40 directories, each
+    // with a file, a link out of the tree and a subdirectory holding one more file.
+    fu::CreateDir(P("outside"));
+    Write("outside\\keep.txt", "keep");
+    const size_t descriptors = Scan("/proc/self/fd").size();
+    ASSERT_GT(descriptors, 2u);
+    for (bool keep : {true, false}) {
+        fu::CreateDir(P("w"));
+        Write("w\\top", "");
+        for (int g = 0; g < 2; ++g) {
+            const std::string group = "w\\g" + std::to_string(g);
+            fu::CreateDir(P(group));
+            ASSERT_EQ(symlink(Os("outside").c_str(), Os(group + "\\out").c_str()), 0);
+            for (int d = 0; d < 40; ++d) {
+                const std::string dir = group + "\\d" + std::to_string(d);
+                fu::CreateDir(P(dir));
+                fu::CreateDir(P(dir + "\\s"));
+                Write(dir + "\\f", "");
+                Write(dir + "\\s\\f", "");
+                ASSERT_EQ(symlink(Os("outside").c_str(), Os(dir + "\\s\\out").c_str()), 0);
+            }
+        }
+        // Files and links: 1 + 2 x (1 + 40 x 3); directories: 2 x (1 + 40 x 2) + the top.
+        EXPECT_EQ(fu::DeleteEntry(P("w"), keep), keep ? 243 : 243 + 163) << keep;
+        EXPECT_EQ(Exists("w\\g1\\d39\\s"), keep);
+        EXPECT_FALSE(Exists("w\\g1\\d39\\s\\f"));
+        EXPECT_EQ(Read("outside\\keep.txt"), "keep");
+        EXPECT_EQ(keep ? fu::DeleteEntry(P("w"), false) : 0, keep ? 163 : 0);
+        EXPECT_FALSE(Exists("w"));
+    }
+    EXPECT_EQ(Scan("/proc/self/fd").size(), descriptors) << "every handle closed";
+}
+
 TEST_F(FileUtilTest, DeleteTreeKeepDirectoriesAndPattern) {
     fu::CreateDir(P("t"));
     fu::CreateDir(P("t\\s"));
