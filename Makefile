@@ -18,7 +18,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the programs the demo runs: the test programs are left for `make test`.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orvex orvex-passwd orvex-keys
 	@scripts/run-demo $(BUILD)
 
 test: build

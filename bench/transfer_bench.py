@@ -3,11 +3,14 @@
 
 Times binary RETR and STOR of a 1 GiB file over loopback with curl, plain and with PROT P,
 against base-site-server and, in the same run, against vsftpd (started here on loopback with a
-temporary configuration; skipped when it is not installed). Also times 300 sequential and 100
+temporary configuration; skipped when it is not installed), and the wait from the end of an
+upload's data to its final reply. Also times LIST of a directory of 10,000 files (and, with
+strace installed, counts the status calls one such LIST makes), 300 sequential and 100
 concurrent connect-login-QUIT cycles with ftplib and the memory held by 200 idle logged-in
 connections, then prints a table.
 
     bench/transfer_bench.py [--bin-dir build/bin] [--size-mib 1024] [--rounds 3]
+                            [--list-files 10000]
 """
 
 import argparse
@@ -24,7 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
-from harness import Server  # noqa: E402
+from harness import RawClient, Server  # noqa: E402
 
 
 def free_port():
@@ -96,8 +99,11 @@ class Target:
 
 
 def start_orvex(bin_dir, root, key, cert):
+    # The 100 concurrent clients all come from one address: lift the cap on connections waiting
+    # to log in, as vsftpd's max_per_ip=0 does, so that the cycles measure speed.
     server = Server([os.path.join(bin_dir, "base-site-server"), "--port", "0", "--root", root,
-                     "--bind", "127.0.0.1", "--cert", cert, "--key", key, "--pass", ""],
+                     "--bind", "127.0.0.1", "--cert", cert, "--key", key, "--pass", "",
+                     "--max-pending", "1000:1000"],
                     cwd=root)
     return server, Target("orvex", server.port, "bench", "bench", root, server.proc.pid)
 
@@ -152,12 +158,86 @@ def transfer_figures(target, big, size):
         if os.path.exists(dest):
             os.remove(dest)
         try:
+            # Each upload starts with nothing of the last one still waiting for the disk.
+            os.sync()
             t = curl_time([*extra, "-T", big, target.url("up/up.bin")])
             out[f"STOR {label}"] = size / t / 1e6
             t = curl_time([*extra, "-o", "/dev/null", target.url("big.bin")])
             out[f"RETR {label}"] = size / t / 1e6
         except RuntimeError as e:
             print(f"{target.name} {label}: {e}")
+    return out
+
+
+def reply_wait(target, size):
+    """Milliseconds from the end of a plain upload's data to its final reply (best of three):
+    the time the server spends closing the file."""
+    block = os.urandom(1 << 20)
+    best = None
+    for _ in range(3):
+        client = RawClient(target.port, timeout=120)
+        client.reply()
+        if client.cmd(f"USER {target.user}").startswith("331"):
+            client.cmd(f"PASS {target.password}")
+        client.cmd("TYPE I")
+        reply = client.cmd("PASV")
+        nums = [int(x) for x in reply[reply.index("(") + 1:reply.index(")")].split(",")]
+        data = socket.create_connection(("127.0.0.1", nums[4] * 256 + nums[5]), timeout=120)
+        os.sync()
+        client.send("STOR up/wait.bin\r\n")
+        client.reply()
+        for _ in range(size >> 20):
+            data.sendall(block)
+        start = time.monotonic()
+        data.shutdown(socket.SHUT_WR)
+        data.recv(1)
+        data.close()
+        client.reply()
+        took = (time.monotonic() - start) * 1000
+        best = took if best is None else min(best, took)
+        client.close()
+        os.remove(os.path.join(target.root, "up", "wait.bin"))
+    return {"Upload end to reply (ms)": best}
+
+
+def timed_list(client):
+    """Seconds from the LIST command to the end of its data (no client start-up in them)."""
+    reply = client.cmd("PASV")
+    nums = [int(x) for x in reply[reply.index("(") + 1:reply.index(")")].split(",")]
+    data = socket.create_connection(("127.0.0.1", nums[4] * 256 + nums[5]), timeout=60)
+    start = time.monotonic()
+    client.send("LIST list10k\r\n")
+    while data.recv(1 << 20):
+        pass
+    took = time.monotonic() - start
+    data.close()
+    client.reply()
+    client.reply()
+    return took
+
+
+def list_figures(target, rounds):
+    """Best time of a LIST of the big directory, and the status calls of one such LIST."""
+    client = RawClient(target.port, timeout=60)
+    client.reply()
+    if client.cmd(f"USER {target.user}").startswith("331"):
+        client.cmd(f"PASS {target.password}")
+    out = {"LIST 10000 files (ms)": 1000 * min(timed_list(client) for _ in range(10 * rounds))}
+    if shutil.which("strace"):
+        log = os.path.join(target.root, "..", f"{target.name}-strace.log")
+        # Every thread of every process of the server, so that the one serving the connection
+        # (and the threads or processes it starts) are traced.
+        tids = [t for p in tree_pids(target.pid) for t in os.listdir(f"/proc/{p}/task")]
+        tracer = subprocess.Popen(["strace", "-f", "-qq", "-e", "trace=%%stat", "-o", log,
+                                   "-p", ",".join(tids)], stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        timed_list(client)
+        time.sleep(0.5)
+        tracer.terminate()
+        tracer.wait()
+        with open(log, errors="replace") as f:
+            out["status calls per LIST"] = sum(1 for _ in f)
+    client.close()
     return out
 
 
@@ -234,6 +314,7 @@ def main():
     ap.add_argument("--bin-dir", default=os.path.join(HERE, "..", "build", "bin"))
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--list-files", type=int, default=10000)
     opts = ap.parse_args()
     opts.bin_dir = os.path.abspath(opts.bin_dir)
     if not shutil.which("curl"):
@@ -256,6 +337,11 @@ def main():
             os.mkdir(root)
             os.mkdir(os.path.join(root, "up"))
             os.link(big, os.path.join(root, "big.bin"))
+            listed = os.path.join(root, "list10k")
+            os.mkdir(listed)
+            for i in range(opts.list_files):
+                with open(os.path.join(listed, f"file{i:05d}.dat"), "wb") as f:
+                    f.write(b"x" * (i % 97))
             if name == "orvex":
                 server, target = start_orvex(opts.bin_dir, root, key, cert)
             else:
@@ -268,6 +354,8 @@ def main():
         for name, figures in best_transfer_figures(targets, big, size, opts.rounds).items():
             results[name] = figures
         for t in targets:
+            results[t.name].update(reply_wait(t, size))
+            results[t.name].update(list_figures(t, opts.rounds))
             results[t.name].update(measure(t, big, size))
 
         rows = []

@@ -4,6 +4,7 @@
 
 #include "engine/Clock.h"
 #include "engine/FtpSession.h"
+#include "engine/PendingLogins.h"
 #include "engine/RunState.h"
 #include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
@@ -49,11 +50,31 @@ void FtpSession::RunClient() {
 
 void FtpSession::CommandLoop() {
     const Tokenizer tokenizer(kLineSize);
+    const LoginLimits limits = site_.Logins().Limits();
     bool userAccepted = false;
     bool loggedIn = false;
+    int failedLogins = 0;
+    // A connection that never logs in holds a thread and a descriptor: it gets a deadline.
+    int64_t loginDeadline = Clock::MonotonicMs() + int64_t{limits.loginSeconds} * 1000;
+    auto loggedOut = [&] {
+        loggedIn = false;
+        loginDeadline = Clock::MonotonicMs() + int64_t{limits.loginSeconds} * 1000;
+    };
+    // False when the failure ends the connection.
+    auto loginFailed = [&](const Args& args) {
+        if (++failedLogins < limits.failedLogins) return true;
+        Respond(args, "Too many failed logins, closing control connection.", "421");
+        abort_ = true;
+        ended_ = true;
+        return false;
+    };
 
     while (!ended_) {
         if (Run().stopRequested) break;
+        if (!loggedIn && Clock::MonotonicMs() >= loginDeadline) {
+            Respond(Args{}, "Login timed out, closing control connection.", "421");
+            break;
+        }
 
         std::string line;
         bool tick = false;
@@ -74,6 +95,11 @@ void FtpSession::CommandLoop() {
         }
 
         const Args args = tokenizer.Split(line);
+        if (ready == ReplyBuilder::kLineTooLong) {
+            // Never the arguments: they might hold a password.
+            Respond(args.empty() ? Args{} : Args{args[0]}, "Command line too long.", "500");
+            continue;
+        }
         if (args.empty()) {
             NotUnderstood(args);
             continue;
@@ -90,9 +116,11 @@ void FtpSession::CommandLoop() {
                     if (OnLoggedIn()) {
                         loginTime_ = Clock::NowSeconds();
                         loggedIn = true;
+                        ReleaseLoginPlace();
                     }
                 } else {
                     userAccepted = false;
+                    if (!loginFailed(args)) break;
                 }
             } else if (VerbIs(args, "PBSZ")) {
                 Pbsz(args);
@@ -113,14 +141,15 @@ void FtpSession::CommandLoop() {
         } else if (VerbIs(args, "PASS")) {
             if (!Pass(args)) {
                 OnLogout();
-                loggedIn = false;
+                loggedOut();
                 userAccepted = false;
+                if (!loginFailed(args)) break;
             }
         } else if (BeginsWith(args, 'P')) {
             Dispatch(args);
         } else if (VerbIs(args, "USER")) {
             OnLogout();
-            loggedIn = false;
+            loggedOut();
             userAccepted = User(args) != 0;
         } else if (BeginsWith(args, 'U')) {
             Dispatch(args);
@@ -147,6 +176,8 @@ void FtpSession::Teardown() {
     // hands a closed descriptor's number to the next accept at once).
     abort_ = true;
     ended_ = true;
+    // Before the client can see the connection close, so that it may connect again at once.
+    ReleaseLoginPlace();
     if (IsTls()) Control().ShutdownTls();
     SocketUtil::ShutdownBoth(controlFd_);
     while (RunningJobs() > 0) Clock::SleepMs(kJobWaitStepMs);

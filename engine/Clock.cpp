@@ -25,4 +25,10 @@ int64_t NowSeconds() {
     return static_cast<int64_t>(std::time(nullptr));
 }
 
+int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace orvex::Clock

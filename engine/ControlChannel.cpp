@@ -71,24 +71,47 @@ long ControlChannel::ReadLineRaw(std::string& line, size_t size) {
     return ReadLineWithin(line, size, -1);
 }
 
-long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms) {
+long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms, bool* cut) {
     line.clear();
-    if (!Usable() || size == 0) return -1;
+    if (cut) *cut = false;
+    if (!Usable() || size == 0) return kClosed;
+    // A line holds at most size-1 characters before its CR LF; whatever follows them up to the
+    // line feed belongs to the same line and is thrown away, never read as a command of its own.
+    const size_t most = size - 1 + 2;
     const uint32_t start = Clock::NowMs();
     for (;;) {
-        const bool full = partial_.size() + 1 >= size;
-        if (full || (!partial_.empty() && partial_.back() == '\n')) {
+        if (!partial_.empty() && partial_.back() == '\n') {
+            if (discarding_) {
+                partial_.clear();
+                discarding_ = false;
+                continue;
+            }
             line.swap(partial_);
             partial_.clear();
-            const bool lf = !line.empty() && line.back() == '\n';
-            return static_cast<long>(line.size()) - (lf ? 1 : 0);
+            size_t text = line.size() - 1;
+            if (text > 0 && line[text - 1] == '\r') --text;
+            if (text <= size - 1) return static_cast<long>(line.size() - 1);
+            line.resize(size - 1);
+            if (cut) *cut = true;
+            return static_cast<long>(line.size());
         }
-        const size_t room = size - 1 - partial_.size();
+        if (partial_.size() >= most) {
+            if (discarding_) {
+                partial_.clear();
+            } else {
+                line.assign(partial_, 0, size - 1);
+                partial_.clear();
+                discarding_ = true;
+                if (cut) *cut = true;
+                return static_cast<long>(line.size());
+            }
+        }
+        const size_t room = most - partial_.size();
         const long got = encrypted_ ? TakeTls(room) : TakePlain(room);
         if (got > 0) continue;
         if (got < 0) {
             // The last bytes before the end of the stream still form a line.
-            if (partial_.empty()) return got == -3 ? 0 : -1;
+            if (partial_.empty() || discarding_) return kClosed;
             line.swap(partial_);
             partial_.clear();
             return static_cast<long>(line.size());
@@ -100,7 +123,7 @@ long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms) {
             left = ms - static_cast<int>(spent);
         }
         const int r = PollReadable(fd_, left);
-        if (r < 0) return -1;
+        if (r < 0) return kClosed;
         if (r == 0) return kNoLineYet;
     }
 }

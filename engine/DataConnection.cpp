@@ -15,6 +15,7 @@
 #include "engine/Clock.h"
 #include "engine/FtpSession.h"
 #include "engine/FtpSite.h"
+#include "engine/RunState.h"
 #include "engine/SocketUtil.h"
 #include "engine/SslLayer.h"
 #include "engine/TransferJob.h"
@@ -25,9 +26,9 @@ namespace {
 
 constexpr int kAcceptSeconds = 5;
 constexpr int kConnectSeconds = 5;
-constexpr unsigned kActiveHandshakeMs = 5000;
+constexpr int kActiveHandshakeMs = 5000;
 // A client that connects and never starts TLS must not hold the session for long.
-constexpr unsigned kPassiveHandshakeMs = 10000;
+constexpr int kPassiveHandshakeMs = 10000;
 constexpr int kSliceMs = 500;        // how often a waiting move looks at the abort flag
 constexpr int kIdleLimitMs = 50000;  // a receive with no data for this long ends
 constexpr uint32_t kWindowMs = 500;
@@ -41,7 +42,9 @@ Args JobArgs(const TransferJob& job) {
     return Args{job.Verb(), job.argument};
 }
 
-void Fail(TransferJob& job, std::string_view text, std::string_view code) {
+void Fail(TransferJob& job, std::string_view text, std::string_view code,
+          const std::function<void()>& undo) {
+    if (undo) undo();
     ReleaseTransferSlot(job);
     job.session->RespondAs(job.user, JobArgs(job), text, code);
 }
@@ -78,7 +81,8 @@ DataConnection::~DataConnection() {
     Close();
 }
 
-bool DataConnection::Open(TransferJob& job, const std::string& text150) {
+bool DataConnection::Open(TransferJob& job, const std::string& text150,
+                          const std::function<void()>& undo) {
     FtpSession& s = *job.session;
     session_ = job.session;
     const Args args = JobArgs(job);
@@ -91,8 +95,9 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     } else {
         // A third host is judged before anything is sent to it: no bounce connections.
         if (!job.portAddress.empty() && !job.portNumber.empty()) {
-            if (job.portAddress != job.peerIp && !job.site->CheckFxp(job.user, direction, 0)) {
-                Fail(job, "Can't open data connection", "426");
+            if (!SocketUtil::SameAddress(job.portAddress, job.peerIp) &&
+                !job.site->CheckFxp(job.user, direction, 0)) {
+                Fail(job, "Can't open data connection", "426", undo);
                 return false;
             }
             fd_ = SocketUtil::ConnectHost(job.portAddress, job.portNumber, kConnectSeconds);
@@ -100,15 +105,16 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
     }
     if (fd_ < 0) {
         fd_ = -1;
-        Fail(job, "Can't open data connection", "425");
+        Fail(job, "Can't open data connection", "425", undo);
         return false;
     }
     if (job.passive) {
         std::string ip, port;
-        const bool own = SocketUtil::PeerAddress(fd_, ip, port) && ip == job.peerIp;
+        const bool own =
+            SocketUtil::PeerAddress(fd_, ip, port) && SocketUtil::SameAddress(ip, job.peerIp);
         if (!own && !job.site->CheckFxp(job.user, direction, 1)) {
             SocketUtil::Close(fd_);
-            Fail(job, "Can't open data connection", "426");
+            Fail(job, "Can't open data connection", "426", undo);
             return false;
         }
     }
@@ -119,13 +125,12 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150) {
         // The server side of the handshake in both modes: every client acts as the TLS client
         // on its data connections, whichever side opened the TCP connection.
         int reason = 0;
-        SocketUtil::SetRecvTimeout(fd_, job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
-        const bool ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason);
-        SocketUtil::SetRecvTimeout(fd_, 0);
+        const bool ok = SslLayer::AcceptData(
+            fd_, s.Tls(), tls_, reason, job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
         if (!ok) {
             SslLayer::Free(tls_);
             SocketUtil::Close(fd_);
-            Fail(job, "Unable to establish an encrypted data channel.", "427");
+            Fail(job, "Unable to establish an encrypted data channel.", "427", undo);
             return false;
         }
         SetSendTimeout(fd_, kTlsStallMs);
@@ -155,7 +160,7 @@ long DataConnection::RawSend(const char* buf, size_t len) {
             pollfd p{fd_, POLLOUT, 0};
             const int r = poll(&p, 1, kSliceMs);
             if (r < 0 && errno != EINTR) return -1;
-            if (session_ && session_->Aborted()) return -1;
+            if (Stopping()) return -1;
             if (r <= 0) continue;
             const long n = SslLayer::Write(tls_, buf + done, std::min(len - done, kTlsPiece));
             if (n <= 0) return -1;
@@ -171,19 +176,19 @@ long DataConnection::RawSend(const char* buf, size_t len) {
         }
         if (n < 0 && errno == EINTR) continue;
         const bool wouldBlock = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        if (wouldBlock && !(session_ && session_->Aborted())) continue;
+        if (wouldBlock && !Stopping()) continue;
         return -1;
     }
     return static_cast<long>(done);
 }
 
 // One read of whatever has arrived, waiting in slices so that the abort flag and the idle limit
-// are seen. 0 at end of data, -1 on error, kStopped when aborted or idle.
+// are seen. 0 at end of data, -1 on error, kStopped when aborted, stopping or idle.
 long DataConnection::RawRecv(char* buf, size_t len) {
     if (fd_ < 0) return -1;
     int idleMs = 0;
     for (;;) {
-        if (session_ && session_->Aborted()) return kStopped;
+        if (Stopping()) return kStopped;
         if (tls_.Open()) {
             if (SslLayer::Pending(tls_) > 0) return SslLayer::ReadSome(tls_, buf, len);
         } else {
@@ -208,18 +213,21 @@ long DataConnection::RawRecv(char* buf, size_t len) {
 }
 
 // Fills the buffer until it is full or the data ends: a short TCP read never ends a file early.
+// Bytes that came before a stop or a failure are kept; the caller sees the flags.
 long DataConnection::FillRecv(char* buf, size_t len) {
     size_t got = 0;
     while (got < len) {
         const long n = RawRecv(buf + got, len - got);
-        if (n == -1) recvFailed_ = true;
-        // Bytes that came before a failure are kept; the caller sees the failure flag.
-        if (n == -1 && got > 0) break;
-        if (n < 0) return n;
-        if (n == 0) break;
+        if (n == kStopped) stopped_ = true;
+        if (n < 0 && n != kStopped) recvFailed_ = true;
+        if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
     return static_cast<long>(got);
+}
+
+bool DataConnection::Stopping() const {
+    return (session_ && session_->Aborted()) || Run().stopRequested;
 }
 
 void DataConnection::ResetMeters() {
@@ -256,7 +264,7 @@ long DataConnection::SendFromFile(TransferJob& job, int fileFd, size_t len) {
             return n;
         }
         if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && !job.session->Aborted()) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && !Stopping()) continue;
         return -1;
     }
 }
@@ -311,11 +319,18 @@ int64_t DataConnection::ReceiveToFile(TransferJob& job, int fileFd, bool& fileFa
     fileFailed = false;
     Pipe pipe;
     if (fd_ < 0 || pipe.fd[0] < 0) return -1;
+    // SPLICE_F_NONBLOCK does not keep a blocking socket from blocking: only a non-blocking one
+    // lets the wait below see ABOR, the idle limit and a stop.
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
     bool useSplice = true;
     int64_t total = 0;
     int idleMs = 0;
     for (;;) {
-        if (job.session->Aborted()) return kStopped;
+        if (Stopping()) {
+            stopped_ = true;
+            return total;
+        }
         const ssize_t n =
             splice(fd_, nullptr, pipe.fd[1], nullptr, 1 << 20, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n == 0) return total;
@@ -332,7 +347,10 @@ int64_t DataConnection::ReceiveToFile(TransferJob& job, int fileFd, bool& fileFa
                 recvFailed_ = true;
                 return total;
             }
-            if (r == 0 && (idleMs += kSliceMs) >= kIdleLimitMs) return kStopped;
+            if (r == 0 && (idleMs += kSliceMs) >= kIdleLimitMs) {
+                stopped_ = true;
+                return total;
+            }
             if (r > 0) idleMs = 0;
             continue;
         }

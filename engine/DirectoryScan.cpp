@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/FileUtil.h"
@@ -45,6 +46,16 @@ bool DirectoryScan::Next(std::string& name) {
         if (!impl_->pattern.empty() && !StringUtil::WildcardMatch(impl_->pattern, e->d_name))
             continue;
         name = e->d_name;
+        return true;
+    }
+    return false;
+}
+
+bool DirectoryScan::Next(std::string& name, FileInfo& info) {
+    while (Next(name)) {
+        struct stat st {};
+        if (fstatat(dirfd(impl_->dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        info = InfoOf(st);
         return true;
     }
     return false;

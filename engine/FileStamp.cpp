@@ -13,6 +13,7 @@ bool ReadFileStamp(std::string_view path, FileStamp& out) {
     out.sec = st.st_mtim.tv_sec;
     out.nsec = st.st_mtim.tv_nsec;
     out.size = static_cast<uint64_t>(st.st_size);
+    out.inode = static_cast<uint64_t>(st.st_ino);
     return true;
 }
 

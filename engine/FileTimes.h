@@ -12,6 +12,7 @@ struct EntryTimes {
     int64_t modifySeconds = 0;
     int64_t modifyNanoseconds = 0;
     uint64_t size = 0;
+    uint64_t inode = 0;
     int64_t creation = 0;
 };
 

@@ -24,12 +24,8 @@ inline bool IsSep(char c) {
 
 }  // namespace
 
-bool Stat(std::string_view path, FileInfo& info) {
-    if (path.empty()) return false;
-    std::string p = OsEntry(path);
-    struct stat st {};
-    if (lstat(p.c_str(), &st) != 0) return false;
-    info = FileInfo{};
+FileInfo InfoOf(const struct stat& st) {
+    FileInfo info;
     info.gid = st.st_gid;
     info.accessTime = st.st_atime;
     info.changeTime = st.st_ctime;
@@ -41,6 +37,14 @@ bool Stat(std::string_view path, FileInfo& info) {
     info.uid = st.st_uid;
     info.inode = st.st_ino;
     info.links = static_cast<uint32_t>(st.st_nlink);
+    return info;
+}
+
+bool Stat(std::string_view path, FileInfo& info) {
+    if (path.empty()) return false;
+    struct stat st {};
+    if (lstat(OsEntry(path).c_str(), &st) != 0) return false;
+    info = InfoOf(st);
     return true;
 }
 
@@ -96,6 +100,14 @@ void NormaliseDots(std::string& relative) {
 }
 
 std::string Resolve(std::string_view root, std::string_view cwd, std::string_view request) {
+    std::string path = ResolveText(root, cwd, request);
+    std::string base(root);
+    if (!base.empty() && !IsSep(base.back())) base += '\\';
+    if (!StaysUnder(base, path)) return {};
+    return path;
+}
+
+std::string ResolveText(std::string_view root, std::string_view cwd, std::string_view request) {
     std::string base(root);
     if (!base.empty() && !IsSep(base.back())) base += '\\';
     std::string rel;

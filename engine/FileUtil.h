@@ -43,9 +43,17 @@ int Kind(std::string_view path);                   // 0 missing, 1 directory, 2 
 bool IsDirectory(std::string_view path);
 bool IsSymlink(std::string_view path);
 
-// Absolute path of `request` against root (ends in '\') and cwd (relative, empty or ends in '\').
-// Never leaves the root; runs of separators collapse.
+// Absolute path of `request` against root (ends in '\') and cwd (relative, empty or ends in '\'),
+// worked out on the text: ".." never climbs above the root and runs of separators collapse.
+std::string ResolveText(std::string_view root, std::string_view cwd, std::string_view request);
+// ResolveText, or empty when a symbolic link on the disk would lead the path out of the root
+// (StaysUnder). Every client path goes through here.
 std::string Resolve(std::string_view root, std::string_view cwd, std::string_view request);
+// Whether `path` (beginning with `root`) stays below the root when every symbolic link on it is
+// followed, the last component's included. Links within the root keep working; a link to an
+// absolute path is followed when that path lies below the root's real path. An empty root bounds
+// nothing.
+bool StaysUnder(std::string_view root, std::string_view path);
 void NormaliseDots(std::string& relative);
 
 bool AddTrailingSep(std::string& s);  // "" becomes "\"
@@ -73,6 +81,9 @@ class DirectoryScan {
     DirectoryScan& operator=(const DirectoryScan&) = delete;
     bool Ok() const;
     bool Next(std::string& name);
+    // The next entry with its status, read relative to the open directory without following a
+    // link; entries that vanish meanwhile are skipped.
+    bool Next(std::string& name, FileInfo& info);
 
   private:
     struct Impl;

@@ -1,6 +1,8 @@
 #pragma once
 // Internal to the file helpers.
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -15,5 +17,8 @@ inline std::string OsEntry(std::string_view internal) {
     if (p.size() > 1 && p.back() == '/') p.pop_back();
     return p;
 }
+
+// The status fields the engine keeps of an entry.
+FileInfo InfoOf(const struct stat& st);
 
 }  // namespace orvex::FileUtil

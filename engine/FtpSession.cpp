@@ -20,19 +20,16 @@ constexpr size_t kMessageSize = 256;
 }  // namespace
 
 FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride, bool resolveNames)
-    : site_(site), channel_(controlFd), controlFd_(controlFd), lastActivity_(Clock::NowSeconds()) {
+    : site_(site),
+      channel_(controlFd),
+      controlFd_(controlFd),
+      lastActivity_(Clock::NowSeconds()),
+      resolveNames_(resolveNames) {
     SocketUtil::PeerAddress(controlFd, peerIp_, peerPort_);
     SocketUtil::LocalAddress(controlFd, localIp_, localPort_);
     StringUtil::Truncate(peerIp_, kIpSize - 1);
     StringUtil::Truncate(peerPort_, kPortSize - 1);
     StringUtil::Truncate(localPort_, kPortSize - 1);
-    if (resolveNames) {
-        // Looked up before the override so that the host names describe the real socket.
-        if (!peerIp_.empty()) peerHost_ = SocketUtil::ReverseLookup(peerIp_);
-        if (!localIp_.empty()) localHost_ = SocketUtil::ReverseLookup(localIp_);
-        StringUtil::Truncate(peerHost_, kHostSize - 1);
-        StringUtil::Truncate(localHost_, kHostSize - 1);
-    }
     if (localIpOverride && *localIpOverride) localIp_ = localIpOverride;
     StringUtil::Truncate(localIp_, kIpSize - 1);
     root_ = site_.MakeHomePath("");
@@ -40,6 +37,35 @@ FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride
 
 FtpSession::~FtpSession() {
     ClosePassiveListener();
+    ReleaseLoginPlace();
+}
+
+void FtpSession::LookUpNames() {
+    if (!resolveNames_) return;
+    resolveNames_ = false;
+    // The names describe the real socket, not an address the site announces instead.
+    std::string localIp, port;
+    SocketUtil::LocalAddress(controlFd_, localIp, port);
+    if (!peerIp_.empty()) peerHost_ = SocketUtil::ReverseLookup(peerIp_);
+    if (!localIp.empty()) localHost_ = SocketUtil::ReverseLookup(localIp);
+    StringUtil::Truncate(peerHost_, kHostSize - 1);
+    StringUtil::Truncate(localHost_, kHostSize - 1);
+}
+
+void FtpSession::Announce(bool tls) {
+    site_.LogProgram("MAIN",
+                     tls ? "SSL connection established from %s:%s -> %s (%u)."
+                         : "Connection established from %s:%s -> %s (%u).",
+                     peerIp_.c_str(), peerPort_.c_str(), peerHost_.c_str(),
+                     static_cast<unsigned>(controlFd_));
+    site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user_,
+                                   tls ? "CONNECTSSL" : "CONNECT", "", "", ""});
+}
+
+void FtpSession::ReleaseLoginPlace() {
+    if (!loginPlace_) return;
+    site_.Logins().Leave(*loginPlace_);
+    loginPlace_.reset();
 }
 
 void FtpSession::AttachTls(const SslHandle& h) {
@@ -78,7 +104,9 @@ int FtpSession::Answer(const std::string& user, const Args& args, std::string_vi
                        int lineMode) {
     const Args logged = LoggableArgs(args);
     const std::string verb = logged.empty() ? std::string() : logged[0];
-    const std::string arguments = logged.size() > 1 ? Join(logged) : std::string();
+    // A password never reaches a log, whatever state the session is in when it comes.
+    const bool secret = StringUtil::EqualNoCase(verb, "PASS");
+    const std::string arguments = logged.size() > 1 && !secret ? Join(logged) : std::string();
     if (accessLog && !code.empty()) {
         site_.LogAccess(AccessLogEntry{localIp_, localPort_, peerIp_, peerPort_, user, verb,
                                        arguments, code, text});
@@ -105,22 +133,20 @@ int FtpSession::CheckAccess(const char* verb, const std::string* path, std::stri
         allowed = site_.CheckPermission(user_, std::string(), letters);
     } else {
         std::string full = FileUtil::Resolve(root_, cwd_, *path);
-        if (full.empty()) {
-            Respond(args, "ERROR: out of memory.", "451", true, true, true);
-            return 0;
-        }
-        int kind = FileUtil::Kind(full);
+        // Empty: a symbolic link would lead the path out of the root.
+        allowed = !full.empty();
+        int kind = allowed ? FileUtil::Kind(full) : 0;
         if (kind == 2) {
             FileUtil::StripTrailingSep(full);
         } else if (kind == 1) {
             FileUtil::AddTrailingSep(full);
-        } else if (checkParent) {
+        } else if (allowed && checkParent) {
             FileUtil::StripTrailingSep(full);
             full = FileUtil::DirName(full);
             kind = FileUtil::Kind(full);
         }
         // A path that does not exist is left for the handler to refuse with its own reply.
-        if (kind != 0) allowed = site_.CheckPermission(user_, full, letters);
+        if (allowed && kind != 0) allowed = site_.CheckPermission(user_, full, letters);
     }
     if (allowed) return 1;
     const std::string shown = path ? FileUtil::Slashed(*path) : std::string();

@@ -23,6 +23,14 @@ class FtpSession {
 
     // Runs the greeting, the command loop and the teardown; the client thread's body.
     void RunClient();
+    // Host names of both ends, when the session was made to look them up. Runs in the session's
+    // own thread: a slow name server must never hold the listener.
+    void LookUpNames();
+    // The program and access log lines of a new connection ("CONNECT" or "CONNECTSSL").
+    void Announce(bool tls);
+    // The session holds one of the site's places for connections that have not logged in; it
+    // gives it back at its login or its end.
+    void HoldLoginPlace(const std::string& key) { loginPlace_ = key; }
 
     virtual int Dispatch(const Args& args);
 
@@ -161,8 +169,11 @@ class FtpSession {
     std::optional<std::string> renameSource_;
     std::string message_;
     int64_t loginTime_ = 0;
+    bool resolveNames_ = false;
+    std::optional<std::string> loginPlace_;  // the address its place was taken for
 
   private:
+    void ReleaseLoginPlace();
     int Answer(const std::string& user, const Args& args, std::string_view text,
                std::string_view code, bool send, bool accessLog, bool errorLog, int lineMode);
     void CommandLoop();

@@ -74,8 +74,15 @@ int FtpSite::ClosePassiveSocket(int) {
     return -1;
 }
 
+std::string FtpSite::FormatListingLine(const std::string& path, const FileInfo& info,
+                                       const std::string& currentYear) {
+    return BaseListingLine(path, info, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
+}
+
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
-    return BaseListingLine(path, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
+    FileInfo info;
+    if (!FileUtil::Stat(path, info)) return {};
+    return FormatListingLine(path, info, currentYear);
 }
 
 int FtpSite::RegisterNewEntry(const std::string&, const std::string&, int64_t) {
@@ -101,7 +108,10 @@ int FtpSite::TakeCredits(const std::string&, uint32_t, const std::string&, uint6
     return -1;
 }
 int FtpSite::CheckFxp(const std::string&, int, int) {
-    return 1;
+    return 0;
+}
+bool FtpSite::AllowServicePorts() {
+    return false;
 }
 
 std::optional<std::string> FtpSite::GetPrivateKeyPem() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Logger.h"
+#include "engine/PendingLogins.h"
 #include "engine/ThreadUtil.h"
 
 namespace orvex {
@@ -80,7 +81,11 @@ class FtpSite {
     virtual int OpenPassiveSocket(std::string& portText, int& fd, const std::string& localIp);
     virtual int ClosePassiveSocket(int fd);  // 1 when the site closed it
 
-    virtual std::string FormatListingLine(const std::string& path, const std::string& currentYear);
+    // The listing line of `path`, whose status the listing has read already (once per entry).
+    virtual std::string FormatListingLine(const std::string& path, const FileInfo& info,
+                                          const std::string& currentYear);
+    // The same, reading the status itself; empty when the path cannot be read.
+    std::string FormatListingLine(const std::string& path, const std::string& currentYear);
 
     // Transfer accounting hooks.
     virtual int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size);
@@ -94,8 +99,12 @@ class FtpSite {
     virtual int AddCredits(const std::string& path, uint32_t connection, const std::string& user,
                            uint64_t bytes, int applyRatio);
     virtual int TakeCredits(const std::string& path, uint32_t connection, const std::string& user,
-                            uint64_t bytes, int applyRatio);                    // 0 refuses
+                            uint64_t bytes, int applyRatio);  // 0 refuses
+    // A data connection to or from another address than the client's; the base refuses it, so
+    // a server allows FXP only by saying so.
     virtual int CheckFxp(const std::string& user, int direction, int passive);  // 0 refuses
+    // Whether PORT may name a port of 1024 or below (the base refuses them).
+    virtual bool AllowServicePorts();
 
     // TLS material.
     virtual std::optional<std::string> GetPrivateKeyPem();
@@ -114,6 +123,9 @@ class FtpSite {
     void SetDownloadLimit(uint32_t bps) { send_.limit = bps; }
     void SetUploadLimit(uint32_t bps) { receive_.limit = bps; }
 
+    // Connections that have not logged in yet, with their caps and deadline.
+    PendingLogins& Logins() { return logins_; }
+
   protected:
     // The time stamped on log lines and used to expand log file names (seconds since 1970).
     virtual int64_t LogTime() const;
@@ -126,6 +138,7 @@ class FtpSite {
                   std::vector<std::string> values, int mode);
 
     SpeedWindow send_, receive_;
+    PendingLogins logins_;
     Logger programLog_{"ftpd.log", 0};
     Logger accessLog_{"%d%m%Y_access.log", 5};
     std::string baseDir_;

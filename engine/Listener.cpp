@@ -2,8 +2,12 @@
 
 #include "engine/Listener.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
+#include <cstring>
 #include <exception>
+#include <string>
 
 #include "engine/Clock.h"
 #include "engine/FtpSession.h"
@@ -27,6 +31,24 @@ std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
     }
 }
 
+// Takes a place among the connections waiting to log in, or answers 421 at once and closes.
+bool Admit(FtpSite& site, int& fd, std::string& ip) {
+    std::string port;
+    SocketUtil::PeerAddress(fd, ip, port);
+    const PendingLogins::Verdict verdict = site.Logins().Enter(ip);
+    if (verdict == PendingLogins::kAdmitted) return true;
+    const char* text = verdict == PendingLogins::kAddressFull
+                           ? "421 Too many connections from your address.\r\n"
+                           : "421 Too many connections.\r\n";
+    // Never blocks the accept loop: a fresh socket takes one short line at once.
+    send(fd, text, strlen(text), MSG_DONTWAIT | MSG_NOSIGNAL);
+    site.LogProgram("MAIN",
+                    "Connection refused from %s:%s: too many connections waiting to log in.",
+                    ip.c_str(), port.c_str());
+    SocketUtil::Close(fd);
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
@@ -43,8 +65,15 @@ std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
         }
         return nullptr;
     }
+    std::string ip;
+    if (!Admit(*args.site, fd, ip)) return nullptr;
     std::unique_ptr<FtpSession> session = MakeSession(args, fd);
-    if (!session) SocketUtil::Close(fd);
+    if (!session) {
+        args.site->Logins().Leave(ip);
+        SocketUtil::Close(fd);
+        return nullptr;
+    }
+    session->HoldLoginPlace(ip);
     return session;
 }
 
@@ -70,13 +99,6 @@ void RunPlainListener(ListenerArgs args) {
     while (!Run().stopRequested && args.site) {
         std::unique_ptr<FtpSession> session = AcceptSession(args);
         if (!session) continue;
-        args.site->LogProgram("MAIN", "Connection established from %s:%s -> %s (%u).",
-                              session->PeerIp().c_str(), session->PeerPort().c_str(),
-                              session->PeerHost().c_str(),
-                              static_cast<unsigned>(session->ControlSocket()));
-        args.site->LogAccess(AccessLogEntry{session->LocalIp(), session->LocalPort(),
-                                            session->PeerIp(), session->PeerPort(),
-                                            session->UserName(), "CONNECT", "", "", ""});
         StartClientThread(std::move(session), args);
     }
     Run().listenerRunning = 0;
@@ -84,7 +106,13 @@ void RunPlainListener(ListenerArgs args) {
 
 bool StartClientThread(std::unique_ptr<FtpSession> session, const ListenerArgs& args) {
     return StartSessionThread(
-        std::move(session), [](std::unique_ptr<FtpSession> owned) { owned->RunClient(); }, args);
+        std::move(session),
+        [](std::unique_ptr<FtpSession> owned) {
+            owned->LookUpNames();
+            owned->Announce(false);
+            owned->RunClient();
+        },
+        args);
 }
 
 }  // namespace orvex

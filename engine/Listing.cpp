@@ -16,8 +16,6 @@ constexpr size_t kOutputBlock = 4096;
 constexpr size_t kLineBody = 253;
 constexpr size_t kLineSize = 256;
 
-enum class Pass { Directories, Files };
-
 bool HasOption(const TransferJob& job, char c) {
     return job.options.find(c) != std::string::npos;
 }
@@ -33,33 +31,22 @@ std::string WithCrlf(std::string body) {
     return body;
 }
 
-// One entry's line, or empty when the entry gives none under `pass`.
-std::string EntryLine(const TransferJob& job, const std::string& dir, const std::string& name,
-                      Pass pass, const std::string& year) {
-    if (Unlistable(name)) return {};
-    std::string abs = dir + name;
-    FileUtil::ToBackslashes(abs);
-    const int kind = FileUtil::Kind(abs);
-    if (kind == 0) return {};
-    if ((kind == 1) != (pass == Pass::Directories)) return {};
-    std::string body = HasOption(job, 'N') ? name : job.site->FormatListingLine(abs, year);
-    if (body.empty()) return {};
-    return WithCrlf(std::move(body));
+bool Aborted(const TransferJob& job) {
+    return job.session && job.session->Aborted();
 }
 
 // The single-file case: the line of the path itself with the argument in the name column.
 bool FileLine(const TransferJob& job, std::string path, const std::string& year,
               std::string& line) {
     FileUtil::StripTrailingSep(path);
-    if (FileUtil::Kind(path) != 2) return false;
+    FileInfo info;
+    if (!FileUtil::Stat(path, info) || (info.mode & kModeDirectory)) return false;
     std::string body;
     if (!HasOption(job, 'N')) {
-        body = job.site->FormatListingLine(path, year);
+        body = job.site->FormatListingLine(path, info, year);
         if (body.empty()) return false;
         body = body.substr(0, body.find('\r'));
-        const size_t sep = path.rfind('\\');
-        const std::string_view name =
-            std::string_view(path).substr(sep == std::string::npos ? 0 : sep + 1);
+        const std::string_view name = FileUtil::AfterLastSep(path);
         if (body.size() >= name.size() &&
             body.compare(body.size() - name.size(), name.size(), name.data(), name.size()) == 0)
             body.erase(body.size() - name.size());
@@ -69,80 +56,94 @@ bool FileLine(const TransferJob& job, std::string path, const std::string& year,
     return true;
 }
 
-// Never the session's user: the client thread may change that while the job runs.
-const std::string& UserOf(const TransferJob& job) {
-    return job.user;
-}
-
-bool Aborted(const TransferJob& job) {
-    return job.session && job.session->Aborted();
-}
-
-// Calls `each` for every name the scan finds; false when the job was aborted (the pending output
-// is dropped) or `each` failed.
-template <typename Each>
-bool ForEachName(const TransferJob& job, ListingOutput& out, const std::string& scanPath,
-                 Each each) {
-    FileUtil::DirectoryScan scan(scanPath);
+struct Entry {
     std::string name;
-    while (scan.Next(name)) {
+    FileInfo info;
+    bool Directory() const { return (info.mode & kModeDirectory) != 0; }
+};
+
+// One directory still to be listed: its absolute path (ending in a backslash) and its name as the
+// client sees it.
+struct Pending {
+    std::string dir;
+    std::string shown;
+};
+
+// Lists one directory: the header (R), subdirectories first, then everything else, each group in
+// the order the directory is read, which happens once with one status per entry. `subdirs` gets
+// the subdirectories. False when the whole listing must stop (aborted or the connection failed).
+bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at,
+                   const std::string& scanPath, const std::string& year,
+                   std::vector<std::string>& subdirs) {
+    const bool recursive = HasOption(job, 'R');
+    if (recursive) {
+        // Never the session's user: the client thread may change that while the job runs.
+        if (!job.site->CheckPermission(job.user, at.dir, "lvx"))
+            return out.Append(WithCrlf(at.shown + ": Permission denied.")) && out.Flush();
+        if (!out.Append(WithCrlf(at.shown + ":"))) return false;
+    }
+    std::vector<Entry> entries;
+    FileUtil::DirectoryScan scan(scanPath);
+    Entry e;
+    while (scan.Next(e.name, e.info)) {
         if (Aborted(job)) {
             out.Drop();
             return false;
         }
-        if (!each(name)) return false;
+        if (!Unlistable(e.name)) entries.push_back(e);
     }
-    return true;
+    for (const bool directories : {true, false}) {
+        for (const Entry& entry : entries) {
+            if (entry.Directory() != directories) continue;
+            if (Aborted(job)) {
+                out.Drop();
+                return false;
+            }
+            const std::string body =
+                HasOption(job, 'N')
+                    ? entry.name
+                    : job.site->FormatListingLine(at.dir + entry.name, entry.info, year);
+            if (!body.empty() && !out.Append(WithCrlf(body))) return false;
+        }
+    }
+    if (!recursive) return out.Flush();
+    // A link to a directory is no directory here, so the walk never leaves through one.
+    for (const Entry& entry : entries)
+        if (entry.Directory()) subdirs.push_back(entry.name);
+    return out.Append("\r\n") && out.Flush();
 }
 
 // False when the whole listing must stop (aborted or the connection failed).
 bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& year) {
     const std::string path = FileUtil::Resolve(job.root, job.cwd, job.argument);
+    if (path.empty()) return out.Flush();
     const bool pattern = path.find('*') != std::string::npos;
     std::string line;
     if (!pattern && FileLine(job, path, year, line)) return out.Append(line) && out.Flush();
 
     std::string dir = pattern ? FileUtil::DirName(path) : path;
     FileUtil::AddTrailingSep(dir);
-    const bool recursive = HasOption(job, 'R');
-    if (recursive) {
-        const std::string shown = FileUtil::Slashed(job.argument);
-        if (!job.site->CheckPermission(UserOf(job), dir, "lvx"))
-            return out.Append(WithCrlf(shown + ": Permission denied.")) && out.Flush();
-        if (!out.Append(WithCrlf(shown + ":"))) return false;
-    }
-
-    const std::string scanPath = pattern ? path : dir + "*";
-    for (Pass pass : {Pass::Directories, Pass::Files}) {
-        const bool listed = ForEachName(job, out, scanPath, [&](const std::string& name) {
-            line = EntryLine(job, dir, name, pass, year);
-            return line.empty() || out.Append(line);
-        });
-        if (!listed) return false;
-    }
-    if (!recursive) return out.Flush();
-    if (!out.Append("\r\n") || !out.Flush()) return false;
-
     // A pattern's subdirectories are named from the pattern's directory, not the pattern.
-    std::string base = job.argument;
+    std::string base = FileUtil::Slashed(job.argument);
     if (pattern) {
-        const size_t sep = base.find_last_of("\\/");
+        const size_t sep = base.rfind('/');
         base = sep == std::string::npos ? std::string() : base.substr(0, sep);
     }
-    return ForEachName(job, out, scanPath, [&](const std::string& name) {
-        // Kind() does not follow links, so a linked directory is never descended into.
-        if (Unlistable(name) || FileUtil::Kind(dir + name) != 1) return true;
-        TransferJob child;
-        child.jobType = job.jobType;
-        child.options = job.options;
-        child.argument = FileUtil::Slashed(base.empty() ? name : base + "\\" + name);
-        child.root = job.root;
-        child.cwd = job.cwd;
-        child.session = job.session;
-        child.site = job.site;
-        child.user = UserOf(job);
-        return ListPath(child, out, year);
-    });
+    // Depth first without recursion, so that no depth of tree can exhaust the thread's stack.
+    std::vector<Pending> todo{{dir, FileUtil::Slashed(job.argument)}};
+    bool top = true;
+    while (!todo.empty()) {
+        const Pending at = std::move(todo.back());
+        todo.pop_back();
+        std::vector<std::string> subdirs;
+        const std::string scanPath = top && pattern ? path : at.dir + "*";
+        if (!ListDirectory(job, out, at, scanPath, year, subdirs)) return false;
+        const std::string& parent = top ? base : at.shown;
+        for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it)
+            todo.push_back({at.dir + *it + "\\", parent.empty() ? *it : parent + "/" + *it});
+        top = false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -173,16 +174,22 @@ bool ListingOutput::Flush() {
     return true;
 }
 
-void GenerateListing(const TransferJob& job, ListingOutput& out) {
-    if (!job.site) return;
+bool GenerateListing(const TransferJob& job, ListingOutput& out) {
+    if (!job.site) return false;
     const std::string year = FtpSite::FormatTime("%Y");
-    ListPath(job, out, year);
+    return ListPath(job, out, year);
 }
 
 std::string BaseListingLine(const std::string& path, const std::string& currentYear,
                             const std::string& owner, const std::string& group) {
     FileInfo info;
     if (!FileUtil::Stat(path, info)) return {};
+    return BaseListingLine(path, info, currentYear, owner, group);
+}
+
+std::string BaseListingLine(const std::string& path, const FileInfo& info,
+                            const std::string& currentYear, const std::string& owner,
+                            const std::string& group) {
     const size_t sep = path.rfind('\\');
     const std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
     // The modification time, which is what a Linux user knows a file's date by.

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/FileUtil.h"
+
 namespace orvex {
 
 struct TransferJob;
@@ -27,11 +29,17 @@ class ListingOutput {
     bool failed_ = false;
 };
 
-// Writes the listing the job asks for (options R and N) into `out`.
-void GenerateListing(const TransferJob& job, ListingOutput& out);
+// Writes the listing the job asks for (options R and N) into `out`; false when it was cut short
+// (aborted, or the output failed).
+bool GenerateListing(const TransferJob& job, ListingOutput& out);
 
-// The base listing line of a path, owner "owner" and group "group"; empty when it cannot be read.
+// The base listing line of a path with the owner and group names given; empty when the path
+// cannot be read.
 std::string BaseListingLine(const std::string& path, const std::string& currentYear,
                             const std::string& owner, const std::string& group);
+// The same for a path whose status is known already.
+std::string BaseListingLine(const std::string& path, const FileInfo& info,
+                            const std::string& currentYear, const std::string& owner,
+                            const std::string& group);
 
 }  // namespace orvex

@@ -36,13 +36,14 @@ bool ReplyBuilder::ReadLine(std::string& out, size_t size) {
 int ReplyBuilder::ReadLineWithin(std::string& out, size_t size, int ms) {
     if (size == 0) return -1;
     std::string line;
-    const long n = ch_.ReadLineWithin(line, size, ms);
+    bool cut = false;
+    const long n = ch_.ReadLineWithin(line, size, ms, &cut);
     if (n == ControlChannel::kNoLineYet) return 0;
-    if (n <= 0) return -1;
+    if (n < 0) return -1;
     StringUtil::StripEol(line);
     if (line.size() > size - 1) line.resize(size - 1);
     out = std::move(line);
-    return 1;
+    return cut ? kLineTooLong : 1;
 }
 
 bool ResponseReader::SendCommand(std::string_view line, bool urgent) {

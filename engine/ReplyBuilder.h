@@ -30,12 +30,17 @@ class ControlChannel {
     // Waits up to `ms` for a line's worth of input, seeing bytes TLS has already decrypted.
     // >0 input ready, 0 time-out, <0 error.
     int WaitInput(int ms);
+    // One line with its LF, at most size-1 characters before the CR LF. Result: the characters
+    // before the LF (0 for an empty line), or kClosed at the end of the stream or on an error.
+    // A longer line is cut to size-1 characters, sets `cut`, and its rest up to the LF is
+    // dropped as it arrives.
     long ReadLineRaw(std::string& line, size_t size);
     // ReadLineRaw that waits at most `ms` in all (negative: no limit). A time-out returns
     // kNoLineYet and keeps the bytes of an unfinished line for the next call, so a peer that
     // stops in the middle of a line cannot hold the reader.
+    static constexpr long kClosed = -1;
     static constexpr long kNoLineYet = -2;
-    long ReadLineWithin(std::string& line, size_t size, int ms);
+    long ReadLineWithin(std::string& line, size_t size, int ms, bool* cut = nullptr);
     // Shuts the TLS session down (close_notify) under the lock; the handle stays allocated.
     void ShutdownTls();
     // Frees the TLS object; call only when no other thread can use the channel any more.
@@ -50,7 +55,8 @@ class ControlChannel {
     std::mutex tlsLock_;
     int fd_;
     SslHandle tls_;
-    std::string partial_;  // an unfinished line, only touched by the reading thread
+    std::string partial_;      // an unfinished line, only touched by the reading thread
+    bool discarding_ = false;  // dropping the rest of a line that was too long
     std::atomic<bool> encrypted_{false};
 };
 
@@ -62,7 +68,9 @@ class ReplyBuilder {
     bool Reply(std::string_view text, std::string_view code, int mode = 0);
     // One command line cut at its first CR/LF, at most size-1 characters.
     bool ReadLine(std::string& out, size_t size = 1024);
-    // ReadLine waiting at most `ms`: 1 a line, 0 none yet (time-out), -1 closed or failed.
+    // ReadLine waiting at most `ms`: 1 a line, 2 a line that was too long (cut, its rest
+    // dropped), 0 none yet (time-out), -1 closed or failed.
+    static constexpr int kLineTooLong = 2;
     int ReadLineWithin(std::string& out, size_t size, int ms);
 
   private:

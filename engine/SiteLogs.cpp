@@ -45,7 +45,8 @@ bool LogFileName(std::string_view name, std::string_view directory, std::string&
         FileUtil::AddTrailingSep(root);
         if (!FileUtil::IsDirectory(root)) return false;
     }
-    out = FileUtil::Resolve(root, "", name);
+    // The operator's own path: links in it are his to choose.
+    out = FileUtil::ResolveText(root, "", name);
     return !out.empty();
 }
 
@@ -144,6 +145,8 @@ bool FtpSite::WriteLog(Lock& lock, Logger& logger, const std::string& fileFormat
                        std::vector<std::string> values, int mode) {
     int destination = Destination(mode);
     if (destination < 0) return false;
+    // Every field but the date, which the server makes itself, may carry client text.
+    for (size_t i = 1; i < values.size(); ++i) values[i] = StringUtil::EscapeLogField(values[i]);
     LockGuard g(lock);
     if (fileFormat.empty()) return false;
     int64_t now = LogTime();

@@ -1,5 +1,6 @@
 // Time formatting of the site object: strftime plus the UTC offset specifier.
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include "engine/Clock.h"
@@ -28,7 +29,10 @@ int Wrap(int value, int range) {
 }  // namespace
 
 int FtpSite::UtcOffsetMinutes() {
-    tzset();
+    // Once: tzset rewrites the zone's globals, so concurrent calls would race on them. A program
+    // that changes TZ later calls tzset itself, as the system's own time functions expect.
+    static std::once_flag zoneRead;
+    std::call_once(zoneRead, [] { tzset(); });
     // `timezone` is seconds west of UTC in standard time.
     return static_cast<int>(-timezone / 60);
 }

@@ -112,7 +112,10 @@ bool BindAddress(int fd, const char* ip, unsigned short port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    if (!ParseIp(ip, a.sin_addr)) return false;
+    if (!ParseIp(ip, a.sin_addr)) {
+        errno = EINVAL;
+        return false;
+    }
     return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -171,6 +174,39 @@ bool IsIp(std::string_view text) {
     std::string t(text);
     in_addr a{};
     return inet_pton(AF_INET, t.c_str(), &a) == 1 && a.s_addr != INADDR_NONE;
+}
+
+namespace {
+
+// Any address text as 16 bytes, IPv4 in its IPv6-mapped form; false when it is no address.
+bool AsIpv6(std::string_view text, in6_addr& out) {
+    const std::string t(text);
+    if (inet_pton(AF_INET6, t.c_str(), &out) == 1) return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, t.c_str(), &v4) != 1) return false;
+    out = in6_addr{};
+    out.s6_addr[10] = out.s6_addr[11] = 0xff;
+    memcpy(&out.s6_addr[12], &v4, sizeof v4);
+    return true;
+}
+
+}  // namespace
+
+bool SameAddress(std::string_view a, std::string_view b) {
+    in6_addr x{}, y{};
+    if (!AsIpv6(a, x) || !AsIpv6(b, y)) return a == b;
+    return memcmp(&x, &y, sizeof x) == 0;
+}
+
+bool IsUnspecified(std::string_view ip) {
+    in6_addr a{};
+    if (!AsIpv6(ip, a)) return false;
+    static const in6_addr kMappedAny = [] {
+        in6_addr m{};
+        m.s6_addr[10] = m.s6_addr[11] = 0xff;
+        return m;
+    }();
+    return IN6_IS_ADDR_UNSPECIFIED(&a) || memcmp(&a, &kMappedAny, sizeof a) == 0;
 }
 
 bool LocalIp(std::string& ip) {
@@ -303,15 +339,26 @@ int WaitReadable(int fd, int seconds, int milliseconds) {
 
 int OpenListener(const std::string& port, const char* ip) {
     unsigned short p = 0;
-    if (!ParsePort(port, p)) return -1;
+    if (!ParsePort(port, p)) {
+        errno = EINVAL;
+        return -1;
+    }
     int fd = NewTcpSocket();
     if (fd < 0) return -1;
     SetReuse(fd);
     if (!BindAddress(fd, ip, p) || !Listen(fd, SOMAXCONN)) {
+        const int why = errno;
         Close(fd);
+        errno = why;
         return -1;
     }
     return fd;
+}
+
+std::string ErrorText(int error) {
+    char buf[256];
+    // The GNU form: the text may be a constant rather than `buf`.
+    return strerror_r(error, buf, sizeof buf);
 }
 
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port) {

@@ -20,6 +20,10 @@ bool LocalAddress(int fd, std::string& ip, std::string& port);
 bool PeerAddress(int fd, std::string& ip, std::string& port);
 std::string ReverseLookup(const std::string& ip);
 bool IsIp(std::string_view text);
+// Whether two address texts name the same host; an IPv4 address equals its IPv6-mapped form.
+bool SameAddress(std::string_view a, std::string_view b);
+// The unspecified address (0.0.0.0 or ::), which names no host to connect to.
+bool IsUnspecified(std::string_view ip);
 bool LocalIp(std::string& ip);
 // The host's first non-loopback IPv4 address, else 127.0.0.1.
 std::string FirstNonLoopbackIp();
@@ -40,7 +44,11 @@ bool SetOobInline(int fd);
 // 1 at once for 0/0; otherwise >0 readable, 0 time-out, <0 error.
 int WaitReadable(int fd, int seconds, int milliseconds);
 
+// A listening socket, or -1 with errno telling why (EINVAL for a bad port or address).
 int OpenListener(const std::string& port, const char* ip);
+
+// The text of an errno value, for log lines.
+std::string ErrorText(int error);
 // Bound (not listening) socket with address reuse; port 0 lets the system choose.
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
 bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds);

@@ -15,6 +15,7 @@
 #include <climits>
 #include <mutex>
 
+#include "engine/Clock.h"
 #include "engine/SocketUtil.h"
 
 namespace orvex::SslLayer {
@@ -23,8 +24,6 @@ namespace {
 
 constexpr int kWaitStepMs = 1000;
 constexpr std::chrono::milliseconds kShutdownWait{2000};
-// Once the peer has begun, the rest of its handshake must follow within this time.
-constexpr unsigned kHandshakeRecvTimeoutMs = 10000;
 
 std::once_flag g_initOnce;
 bool g_initOk = false;
@@ -132,17 +131,15 @@ bool CleanupLibrary() {
     return true;
 }
 
-bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
-                   std::string_view certPem, SslHandle& out, int& reason) {
-    out = SslHandle{};
-    reason = 0;
-    if (fd < 0 || keyPem.empty() || certPem.empty()) {
-        reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
-        return false;
-    }
-    SSL_CTX* ctx = NewContext(TLS_server_method, reason);
-    if (!ctx) return false;
+namespace {
 
+// A server context with the key and certificate, and a connection object on `fd`.
+int PrepareServer(int fd, std::string_view keyPem, const std::string& passPhrase,
+                  std::string_view certPem, SSL_CTX*& ctx, SSL*& ssl) {
+    ssl = nullptr;
+    int reason = 0;
+    ctx = NewContext(TLS_server_method, reason);
+    if (!ctx) return reason;
     EVP_PKEY* key = ReadKey(keyPem, passPhrase);
     if (!key) {
         reason = 4;
@@ -152,12 +149,66 @@ bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhras
     }
     if (reason == 0) reason = InstallCertificates(ctx, certPem);
     if (reason == 0 && SSL_CTX_check_private_key(ctx) != 1) reason = 8;
-
-    SSL* ssl = nullptr;
     if (reason == 0) {
         ssl = SSL_new(ctx);
         if (!ssl || SSL_set_fd(ssl, fd) != 1) reason = 9;
     }
+    return reason;
+}
+
+// The server side of a handshake that must be over by `deadlineMs` (monotonic): the socket is
+// non-blocking meanwhile, so a peer that sends its hello one byte at a time cannot stretch it.
+// Gives up early once `*stop` is set; the socket is blocking again afterwards.
+bool AcceptWithin(SSL* ssl, int fd, int64_t deadlineMs, const std::atomic<int>* stop) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    auto waitFor = [&](short events) {
+        for (;;) {
+            if (stop && *stop) return false;
+            const int64_t left = deadlineMs - Clock::MonotonicMs();
+            if (left <= 0) return false;
+            pollfd p{fd, events, 0};
+            const int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, kWaitStepMs)));
+            if (r > 0) return true;
+            if (r < 0 && errno != EINTR) return false;
+        }
+    };
+    bool ok = false;
+    for (;;) {
+        ERR_clear_error();
+        const int r = SSL_accept(ssl);
+        if (HandshakeOk(r)) {
+            ok = true;
+            break;
+        }
+        const int err = SSL_get_error(ssl, r);
+        if (err == SSL_ERROR_WANT_READ) {
+            if (!waitFor(POLLIN)) break;
+        } else if (err == SSL_ERROR_WANT_WRITE) {
+            if (!waitFor(POLLOUT)) break;
+        } else {
+            break;
+        }
+    }
+    ERR_clear_error();
+    fcntl(fd, F_SETFL, flags);
+    return ok;
+}
+
+}  // namespace
+
+bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
+                   std::string_view certPem, SslHandle& out, int& reason) {
+    out = SslHandle{};
+    reason = 0;
+    if (fd < 0 || keyPem.empty() || certPem.empty()) {
+        reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
+        return false;
+    }
+    SSL_CTX* ctx = nullptr;
+    SSL* ssl = nullptr;
+    reason = PrepareServer(fd, keyPem, passPhrase, certPem, ctx, ssl);
+    if (!ctx) return false;
     if (reason == 0 && !HandshakeOk(SSL_accept(ssl))) reason = 10;
     return Finish(ssl, ctx, reason, out);
 }
@@ -165,35 +216,22 @@ bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhras
 bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
                           std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
                           const std::atomic<int>* stop) {
+    const int64_t deadline = Clock::MonotonicMs() + int64_t{waitSeconds} * 1000;
     out = SslHandle{};
     reason = 0;
-    if (fd < 0) {
-        reason = 9;
+    if (fd < 0 || keyPem.empty() || certPem.empty()) {
+        reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
         return false;
     }
-    // Wait in short steps so that a stop request is seen while a silent peer holds the socket.
-    bool ready = false;
-    for (int waited = 0; waited < waitSeconds * 1000 && !ready;) {
-        if (stop && *stop) break;
-        const int step = std::min(kWaitStepMs, waitSeconds * 1000 - waited);
-        pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, step);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) break;
-        ready = r > 0;
-        waited += step;
-    }
-    if (!ready) {
-        reason = 10;
-        return false;
-    }
-    SocketUtil::SetRecvTimeout(fd, kHandshakeRecvTimeoutMs);
-    const bool ok = AcceptControl(fd, keyPem, passPhrase, certPem, out, reason);
-    SocketUtil::SetRecvTimeout(fd, 0);
-    return ok;
+    SSL_CTX* ctx = nullptr;
+    SSL* ssl = nullptr;
+    reason = PrepareServer(fd, keyPem, passPhrase, certPem, ctx, ssl);
+    if (!ctx) return false;
+    if (reason == 0 && !AcceptWithin(ssl, fd, deadline, stop)) reason = 10;
+    return Finish(ssl, ctx, reason, out);
 }
 
-bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason) {
+bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs) {
     out = SslHandle{};
     reason = 0;
     if (fd < 0 || !control.ssl) {
@@ -219,7 +257,11 @@ bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason) {
     // uploading client never reads them, so its close would turn into a reset that discards the
     // last data still queued at this end.
     SSL_set_num_tickets(ssl, 0);
-    if (SSL_set_fd(ssl, fd) != 1 || !HandshakeOk(SSL_accept(ssl))) {
+    const bool shaken =
+        SSL_set_fd(ssl, fd) == 1 &&
+        (timeoutMs > 0 ? AcceptWithin(ssl, fd, Clock::MonotonicMs() + timeoutMs, nullptr)
+                       : HandshakeOk(SSL_accept(ssl)));
+    if (!shaken) {
         reason = 10;
         SSL_free(ssl);
         ERR_clear_error();

@@ -29,15 +29,15 @@ bool CleanupLibrary();
 // 9 no connection object, 10 handshake failed.
 bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
                    std::string_view certPem, SslHandle& out, int& reason);
-// AcceptControl for a peer that may stay silent: waits up to `waitSeconds` for its first bytes
-// (giving up early once `*stop` is set), then handshakes under a receive time-out. Reason 10 when
-// nothing came.
+// AcceptControl for a peer that may stall: the whole handshake must be over within `waitSeconds`
+// (giving up early once `*stop` is set). Reason 10 when it is not.
 bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
                           std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
                           const std::atomic<int>* stop);
-// Server handshake on a data connection with the control connection's context.
-// Reasons: 11 bad arguments, 12 control has no context, 1, 9, 10.
-bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason);
+// Server handshake on a data connection with the control connection's context, over within
+// `timeoutMs` when that is positive. Reasons: 11 bad arguments, 12 control has no context, 1,
+// 9, 10.
+bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs = 0);
 // Client handshake; encmode 2 and 3 both mean TLS after "AUTH SSL".
 // Reasons: 1 memory, 2 method, 3 context, 4 no connection object, 5 handshake failed.
 bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out);

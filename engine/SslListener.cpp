@@ -19,7 +19,7 @@ namespace orvex {
 
 namespace {
 
-// How long a connected client may stay silent before its handshake is given up.
+// The whole handshake, from the connection on, must be done within this time.
 constexpr int kHandshakeWaitSeconds = 30;
 constexpr size_t kPassPhraseMax = 31;
 
@@ -41,6 +41,7 @@ void HandshakeAndServe(std::unique_ptr<FtpSession> session,
     // Counted from here so that shutdown waits for a handshake in progress as well.
     ++Run().liveClients;
     const int fd = session->ControlSocket();
+    session->LookUpNames();
     SslHandle h;
     int reason = 0;
     if (!SslLayer::AcceptControlBounded(fd, material->key, material->pass, material->cert, h,
@@ -53,10 +54,7 @@ void HandshakeAndServe(std::unique_ptr<FtpSession> session,
         return;
     }
     session->AttachTls(h);
-    LogPeer(*session, "SSL connection established from %s:%s -> %s (%u).", fd);
-    session->GetSite().LogAccess(AccessLogEntry{session->LocalIp(), session->LocalPort(),
-                                                session->PeerIp(), session->PeerPort(),
-                                                session->UserName(), "CONNECTSSL", "", "", ""});
+    session->Announce(true);
     session->RunClient();
     session.reset();
     DecrementIfPositive(Run().liveClients);

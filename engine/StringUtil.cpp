@@ -138,30 +138,44 @@ std::string EscapeQuotes(std::string_view s) {
     return r;
 }
 
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-    size_t star = pattern.find('*');
-    if (star == std::string_view::npos) return pattern == name;
-
-    std::string_view head = pattern.substr(0, star);
-    if (name.substr(0, head.size()) != head) return false;
-    size_t pos = head.size();
-
-    size_t lastStar = pattern.rfind('*');
-    size_t segStart = star + 1;
-    while (segStart <= lastStar) {
-        size_t next = pattern.find('*', segStart);
-        std::string_view seg = pattern.substr(segStart, next - segStart);
-        size_t at = name.find(seg, pos);
-        if (at == std::string_view::npos) return false;
-        pos = at + seg.size();
-        segStart = next + 1;
+std::string EscapeLogField(std::string_view s) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string r;
+    r.reserve(s.size());
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7f && b != ';') {
+            r += c;
+            continue;
+        }
+        r += "\\x";
+        r += kHex[b >> 4];
+        r += kHex[b & 0xf];
     }
+    return r;
+}
 
-    std::string_view tail = pattern.substr(lastStar + 1);
-    if (tail.empty()) return true;
-    // The first occurrence of the tail has to be the one that ends the name.
-    size_t at = name.find(tail, pos);
-    return at != std::string_view::npos && at + tail.size() == name.size();
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    // Greedy with backtracking: on a mismatch the last '*' swallows one more character. Only
+    // the last '*' is ever retried, which keeps the work within pattern length times name length.
+    size_t p = 0, n = 0;
+    size_t starAt = std::string_view::npos, resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (p < pattern.size() && pattern[p] == name[n]) {
+            ++p;
+            ++n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 std::string ExpandTemplate(std::string_view tmpl, std::string_view letters,

@@ -35,8 +35,11 @@ std::string FormatBounded(size_t capacity, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
 std::string EscapeQuotes(std::string_view s);  // backslash before every backslash and quote
+// A value as a log line may carry it: ';' (the field separator) and every byte outside printable
+// ASCII become "\xNN", so client text can neither forge fields nor put binary into a log.
+std::string EscapeLogField(std::string_view s);
 
-// Case-sensitive; only '*' is special.
+// Case-sensitive; only '*' is special and matches any run of characters, empty included.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Replaces escape+letter by that letter's value (letters[i] -> values[i]); a doubled escape gives

@@ -45,14 +45,27 @@ uint32_t Rate(uint64_t bytes, uint32_t start, uint32_t end) {
     return static_cast<uint32_t>(std::min(r, double(UINT32_MAX)));
 }
 
-void StatisticsReply(TransferJob& job, uint64_t bytes, uint32_t start, uint32_t end) {
+// The statistics line ends every transfer: with 226 when all the data moved, else with 426, so
+// that a client retries instead of keeping a short file.
+void StatisticsReply(TransferJob& job, uint64_t bytes, uint32_t start, uint32_t end,
+                     bool complete) {
     const double secs = Clock::ElapsedSeconds(start, end);
     const std::string text = StringUtil::FormatBounded(
         80, "[Bytes: %llu][Time: %.2f s][Speed: %.2f K/s]", static_cast<unsigned long long>(bytes),
         secs, static_cast<double>(bytes) / 1024.0 / secs);
     Reply(job, text.empty() ? std::string_view("Transfer complete.") : std::string_view(text),
-          "226");
+          complete ? "226" : "426");
 }
+
+bool Stopping(const TransferJob& job) {
+    return job.session->Aborted() || Run().stopRequested;
+}
+
+// What a file transfer moved, and whether that was all of it.
+struct Moved {
+    uint64_t bytes = 0;
+    bool complete = false;
+};
 
 // Reads until the buffer is full or the file ends; -1 on a read error.
 long ReadFull(int fd, char* buf, size_t len) {
@@ -78,6 +91,14 @@ bool WriteFull(int fd, const char* buf, size_t len) {
     return true;
 }
 
+// Empties a file. One that is empty already is left alone: on ext4 a truncation to 0 makes the
+// close that follows wait until the new content is on disk, which holds up the final reply.
+bool Empty(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_size == 0) return true;
+    return ftruncate(fd, 0) == 0;
+}
+
 struct FdCloser {
     int fd = -1;
     ~FdCloser() {
@@ -85,27 +106,30 @@ struct FdCloser {
     }
 };
 
-// Bytes sent; 0 when a write failed or the abort flag stopped the loop.
-uint64_t SendFileData(TransferJob& job, DataConnection& dc, int fd) {
+// Sends the file from the restart offset; complete once its end went out.
+Moved SendFileData(TransferJob& job, DataConnection& dc, int fd) {
+    Moved m;
     if (job.restartOffset > 0) lseek(fd, job.restartOffset, SEEK_SET);
     job.site->SetTransferRate(job.session->ConnectionNumber(), 0);
     dc.ResetMeters();
-    uint64_t total = 0;
     if (job.type != 'A' && dc.Unlimited(job, false)) {
-        while (!job.session->Aborted()) {
+        while (!Stopping(job)) {
             const long n = dc.SendFromFile(job, fd, kSendfileChunk);
-            if (n < 0) return 0;
-            if (n == 0) return total;
-            total += static_cast<uint64_t>(n);
+            if (n < 0) return m;
+            if (n == 0) {
+                m.complete = true;
+                return m;
+            }
+            m.bytes += static_cast<uint64_t>(n);
         }
-        return 0;
+        return m;
     }
     std::vector<char> block(kBlock);
     std::string converted;
     char prev = 0;
-    while (!job.session->Aborted()) {
+    while (!Stopping(job)) {
         const long got = ReadFull(fd, block.data(), kBlock);
-        if (got < 0) return 0;
+        if (got < 0) return m;
         const char* out = block.data();
         size_t outLen = static_cast<size_t>(got);
         if (job.type == 'A') {
@@ -116,41 +140,35 @@ uint64_t SendFileData(TransferJob& job, DataConnection& dc, int fd) {
         }
         if (outLen > 0) {
             const long n = dc.SendLimited(job, out, outLen);
-            if (n < 0 || static_cast<size_t>(n) != outLen) return 0;
-            total += outLen;
+            if (n < 0 || static_cast<size_t>(n) != outLen) return m;
+            m.bytes += outLen;
         }
-        if (static_cast<size_t>(got) < kBlock) return total;
+        if (static_cast<size_t>(got) < kBlock) {
+            m.complete = true;
+            return m;
+        }
     }
-    return 0;
+    return m;
 }
 
-// Bytes received (0 when aborted, idle too long or the connection failed); false when the file
-// could not be written.
-bool ReceiveFileData(TransferJob& job, DataConnection& dc, int fd, uint64_t& total) {
-    total = 0;
+// Receives into the file until the client ends the data; complete only at that clean end, not
+// when stopped, idle too long or cut off. False when the file could not be written.
+bool ReceiveFileData(TransferJob& job, DataConnection& dc, int fd, Moved& m) {
     job.site->SetTransferRate(job.session->ConnectionNumber(), 0);
     dc.ResetMeters();
     if (job.type != 'A' && dc.Unlimited(job, true)) {
         bool fileFailed = false;
         const int64_t n = dc.ReceiveToFile(job, fd, fileFailed);
         if (fileFailed) return false;
-        total = n > 0 ? static_cast<uint64_t>(n) : 0;
+        m.bytes = n > 0 ? static_cast<uint64_t>(n) : 0;
+        m.complete = n >= 0 && !dc.ReceiveFailed() && !dc.Stopped();
         return true;
     }
     std::vector<char> block(kBlock);
     std::string converted;
     char prev = 0;
-    for (;;) {
-        if (job.session->Aborted()) {
-            total = 0;
-            return true;
-        }
-        const long n = dc.ReceiveLimited(job, block.data(), kBlock);
-        if (n < 0) {
-            total = 0;
-            return true;
-        }
-        const size_t got = static_cast<size_t>(n);
+    while (!Stopping(job)) {
+        const size_t got = static_cast<size_t>(dc.ReceiveLimited(job, block.data(), kBlock));
         bool ok;
         if (job.type == 'A') {
             converted.clear();
@@ -160,22 +178,28 @@ bool ReceiveFileData(TransferJob& job, DataConnection& dc, int fd, uint64_t& tot
             ok = WriteFull(fd, block.data(), got);
         }
         if (!ok) return false;
-        total += got;
-        if (got < kBlock) return true;
+        m.bytes += got;
+        if (dc.ReceiveFailed() || dc.Stopped()) return true;
+        if (got < kBlock) {
+            m.complete = true;
+            return true;
+        }
     }
+    return true;
 }
 
 void ListingJob(TransferJob& job, DataConnection& dc) {
     if (!dc.Open(job, "Opening ASCII mode data connection for directory listing.")) return;
     const uint32_t start = Clock::NowMs();
     ListingOutput out([&dc](const char* data, size_t len) { return dc.Write(data, len); });
-    GenerateListing(job, out);
-    out.Flush();
+    const bool complete = GenerateListing(job, out) && out.Flush();
     const uint32_t end = Clock::NowMs();
     dc.Close();
     job.session->SetLastActivity();
-    StatisticsReply(job, out.Total(), start, end);
+    StatisticsReply(job, out.Total(), start, end, complete);
 }
+
+constexpr const char* kBadRestart = "Requested action not taken: invalid REST parameter.";
 
 void SendJob(TransferJob& job, DataConnection& dc) {
     FtpSite& site = *job.site;
@@ -203,6 +227,10 @@ void SendJob(TransferJob& job, DataConnection& dc) {
     }
     fcntl(file.fd, F_SETFL, fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
     const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (job.restartOffset < 0 || static_cast<uint64_t>(job.restartOffset) > size) {
+        Reply(job, kBadRestart, "554");
+        return;
+    }
     if (site.TakeCredits(path, conn, job.user, size, 0) == 0) {
         Reply(job, "Insufficient credits.", "550");
         return;
@@ -217,48 +245,73 @@ void SendJob(TransferJob& job, DataConnection& dc) {
     }
     dc.sendLimit = site.GetDownloadSpeedLimit(job.user);
     const uint32_t start = Clock::NowMs();
-    const uint64_t sent = SendFileData(job, dc, file.fd);
+    const Moved sent = SendFileData(job, dc, file.fd);
     const uint32_t end = Clock::NowMs();
     dc.Close();
     close(file.fd);
     file.fd = -1;
     site.SetTransferRate(conn, 0);
     job.session->SetLastActivity();
-    // A negative restart offset counts as none when judging completeness.
-    const uint64_t offset = job.restartOffset > 0 ? static_cast<uint64_t>(job.restartOffset) : 0;
-    if (sent + offset < size)
-        site.AddCredits(path, conn, job.user, size, 0);
+    // Only a complete download counts; any other gives the credits back.
+    if (sent.complete)
+        site.RecordDownload(conn, job.user, size, Rate(sent.bytes, start, end));
     else
-        site.RecordDownload(conn, job.user, size, Rate(sent, start, end));
-    StatisticsReply(job, sent, start, end);
+        site.AddCredits(path, conn, job.user, size, 0);
+    StatisticsReply(job, sent.bytes, start, end, sent.complete);
 }
 
-// Opens the receive target. STOU picks a free name by exclusive creation and renames the job's
-// argument to match; APPE continues at the end of an existing file. `truncate` is set when the
-// file must be emptied once the data connection is up (never before: a failed STOR keeps it).
-int OpenTarget(TransferJob& job, std::string& path, bool& truncate) {
-    truncate = false;
-    // No final symbolic link: an upload must not write through a link out of the tree.
-    const int base = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK;
+// The receive target, opened for writing at the place the job asks for.
+struct Target {
+    int fd = -1;
+    bool created = false;    // this job made the file
+    bool badOffset = false;  // a restart offset the file does not reach
+    bool truncate = false;   // empty it once the data connection is up (a failed STOR keeps it)
+};
+
+int OpenNew(const std::string& path) {
+    // No final symbolic link: an upload must not write through a link.
+    return FileUtil::OpenFd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK);
+}
+
+int OpenExisting(const std::string& path, int extra = 0) {
+    return FileUtil::OpenFd(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | extra);
+}
+
+// STOU picks a free name by exclusive creation and renames the job's argument to match; APPE
+// writes at the end of the file; STOR after REST writes from the restart offset, which must lie
+// within the file.
+Target OpenTarget(TransferJob& job, std::string& path) {
+    Target t;
     if (job.storeMode == 1) {
-        int fd = FileUtil::OpenFd(path, base | O_EXCL);
-        for (unsigned n = 1; fd < 0 && errno == EEXIST && n <= kMaxUniqueSuffix; ++n) {
+        t.fd = OpenNew(path);
+        for (unsigned n = 1; t.fd < 0 && errno == EEXIST && n <= kMaxUniqueSuffix; ++n) {
             const std::string candidate = StringUtil::Format("%s.%u", path.c_str(), n);
-            fd = FileUtil::OpenFd(candidate, base | O_EXCL);
-            if (fd >= 0) {
+            t.fd = OpenNew(candidate);
+            if (t.fd >= 0) {
                 path = candidate;
                 job.argument = StringUtil::Format("%s.%u", job.argument.c_str(), n);
             }
         }
-        return fd;
+        t.created = t.fd >= 0;
+        return t;
     }
-    if (job.storeMode == 2) {
-        FileInfo info;
-        if (FileUtil::Stat(path, info)) job.restartOffset = static_cast<int64_t>(info.size);
+    if (job.storeMode == 0 && job.restartOffset != 0) {
+        t.fd = job.restartOffset > 0 ? OpenExisting(path) : -1;
+        struct stat st {};
+        if (t.fd < 0 || fstat(t.fd, &st) != 0 || job.restartOffset > st.st_size ||
+            lseek(t.fd, job.restartOffset, SEEK_SET) < 0) {
+            t.badOffset = t.fd >= 0 || errno == ENOENT || job.restartOffset < 0;
+            if (t.fd >= 0) close(t.fd);
+            t.fd = -1;
+        }
+        return t;
     }
-    if (job.restartOffset > 0) return FileUtil::OpenFd(path, base | O_APPEND);
-    truncate = true;
-    return FileUtil::OpenFd(path, base);
+    const int append = job.storeMode == 2 ? O_APPEND : 0;
+    t.fd = OpenNew(path);
+    t.created = t.fd >= 0;
+    if (t.fd < 0 && errno == EEXIST) t.fd = OpenExisting(path, append);
+    t.truncate = job.storeMode == 0 && !t.created;
+    return t;
 }
 
 void ReceiveJob(TransferJob& job, DataConnection& dc) {
@@ -269,16 +322,20 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
         Reply(job, "ERROR: out of memory.", "425", true);
         return;
     }
-    bool truncate = false;
+    Target target = OpenTarget(job, path);
     FdCloser file;
-    file.fd = OpenTarget(job, path, truncate);
+    file.fd = target.fd;
     struct stat st {};
     if (file.fd >= 0 && (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         close(file.fd);
         file.fd = -1;
     }
+    if (target.badOffset) {
+        Reply(job, kBadRestart, "554");
+        return;
+    }
+    const std::string shown = FileUtil::Slashed(job.argument);
     if (file.fd < 0) {
-        const std::string shown = FileUtil::Slashed(job.argument);
         Reply(job,
               StringUtil::FormatBounded(256, "%s: The system cannot write to the file specified.",
                                         shown.c_str()),
@@ -286,16 +343,20 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
         return;
     }
     fcntl(file.fd, F_SETFL, fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
-    site.RegisterNewEntry(path, job.user, 0);
     const char* mode = job.type == 'A' ? "ASCII" : "BINARY";
-    const std::string text150 =
-        StringUtil::FormatBounded(256, "Opening %s mode data connection for %s.", mode,
-                                  FileUtil::Slashed(job.argument).c_str());
-    if (!dc.Open(job, text150)) return;
-    bool written = !truncate || ftruncate(file.fd, 0) == 0;
+    const std::string text150 = StringUtil::FormatBounded(
+        256, "Opening %s mode data connection for %s.", mode, shown.c_str());
+    // Nothing came when the connection fails: a file this job made would be an empty leftover,
+    // gone before the client hears of the failure.
+    const auto removeNew = [&] {
+        if (target.created) FileUtil::RemoveFile(path);
+    };
+    if (!dc.Open(job, text150, removeNew)) return;
+    site.RegisterNewEntry(path, job.user, 0);
+    bool written = !target.truncate || Empty(file.fd);
     dc.receiveLimit = site.GetUploadSpeedLimit(job.user);
     const uint32_t start = Clock::NowMs();
-    uint64_t received = 0;
+    Moved received;
     if (written) written = ReceiveFileData(job, dc, file.fd, received);
     const uint32_t end = Clock::NowMs();
     dc.Close();
@@ -306,7 +367,6 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     job.session->SetLastActivity();
     if (!written) {
         // A file that could not be written is a failed upload, whatever arrived.
-        const std::string shown = FileUtil::Slashed(job.argument);
         Reply(job,
               StringUtil::FormatBounded(256, "%s: The system cannot write to the file specified.",
                                         shown.c_str()),
@@ -319,10 +379,13 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
         Reply(job, "Connection closed; transfer aborted.", "426");
         return;
     }
-    if (job.modifyTime != 0) FileUtil::SetTimes(path, job.modifyTime, job.modifyTime);
-    site.RecordUpload(conn, job.user, received, Rate(received, start, end));
-    site.AddCredits(path, conn, job.user, received, 1);
-    StatisticsReply(job, received, start, end);
+    // What arrived stays on disk, but only a complete upload is accounted.
+    if (received.complete) {
+        if (job.modifyTime != 0) FileUtil::SetTimes(path, job.modifyTime, job.modifyTime);
+        site.RecordUpload(conn, job.user, received.bytes, Rate(received.bytes, start, end));
+        site.AddCredits(path, conn, job.user, received.bytes, 1);
+    }
+    StatisticsReply(job, received.bytes, start, end, received.complete);
 }
 
 }  // namespace

@@ -52,14 +52,16 @@ class DataConnection {
     DataConnection& operator=(const DataConnection&) = delete;
 
     // Opens (accept or connect), checks the peer, sends the 150 text, starts TLS when asked.
-    // Replies itself on failure.
-    bool Open(TransferJob& job, const std::string& text150);
+    // Replies itself on failure, after running `undo`.
+    bool Open(TransferJob& job, const std::string& text150,
+              const std::function<void()>& undo = nullptr);
     void Close();                              // TLS shutdown then the socket
     bool Write(const char* data, size_t len);  // unlimited, for listings
     int Socket() const { return fd_; }
     bool Encrypted() const { return tls_.Open(); }
 
-    // Speed-limited moves with rate reports; see the transfer loops.
+    // Speed-limited moves with rate reports; see the transfer loops. A receive returns the bytes
+    // that came (fewer than asked at the end of data, or when stopped or failed: see the flags).
     long SendLimited(TransferJob& job, const char* buf, size_t len);
     long ReceiveLimited(TransferJob& job, char* buf, size_t len);
     void ResetMeters();
@@ -68,13 +70,15 @@ class DataConnection {
     // Up to `len` bytes from the file's current offset (sendfile), metered; negative on error.
     long SendFromFile(TransferJob& job, int fileFd, size_t len);
     // Moves everything up to the end of data into the file (splice through a pipe), metered.
-    // Bytes received, or negative when aborted, idle too long or failed; `fileFailed` tells a
-    // failed file write.
+    // Bytes received (also when stopped or failed, see below), or -1 when it could not start;
+    // `fileFailed` tells a failed file write.
     int64_t ReceiveToFile(TransferJob& job, int fileFd, bool& fileFailed);
 
     // Set when the connection failed while receiving (not at a clean end of data, not stopped);
     // what had arrived before the failure is still handed to the caller.
     bool ReceiveFailed() const { return recvFailed_; }
+    // Set when a receive ended before the end of data: aborted, server stopping or idle too long.
+    bool Stopped() const { return stopped_; }
 
     uint32_t receiveLimit = 0;
     uint32_t sendLimit = 0;
@@ -83,6 +87,7 @@ class DataConnection {
     long RawSend(const char* buf, size_t len);
     long RawRecv(char* buf, size_t len);
     long FillRecv(char* buf, size_t len);
+    bool Stopping() const;
     void Meter(TransferJob& job, long bytes);
     // The half-second limiter shared by both directions; `io` moves `n` bytes at offset `off`.
     long Limited(TransferJob& job, size_t len, bool receiving,
@@ -96,6 +101,7 @@ class DataConnection {
     uint32_t rateStart_ = 0;
     double rateBytes_ = 0;
     bool recvFailed_ = false;
+    bool stopped_ = false;
 };
 
 // Gives back a file job's place in the session's running transfers; called right before the

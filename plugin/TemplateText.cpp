@@ -1,6 +1,7 @@
 #include "plugin/TemplateText.h"
 
 #include "engine/os/AtomicFile.h"
+#include "engine/os/FileLock.h"
 
 namespace orvex::plugin {
 namespace {
@@ -77,6 +78,9 @@ std::optional<std::string> PartUnderRoot(const std::string& root, const std::str
 int RewriteTemplateFile(const std::string& templatePath, const std::string& outputPath,
                         mode_t newFileMode,
                         const std::function<int(std::string_view, std::string&)>& rewrite) {
+    // The output may be the server's passwd file, which the server and its tools change too.
+    const FileLock edit(outputPath);
+    if (edit.Blocked()) return 0;
     std::optional<std::string> text = ReadWholeFile(templatePath, kMaxTemplateSize);
     if (!text) return 0;
     std::string out;

@@ -79,7 +79,8 @@ int RunConsoleMode() {
         WaitForKey();
     }
     if (outcome == ServerOutcome::ClientsRemain) ExitLeavingClients(0);
-    return 0;
+    // A failed start-up must not look like success to a script or a supervisor.
+    return outcome == ServerOutcome::Failed ? 1 : 0;
 }
 
 }  // namespace

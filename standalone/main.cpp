@@ -1,6 +1,7 @@
 // vantor: a self-contained FTP server with users from the command line or one user file.
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -74,7 +75,9 @@ int Serve(StandaloneSite& site, CommandLine& options) {
         site.LogProgram("MAIN", "Starting server on port %s...", s.port.c_str());
     int plainFd = SocketUtil::OpenListener(s.port, bind);
     if (plainFd < 0) {
-        site.LogProgram("MAIN", "ERROR: Unable to start the server (sd = %d).", plainFd);
+        const std::string why = SocketUtil::ErrorText(errno);
+        site.LogProgram("MAIN", "ERROR: Unable to start the server (sd = %d): %s.", plainFd,
+                        why.c_str());
         return 1;
     }
     if (StartListenerThread(plainFd, site, false)) {

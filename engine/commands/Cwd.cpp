@@ -27,7 +27,8 @@ int FtpSession::Cwd(const Args& args) {
     if (!relative.empty() && relative.back() != '\\') relative += '\\';
 
     const std::string absolute = root_ + relative;
-    const int kind = FileUtil::Kind(absolute);
+    // A link out of the root is no directory of this session's.
+    const int kind = FileUtil::StaysUnder(root_, absolute) ? FileUtil::Kind(absolute) : 0;
     if (kind == 1) {
         cwd_ = relative;
         Respond(args, "CWD command successful.", "250");

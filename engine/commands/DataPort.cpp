@@ -10,6 +10,10 @@
 
 namespace orvex {
 
+namespace {
+constexpr unsigned kLastServicePort = 1024;
+}
+
 int FtpSession::Pasv(const Args& args) {
     ClosePassiveListener();
     passive_ = true;
@@ -53,7 +57,11 @@ int FtpSession::Port(const Args& args) {
     }
     std::string address;
     unsigned port = 0;
-    if (!commands::ParsePortArgument(args[1], address, port)) {
+    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
+    // does harm, so the site must allow those.
+    if (!commands::ParsePortArgument(args[1], address, port) || port == 0 ||
+        SocketUtil::IsUnspecified(address) ||
+        (port <= kLastServicePort && !site_.AllowServicePorts())) {
         Respond(args, "Invalid PORT command.", "500");
         return 0;
     }

@@ -1,6 +1,8 @@
 #include "engine/os/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +35,21 @@ void SyncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+// The writer's process id in a temporary name ".NAME.PID.N", or 0 when it is none.
+pid_t TemporaryWriter(std::string_view name) {
+    if (!IsTemporaryName(name)) return 0;
+    const size_t counterDot = name.rfind('.');
+    if (counterDot == std::string_view::npos || counterDot == 0) return 0;
+    const size_t pidDot = name.rfind('.', counterDot - 1);
+    if (pidDot == std::string_view::npos || pidDot < 2) return 0;
+    auto digits = [](std::string_view s) {
+        return !s.empty() && s.size() < 10 && s.find_first_not_of("0123456789") == s.npos;
+    };
+    const std::string_view pid = name.substr(pidDot + 1, counterDot - pidDot - 1);
+    if (!digits(pid) || !digits(name.substr(counterDot + 1))) return 0;
+    return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
 std::string FolderOf(const std::string& osPath) {
     const size_t slash = osPath.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -40,6 +57,10 @@ std::string FolderOf(const std::string& osPath) {
 }
 
 }  // namespace
+
+uint64_t TextDigest(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
 
 bool IsTemporaryName(std::string_view fileName) {
     return !fileName.empty() && fileName[0] == '.';
@@ -49,8 +70,26 @@ void InterruptRewritesForTesting(bool on) {
     g_interrupt = on;
 }
 
+int RemoveStaleTemporaryFiles(std::string_view folder) {
+    std::string os = FileUtil::OsPath(folder);
+    if (os.empty()) return 0;
+    if (os.back() != '/') os += '/';
+    DIR* dir = ::opendir(os.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const pid_t writer = TemporaryWriter(e->d_name);
+        if (writer <= 0 || writer == ::getpid()) continue;
+        if (::kill(writer, 0) == 0 || errno != ESRCH) continue;
+        if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
 bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace,
-                         std::optional<mode_t> newFileMode) {
+                         std::optional<mode_t> newFileMode,
+                         const std::function<bool()>& stillCurrent) {
     const std::string os = FileUtil::OsPath(path);
     if (os.empty() || os.back() == '/') return false;
     struct stat old {};
@@ -80,6 +119,7 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
     ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok && g_interrupt) return false;
+    if (ok && stillCurrent && !stillCurrent()) ok = false;
     if (ok) {
         if (replace) {
             ok = ::rename(tmp.c_str(), os.c_str()) == 0;

@@ -35,14 +35,14 @@ void AccountStore::Configure(std::string passwdFile, std::string rootPath,
     defaultHome_ = std::move(defaultHome);
 }
 
-bool AccountStore::RefreshLocked() {
+bool AccountStore::RefreshLocked(const FileLock* edit) {
     return file_.Refresh(
         [this](const std::string& text) {
             KeyedList<Account> fresh(kPasswdListName);
             ParsePasswdFile(text, rootPath_, fresh);
             accounts_ = std::move(fresh);
         },
-        log_);
+        log_, edit);
 }
 
 bool AccountStore::RewriteLocked() {
@@ -80,7 +80,8 @@ int AccountStore::AddAccount(std::string_view name, std::string_view password, i
     const std::vector<int32_t> held = reserved ? reserved() : std::vector<int32_t>{};
 
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     if (accounts_.FindName(name, true)) return 2;
     const int32_t uid = NextFreeId(accounts_, held, kFirstNewId);
     if (uid == 0) return 0;
@@ -110,7 +111,8 @@ bool AccountStore::ReplaceAccount(std::string_view name, const Account& record) 
 RecordUpdate AccountStore::UpdateAccount(std::string_view name,
                                          const std::function<bool(Account&)>& change) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return RecordUpdate::WriteFailed;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return RecordUpdate::WriteFailed;
     auto* node = accounts_.FindName(name, true);
     if (!node) return RecordUpdate::Unknown;
     Account a = node->data;
@@ -126,7 +128,8 @@ RecordUpdate AccountStore::UpdateAccount(std::string_view name,
 
 bool AccountStore::DeleteAccount(std::string_view name) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = accounts_.FindName(name, true);
     if (!node) return false;
     accounts_.Release(node);
@@ -135,7 +138,8 @@ bool AccountStore::DeleteAccount(std::string_view name) {
 
 int AccountStore::RenameAccount(std::string_view oldName, std::string_view newName) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     const std::string to(newName.substr(0, kAccountNameMax));
     if (to.empty() || !AccountText::IsTableField(to)) return 0;
     auto* node = accounts_.FindName(oldName, true);

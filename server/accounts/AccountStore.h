@@ -68,8 +68,9 @@ class AccountStore {
     static constexpr int32_t kFirstRemoteId = 1000000000;
 
     // With the lock held. Modifications need a table that matches the file, so that a rewrite
-    // never replaces edits the store could not read.
-    bool RefreshLocked();
+    // never replaces edits the store could not read, and hold the file's lock (`edit`) from this
+    // refresh to their write, so that no other program writes in between.
+    bool RefreshLocked(const FileLock* edit = nullptr);
     bool RewriteLocked();
 
     AccountLog log_;

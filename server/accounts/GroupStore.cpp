@@ -19,14 +19,14 @@ void GroupStore::Configure(std::string groupFile) {
     file_.SetPath(std::move(groupFile));
 }
 
-bool GroupStore::RefreshLocked() {
+bool GroupStore::RefreshLocked(const FileLock* edit) {
     return file_.Refresh(
         [this](const std::string& text) {
             KeyedList<GroupRecord> fresh(kGroupListName);
             ParseGroupFile(text, fresh);
             groups_ = std::move(fresh);
         },
-        log_);
+        log_, edit);
 }
 
 bool GroupStore::RewriteLocked() {
@@ -53,7 +53,8 @@ int GroupStore::AddGroup(std::string_view name, std::string_view description) {
     const std::vector<int32_t> held = reserved ? reserved() : std::vector<int32_t>{};
 
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     GroupRecord rec;
     rec.name = std::string(name.substr(0, kGroupNameMax));
     rec.description = std::string(description.substr(0, kGroupDescriptionMax));
@@ -105,7 +106,8 @@ int32_t GroupStore::GroupIdOf(std::string_view name) {
 
 bool GroupStore::DeleteGroup(std::string_view name) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return false;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return false;
     auto* node = groups_.FindName(name, true);
     if (!node) return false;
     groups_.Release(node);
@@ -122,7 +124,8 @@ bool GroupStore::ReplaceGroup(std::string_view name, const GroupRecord& record) 
 RecordUpdate GroupStore::UpdateGroup(std::string_view name,
                                      const std::function<bool(GroupRecord&)>& change) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return RecordUpdate::WriteFailed;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return RecordUpdate::WriteFailed;
     auto* node = groups_.FindName(name, true);
     if (!node) return RecordUpdate::Unknown;
     GroupRecord rec = node->data;
@@ -139,7 +142,8 @@ RecordUpdate GroupStore::UpdateGroup(std::string_view name,
 
 int GroupStore::RenameGroup(std::string_view oldName, std::string_view newName) {
     LockGuard g(lock_);
-    if (!RefreshLocked()) return 0;
+    const FileLock edit(file_.Path());
+    if (!RefreshLocked(&edit)) return 0;
     const std::string to(newName.substr(0, kGroupNameMax));
     if (to.empty() || !AccountText::IsTableField(to)) return 0;
     auto* node = groups_.FindName(oldName, true);

@@ -46,7 +46,8 @@ class GroupStore {
     int RenameGroup(std::string_view oldName, std::string_view newName);
 
   private:
-    bool RefreshLocked();
+    // With the lock held; changes pass the file's lock (`edit`), held until their write.
+    bool RefreshLocked(const FileLock* edit = nullptr);
     bool RewriteLocked();
 
     AccountLog log_;

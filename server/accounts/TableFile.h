@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
+#include "engine/os/FileLock.h"
 #include "server/accounts/AccountText.h"
 
 namespace orvex {
@@ -24,8 +26,11 @@ class TableFile {
 
     // Hands the file's text to `read` when it changed since the last read or write. A file that
     // cannot be examined or read is logged and fails, and neither the table nor the stamp changes,
-    // so the next pass tries again.
-    bool Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log);
+    // so the next pass tries again. Before a change, `edit` is the file's lock: a lock that could
+    // not be had is logged and fails too, so the change never lands on a table another program is
+    // rewriting.
+    bool Refresh(const std::function<void(const std::string&)>& read, const AccountLog& log,
+                 const FileLock* edit = nullptr);
 
     bool Loaded() const { return loaded_; }    // some refresh has succeeded
     bool Current() const { return current_; }  // the last refresh succeeded
@@ -34,10 +39,12 @@ class TableFile {
     bool Append(std::string_view line);
 
   private:
-    void Restamp();
+    // After an own write of `text` (none: read the file back).
+    void Restamp(std::optional<std::string_view> text);
 
     std::string path_;
     FileStamp stamp_;
+    uint64_t digest_ = 0;
     bool loaded_ = false;
     bool current_ = false;
 };

@@ -229,7 +229,7 @@ std::string FormatUserFile(const UserRecord& r) {
 bool ReadUserFileStamps(std::string_view path, FileStamp& stamp, int64_t& created) {
     FileUtil::EntryTimes times;
     if (!FileUtil::ReadEntryTimes(path, times, true)) return false;
-    stamp = {times.modifySeconds, times.modifyNanoseconds, times.size};
+    stamp = {times.modifySeconds, times.modifyNanoseconds, times.size, times.inode};
     created = times.creation;
     return true;
 }
@@ -246,12 +246,16 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
     if (!ParseUserFile(*text, userName, rec, log)) return false;
     rec.fileStamp = stamp;
     rec.fileCreated = created;
+    rec.fileDigest = TextDigest(*text);
     out = std::move(rec);
     return true;
 }
 
-bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace) {
-    if (!WriteFileAtomically(path, FormatUserFile(rec), replace)) return false;
+bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace,
+                   const std::function<bool()>& stillCurrent) {
+    const std::string text = FormatUserFile(rec);
+    if (!WriteFileAtomically(path, text, replace, std::nullopt, stillCurrent)) return false;
+    rec.fileDigest = TextDigest(text);
     ReadUserFileStamps(path, rec.fileStamp, rec.fileCreated);
     return true;
 }

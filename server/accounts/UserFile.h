@@ -2,6 +2,7 @@
 // The user file: one keyword line per field of the user record.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,9 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
                   UserRecord& out, const AccountLog& log);
 
 // Writes `rec` to `path` (atomically; with `replace` false only when no such file exists) and sets
-// its stamps from the new file.
-bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace = true);
+// its stamps from the new file. `stillCurrent` as for WriteFileAtomically.
+bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace = true,
+                   const std::function<bool()>& stillCurrent = {});
 
 // The stamps of the file at `path`: modification time and size, and the creation time.
 bool ReadUserFileStamps(std::string_view path, FileStamp& stamp, int64_t& created);

@@ -81,6 +81,7 @@ struct UserRecord {
     uint32_t homePort = 0;
     FileStamp fileStamp;      // of the user file when last read or written
     int64_t fileCreated = 0;  // its creation time then (birth, else modification)
+    uint64_t fileDigest = 0;  // of its text then
 
     bool HasFlag(char flag) const { return flags.find(flag) != std::string::npos; }
     bool operator==(const UserRecord&) const = default;

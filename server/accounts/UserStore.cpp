@@ -4,6 +4,7 @@
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "engine/os/AtomicFile.h"
+#include "engine/os/FileLock.h"
 #include "server/accounts/AccountStore.h"
 #include "server/accounts/Credits.h"
 #include "server/accounts/GroupStore.h"
@@ -11,6 +12,19 @@
 
 namespace orvex {
 namespace {
+
+// A file that other programs keep changing during an update is read and changed again this many
+// times, a short pause apart, before the update gives up.
+constexpr int kUpdateAttempts = 3;
+constexpr uint32_t kUpdatePauseMs = 20;
+
+// Whether the text of the file at `path` differs from the one last read or written (`known`).
+// The text itself is compared: two writes within one tick of the file system's clock can leave
+// the same stamp. A file that is gone is not changed: the write puts it back.
+bool ChangedSince(const std::string& path, uint64_t known) {
+    const std::optional<std::string> text = ReadWholeFile(path);
+    return text && TextDigest(*text) != known;
+}
 
 int32_t NextId(const KeyedList<UserRecord>& list) {
     int32_t maxId = 0;
@@ -116,9 +130,15 @@ bool UserStore::HasUser(std::string_view name, std::string* storedName) {
     return n != nullptr;
 }
 
-bool UserStore::WriteLocked(Node& node) {
-    const std::string path = PathLocked(*node.name);
-    if (WriteUserFile(path, node.data)) return true;
+bool UserStore::WriteLocked(const std::string& fileName, UserRecord& rec,
+                            const std::function<bool()>& stillCurrent) {
+    const std::string path = PathLocked(fileName);
+    const FileLock edit(path);
+    if (edit.Blocked()) {
+        Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+        return false;
+    }
+    if (WriteUserFile(path, rec, true, stillCurrent)) return true;
     Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
     return false;
 }
@@ -142,16 +162,19 @@ bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::str
             // The stamps stay those of the file as it is until the write succeeds.
             const FileStamp stamp = n->data.fileStamp;
             const int64_t created = n->data.fileCreated;
+            const uint64_t digest = n->data.fileDigest;
             n->data = record;
             n->data.fileStamp = stamp;
             n->data.fileCreated = created;
+            n->data.fileDigest = digest;
         } else {
             if (usersDir_.empty() || !IsValidUserName(name)) return false;
             n = &users_.Create(NextId(users_), FileNameLocked(name).value_or(std::string(name)),
                                record);
             n->data.fileStamp = {};
+            n->data.fileDigest = 0;
         }
-        if (!WriteLocked(*n)) return false;
+        if (!WriteLocked(*n->name, n->data)) return false;
         stored = *n->name;
         saved = n->data;
     }
@@ -166,14 +189,47 @@ UserStore::Update UserStore::UpdateUser(std::string_view name,
     UserRecord saved;
     {
         LockGuard g(lock_);
-        Node* n = LookupLocked(name, true);
+        Node* n = LookupLocked(name, false);
         if (!n) return Update::Unknown;
-        UserRecord copy = n->data;
-        if (!change(copy)) return Update::Unchanged;
-        copy.fileStamp = n->data.fileStamp;
-        copy.fileCreated = n->data.fileCreated;
-        n->data = std::move(copy);
-        if (!WriteLocked(*n)) return Update::WriteFailed;
+        const std::string path = PathLocked(*n->name);
+        // Held from the read to the write, so a tool or an editor that takes it too never has its
+        // change overwritten.
+        const FileLock edit(path);
+        if (edit.Blocked()) {
+            Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+            return Update::WriteFailed;
+        }
+        bool written = false;
+        for (int attempt = 1; attempt <= kUpdateAttempts && !written; ++attempt) {
+            if (attempt > 1) Clock::SleepMs(kUpdatePauseMs);
+            // Another program's change is read first. A record whose last write failed keeps its
+            // change as long as nobody else touched the file.
+            if (ChangedSince(path, n->data.fileDigest)) {
+                UserRecord fresh;
+                if (!ReadUserFile(path, *n->name, local_, fresh, log_)) continue;  // half written?
+                n->data = std::move(fresh);
+            }
+            UserRecord copy = n->data;
+            if (!change(copy)) return Update::Unchanged;
+            copy.fileStamp = n->data.fileStamp;
+            copy.fileCreated = n->data.fileCreated;
+            copy.fileDigest = n->data.fileDigest;
+            // A program that ignores the lock may write meanwhile: its file is then read and
+            // changed again rather than replaced.
+            bool changed = false;
+            written = WriteLocked(*n->name, copy, [&]() {
+                changed = ChangedSince(path, n->data.fileDigest);
+                return !changed;
+            });
+            if (changed) continue;
+            n->data = std::move(copy);
+            if (!written) return Update::WriteFailed;
+        }
+        if (!written) {
+            Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.",
+                                   path.c_str()));
+            return Update::WriteFailed;
+        }
         stored = *n->name;
         saved = n->data;
     }
@@ -214,8 +270,16 @@ int UserStore::AddUser(std::string_view name, std::string_view password, std::st
     LockGuard g(lock_);
     if (usersDir_.empty()) return 0;
     if (users_.FindName(name, true) || FileNameLocked(name)) return 2;
-    if (accounts_->FindAccount(name)) return 2;
     const std::string path = PathLocked(name);
+    // The checks run again under the file's lock, so that two programs adding the same name never
+    // both pass them.
+    const FileLock edit(path);
+    if (edit.Blocked()) {
+        Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+        return 0;
+    }
+    if (users_.FindName(name, true) || FileNameLocked(name)) return 2;
+    if (accounts_->FindAccount(name)) return 2;
     if (!WriteUserFile(path, rec, false)) {
         Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.",
                                path.c_str()));
@@ -239,6 +303,8 @@ bool UserStore::DeleteUser(std::string_view name) {
         stored = *n->name;
         // The file goes under the lock, so no lookup can read the user back in meanwhile.
         const std::string path = PathLocked(stored);
+        const FileLock edit(path);
+        if (edit.Blocked()) return false;
         if (!FileUtil::RemoveFile(path) && FileUtil::Kind(path) != 0) return false;
         users_.Release(n);
     }
@@ -262,7 +328,8 @@ int UserStore::RenameUser(std::string_view oldName, std::string_view newName) {
     if (*n->name == newName) return 1;
     const std::string from = PathLocked(*n->name);
     const std::string to = PathLocked(newName);
-    if (!FileUtil::Rename(from, to)) return 0;
+    const FileLock edit(from);
+    if (edit.Blocked() || !FileUtil::Rename(from, to)) return 0;
     const int renamed = accounts_->RenameAccount(*n->name, newName);
     if (renamed != 1) {
         FileUtil::Rename(to, from);

@@ -54,8 +54,9 @@ class UserStore {
     bool SaveUser(const UserRecord& record, uint32_t connection, std::string_view name);
 
     // Loads the current record, lets `change` edit it and writes it back, all in one step under
-    // the lock, so concurrent changes of one user are never lost. `change` returns false to leave
-    // the record as it was.
+    // the lock and the user file's lock, so concurrent changes of one user are never lost, nor a
+    // change another program makes to the file. `change` returns false to leave the record as it
+    // was; it runs again on a fresh copy when the file changed during the write.
     using Update = RecordUpdate;
     Update UpdateUser(std::string_view name, const std::function<bool(UserRecord&)>& change,
                       uint32_t connection = 0);
@@ -93,7 +94,9 @@ class UserStore {
     std::string PathLocked(std::string_view fileName) const {
         return usersDir_ + std::string(fileName);
     }
-    bool WriteLocked(Node& node);
+    // Writes `rec` to the user file `fileName` under the file's lock; logs a failure.
+    bool WriteLocked(const std::string& fileName, UserRecord& rec,
+                     const std::function<bool()>& stillCurrent = {});
     void Propagate(uint32_t connection, const std::string& name, const UserRecord& rec);
     UserRecord TemplateFor(std::string_view group);
     void Log(const std::string& line) const;

@@ -1,5 +1,6 @@
 #include "server/app/OnlineRegistry.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/Clock.h"
@@ -33,6 +34,13 @@ std::string_view WithoutPassword(std::string_view line) {
     return line;
 }
 
+// The session's own thread sees both flags at its next poll and closes its sockets itself; no
+// descriptor of another thread is ever touched here.
+void AskToEnd(FtpSession& session) {
+    session.SetAbort(true);
+    session.SetEnded(true);
+}
+
 }  // namespace
 
 void OnlineRegistry::Store(std::string& field, std::string_view text) {
@@ -48,7 +56,8 @@ uint32_t OnlineRegistry::Register(const std::string& user, FtpSession* session,
     record.loginTime = record.lastActive = Clock::NowSeconds();
     Store(record.clientIp, clientIp);
     online_.Create(static_cast<int32_t>(number), user, std::move(record));
-    sessions_.Create(static_cast<int32_t>(number), user, session);
+    sessions_.Create(static_cast<int32_t>(number), user,
+                     LiveSession{session, session->CurrentDirectory(), session->Passive()});
     return number;
 }
 
@@ -141,9 +150,8 @@ int OnlineRegistry::CountLogins(std::string_view user, const std::string* client
 bool OnlineRegistry::Kill(uint32_t connection) {
     LockGuard g(lock_);
     auto* node = sessions_.FindId(static_cast<int32_t>(connection));
-    if (!node || !node->data) return false;
-    node->data->SetEnded(true);
-    node->data->SetAbort(true);
+    if (!node || !node->data.session) return false;
+    AskToEnd(*node->data.session);
     return true;
 }
 
@@ -151,10 +159,9 @@ int OnlineRegistry::KickUser(std::string_view user, uint32_t spare) {
     LockGuard g(lock_);
     int asked = 0;
     for (auto& node : sessions_) {
-        if (!SameUser(node.name, user) || !node.data) continue;
+        if (!SameUser(node.name, user) || !node.data.session) continue;
         if (spare != 0 && static_cast<uint32_t>(node.id) == spare) continue;
-        node.data->SetEnded(true);
-        node.data->SetAbort(true);
+        AskToEnd(*node.data.session);
         ++asked;
     }
     return asked;
@@ -167,8 +174,8 @@ int OnlineRegistry::CountTransfersWhere(std::string_view user, uint32_t connecti
     for (const auto& node : sessions_) {
         const bool match = connection != 0 ? static_cast<uint32_t>(node.id) == connection
                                            : SameUser(node.name, user);
-        if (!match || !node.data) continue;
-        if (node.data->RunningTransfers() < 1) continue;
+        if (!match || !node.data.session) continue;
+        if (node.data.session->RunningTransfers() < 1) continue;
         if (kind != kNoTransfer) {
             auto* record = online_.FindId(node.id);
             if (!record || KindOf(record->data.lastTransferCommand) != kind) continue;
@@ -192,24 +199,33 @@ std::vector<OnlineSessionInfo> OnlineRegistry::SessionsOf(std::string_view user)
     std::vector<OnlineSessionInfo> out;
     LockGuard g(lock_);
     for (const auto& node : sessions_) {
-        if (!SameUser(node.name, user) || !node.data) continue;
-        FtpSession& s = *node.data;
+        if (!SameUser(node.name, user) || !node.data.session) continue;
+        FtpSession& s = *node.data.session;
         OnlineSessionInfo info;
         info.user = node.name->substr(0, kStateTextMax);
         info.connection = static_cast<uint32_t>(node.id);
-        info.cwd = s.CurrentDirectory().substr(0, kStateCwdMax);
+        info.cwd = node.data.cwd.substr(0, kStateCwdMax);
         info.clientIp = s.PeerIp().substr(0, kStateTextMax);
         info.clientHost = s.PeerHost().substr(0, kStateTextMax);
         info.clientPort = std::atoi(s.PeerPort().c_str());
         info.lastActive = s.LastActivity();
-        info.listings = s.RunningListings();
+        // A file job also holds a listing count for as long as it runs.
         info.transfers = s.RunningTransfers();
+        info.listings = std::max(0, s.RunningListings() - info.transfers);
         info.tls = s.IsTls();
         info.dataEncrypted = s.DataProtection();
-        info.passive = s.Passive();
+        info.passive = node.data.passive;
         out.push_back(std::move(info));
     }
     return out;
+}
+
+void OnlineRegistry::NoteState(uint32_t connection, std::string_view cwd, bool passive) {
+    LockGuard g(lock_);
+    auto* node = sessions_.FindId(static_cast<int32_t>(connection));
+    if (!node) return;
+    node->data.cwd.assign(cwd.substr(0, kStateCwdMax));
+    node->data.passive = passive;
 }
 
 }  // namespace orvex

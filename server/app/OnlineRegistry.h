@@ -81,14 +81,23 @@ class OnlineRegistry {
     int CountTransfers(uint32_t connection, int kind) const;
     // Empty when the user is not online.
     std::vector<OnlineSessionInfo> SessionsOf(std::string_view user) const;
+    // What a session publishes of itself after each command, so that other threads read the
+    // registry's copy and never the session's own fields while it changes them.
+    void NoteState(uint32_t connection, std::string_view cwd, bool passive);
 
   private:
+    struct LiveSession {
+        FtpSession* session = nullptr;  // owned by its client thread
+        std::string cwd;
+        bool passive = false;
+    };
+
     static void Store(std::string& field, std::string_view text);
     int CountTransfersWhere(std::string_view user, uint32_t connection, int kind) const;
 
     mutable Lock lock_;
     mutable KeyedList<OnlineRecord> online_{"Online User List Header"};
-    mutable KeyedList<FtpSession*> sessions_{"Connection Objects List Header"};
+    mutable KeyedList<LiveSession> sessions_{"Connection Objects List Header"};
 };
 
 }  // namespace orvex

@@ -1,6 +1,7 @@
 #include "server/app/ServerLifecycle.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -15,6 +16,7 @@
 #include "engine/SslLayer.h"
 #include "engine/StringUtil.h"
 #include "engine/ThreadUtil.h"
+#include "engine/os/AtomicFile.h"
 #include "server/accounts/AccountStore.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/UserStore.h"
@@ -99,7 +101,9 @@ bool Lifecycle::OpenListeners() {
         site_.LogProgram("MAIN", "Starting server on port %s...", port.c_str());
     plain_.fd = OpenPort(port, bind);
     if (plain_.fd < 0) {
-        site_.LogProgram("MAIN", "ERROR: Unable to start the server (sd = %d).", plain_.fd);
+        const std::string why = SocketUtil::ErrorText(errno);
+        site_.LogProgram("MAIN", "ERROR: Unable to start the server (sd = %d): %s.", plain_.fd,
+                         why.c_str());
         return false;
     }
     plain_.port = BoundPort(plain_.fd, port);
@@ -179,6 +183,13 @@ bool LoadSite(ServerSite& site) {
     site.ConfigureStores();
     site.LogProgram("MAIN", "Initializing %s version %s (%s).", kServerName, kServerVersion,
                     kEngineVersion);
+    // A writer killed between writing and renaming leaves its temporary file behind.
+    for (const std::string& folder :
+         {site.MakeRootPath("etc/"), site.MakeDataPath("users/"), site.MakeRootPath("fs/")}) {
+        if (const int removed = RemoveStaleTemporaryFiles(folder))
+            site.LogProgram("MAIN", "Removed %d unfinished temporary file(s) in '%s'.", removed,
+                            folder.c_str());
+    }
     auto fail = [&site](const char* message) {
         site.LogProgramLine("MAIN", message);
         return false;

@@ -317,9 +317,8 @@ int ServerSite::ClosePassiveSocket(int fd) {
     return 1;
 }
 
-std::string ServerSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
-    FileInfo info;
-    if (!FileUtil::Stat(path, info)) return {};
+std::string ServerSite::FormatListingLine(const std::string& path, const FileInfo& info,
+                                          const std::string& currentYear) {
     Entry entry;
     DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry);
     std::string owner = kUnknownOwner, group = kUnknownOwner;
@@ -387,6 +386,10 @@ int ServerSite::CheckFxp(const std::string& user, int, int passive) {
     const std::optional<UserRecord> record = FindUser(user);
     if (!record) return 0;
     return config_->MatchFxp(user, record->group, record->flags, passive != 0) ? 1 : 0;
+}
+
+bool ServerSite::AllowServicePorts() {
+    return config_->GetAllowServicePorts() != 0;
 }
 
 std::optional<std::string> ServerSite::GetPrivateKeyPem() {

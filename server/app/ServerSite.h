@@ -32,6 +32,8 @@ struct UserRecord;
 inline constexpr const char* kServerName = "Orvex";
 inline constexpr const char* kServerVersion = "1.0.5_beta";
 inline constexpr const char* kEngineVersion = "1.0.8";
+// The platform the server runs on, as SITE VERS names it.
+inline constexpr const char* kPlatformWord = "LINUX";
 
 class ServerSite : public FtpSite {
   public:
@@ -49,6 +51,8 @@ class ServerSite : public FtpSite {
     Filesystem& Files() { return *filesystem_; }
     CertStore& Certs() { return *certs_; }
     int64_t StartTime() const { return startTime_; }
+    // Held by every change of the requests file, so that adding and filling never race.
+    Lock& RequestsLock() { return requestsLock_; }
 
     // Ids still referred to outside the passwd and group files, which new accounts and groups
     // must not be given: owners named by the filesystem records and the dupe log, and for
@@ -81,7 +85,9 @@ class ServerSite : public FtpSite {
     // The passive ports in the order they are tried, for reports and tests.
     std::vector<uint16_t> PassivePorts() const;
 
-    std::string FormatListingLine(const std::string& path, const std::string& currentYear) override;
+    using FtpSite::FormatListingLine;
+    std::string FormatListingLine(const std::string& path, const FileInfo& info,
+                                  const std::string& currentYear) override;
     int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) override;
     // The owner and group ids of what `user` creates: a local user's passwd ids; for a user of
     // another server the shared table's id and its group's id (100 when unknown). False when
@@ -91,6 +97,7 @@ class ServerSite : public FtpSite {
     uint32_t GetDownloadSpeedLimit(const std::string& user) override;
     uint32_t GetUploadSpeedLimit(const std::string& user) override;
     int CheckFxp(const std::string& user, int direction, int passive) override;
+    bool AllowServicePorts() override;
 
     // Credits and statistics of finished transfers: local ones call these through the engine,
     // transfers through remote aliases call them with the remote's sizes and times.
@@ -140,6 +147,7 @@ class ServerSite : public FtpSite {
     std::unique_ptr<CertStore> certs_;
     std::atomic<int> rawAccessLevel_{0};
     mutable Lock siteLock_;
+    Lock requestsLock_;
     std::vector<PassivePort> passivePorts_;
     uint16_t passiveLow_ = 0, passiveHigh_ = 0;
     int64_t startTime_;

@@ -103,4 +103,51 @@ int FsInfo(SiteSession& s, const Args& args);
 int Wipe(SiteSession& s, const Args& args);
 int Copy(SiteSession& s, const Args& args);
 
+// SiteMessages.cpp
+int Msg(SiteSession& s, const Args& args);
+
+// SiteRequests.cpp
+int Request(SiteSession& s, const Args& args);
+int ReqFilled(SiteSession& s, const Args& args);
+
+// SiteInfoCommands.cpp
+int Rules(SiteSession& s, const Args& args);
+int Welcome(SiteSession& s, const Args& args);
+int Seen(SiteSession& s, const Args& args);
+int Time(SiteSession& s, const Args& args);
+int Uptime(SiteSession& s, const Args& args);
+int Vers(SiteSession& s, const Args& args);
+
+// SiteOnline.cpp
+int Who(SiteSession& s, const Args& args);
+int SWho(SiteSession& s, const Args& args);
+int State(SiteSession& s, const Args& args);
+int Kick(SiteSession& s, const Args& args);
+int Kill(SiteSession& s, const Args& args);
+
+// SiteTopLists.cpp
+int AlDn(SiteSession& s, const Args& args);
+int AlUp(SiteSession& s, const Args& args);
+int DayDn(SiteSession& s, const Args& args);
+int DayUp(SiteSession& s, const Args& args);
+int WkDn(SiteSession& s, const Args& args);
+int WkUp(SiteSession& s, const Args& args);
+int MonthDn(SiteSession& s, const Args& args);
+int MonthUp(SiteSession& s, const Args& args);
+int NukeTop(SiteSession& s, const Args& args);
+int GpAd(SiteSession& s, const Args& args);
+int GpAl(SiteSession& s, const Args& args);
+int GpMd(SiteSession& s, const Args& args);
+int GpMn(SiteSession& s, const Args& args);
+int GpWd(SiteSession& s, const Args& args);
+int GpWk(SiteSession& s, const Args& args);
+
+// SiteStatsReports.cpp
+int Stats(SiteSession& s, const Args& args);
+int Traffic(SiteSession& s, const Args& args);
+int Users(SiteSession& s, const Args& args);
+
+// SiteUserReport.cpp
+int User(SiteSession& s, const Args& args);
+
 }  // namespace orvex::site

@@ -14,10 +14,11 @@ namespace orvex::site {
 
 namespace {
 
-// A place in the site tree from a name typed for it: against the site root and directory.
+// A place in the site tree from a name typed for it: against the site root and directory. Empty
+// when a link on the disk would lead it out of the site.
 std::string LinkPlace(SiteSession& s, const std::string& typed) {
     std::string place = FileUtil::Resolve(s.SiteRoot(), s.SiteDirectory(), typed);
-    FileUtil::AddTrailingSep(place);
+    if (!place.empty()) FileUtil::AddTrailingSep(place);
     return place;
 }
 
@@ -30,6 +31,10 @@ int Link(SiteSession& s, const Args& args) {
                     "} not found in directory name.", braced))
         return 0;
     const std::string place = LinkPlace(s, braced.name);
+    if (place.empty()) {
+        s.Respond(args, "Unable to create link.", "505");
+        return 0;
+    }
     const size_t sourceAt = 2 + braced.used;
     if (sourceAt >= args.size()) {
         s.Respond(args, "Missing source directory.", "503");

@@ -50,6 +50,7 @@ int SiteSession::Dispatch(const Args& args) {
     if (args.empty()) return FtpSession::Dispatch(args);
     if (!RunCommandScript(args, 1)) return 0;
     const int result = FtpSession::Dispatch(args);
+    PublishState();
     RunCommandScript(args, 2);
     return result;
 }

@@ -103,6 +103,11 @@ int Search(SiteSession& s, const Args& args) {
     std::string start;
     if (options.links) {
         start = FileUtil::Resolve(s.SiteRoot(), s.SiteDirectory(), typed);
+        // A link on the disk leads out of the site: as if nothing were there.
+        if (start.empty()) {
+            s.Respond(args, NoDirectory(0, Shown(typed)), "504");
+            return 0;
+        }
     } else {
         const std::optional<FsPath> path = TranslatePath(s, args, typed);
         if (!path) return 0;

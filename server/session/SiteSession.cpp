@@ -89,6 +89,11 @@ void SiteSession::StampCommand(std::string_view line) {
                              shown.size() == args.size() ? std::string(line) : Join(shown, 0, 0));
 }
 
+void SiteSession::PublishState() {
+    // The directory as the user sees it (PWD), not the engine's view inside a link.
+    if (registered_) server_.Registry().NoteState(ConnectionNumber(), siteDir_, passive_);
+}
+
 void SiteSession::StampTransfer(std::string_view line) {
     if (registered_) server_.Registry().NoteTransfer(ConnectionNumber(), line);
 }
@@ -96,6 +101,7 @@ void SiteSession::StampTransfer(std::string_view line) {
 bool SiteSession::OnLoggedIn() {
     // PASS registered the connection together with its checks.
     if (!registered_) return false;
+    PublishState();
     // A store failure here does not undo the login.
     server_.Users().RecordLogin(ConnectionNumber(), user_);
     return true;

@@ -100,6 +100,9 @@ class SiteSession : public FtpSession {
     void Line(std::string_view text);
     // A line in sysop.log under this session's user.
     void SysopLog(std::string_view message);
+    // The inbox of an existing user (any case) under the stored spelling; empty for names that
+    // are no users.
+    std::string InboxOf(std::string_view user);
     // Appends a message from this session's user to `recipient`'s inbox; false when it cannot.
     bool SendMessage(std::string_view recipient, std::string_view text);
     // The engine's current real directory: its root joined with its current directory.
@@ -123,6 +126,8 @@ class SiteSession : public FtpSession {
     int CommandWaitMs() const override { return 2000; }
     void StampCommand(std::string_view line) override;
     void StampTransfer(std::string_view line) override;
+    // Hands the registry what other sessions may show of this one (SITE STATE).
+    void PublishState();
     bool OnLoggedIn() override;
     void OnLogout() override;
     bool OnTick() override;

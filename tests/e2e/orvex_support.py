@@ -129,16 +129,19 @@ class OrvexProcess:
 
 def user_file(group="users", flags="", ips=("*",), general="0 0 0 0", logins="0 0 -1 -1",
               timeframe="0 0", start_dir="", time_line="0 0 0 0", idle=0, ratio=0, credits=0,
-              slots="0 0", tagline="none", permissions="lvcpstduoamnrwx"):
-    """The text of a user file with the given fields."""
+              slots="0 0", tagline="none", permissions="lvcpstduoamnrwx", stats=None,
+              nuke="0 0 0", comment="test account"):
+    """The text of a user file with the given fields; `stats` maps ALLUP ... MONTHDN to
+    (files, KB, seconds)."""
+    stats = stats or {}
     lines = [
-        "USER test account", f"GENERAL {general}", f"PERMISSIONS {permissions}",
+        f"USER {comment}", f"GENERAL {general}", f"PERMISSIONS {permissions}",
         f"LOGINS {logins}", f"TIMEFRAME {timeframe}", f"FLAGS {flags}", f"RATIO {ratio}",
         f"CREDITS {credits}", f"TAGLINE {tagline}", f"DIR {start_dir}",
     ]
     for key in ("ALLUP", "ALLDN", "WKUP", "WKDN", "DAYUP", "DAYDN", "MONTHUP", "MONTHDN"):
-        lines.append(f"{key} 0 0 0")
-    lines += [f"TIME {time_line}", "NUKE 0 0 0", f"SLOTS {slots}", f"USET {idle}",
+        lines.append("%s %d %d %d" % ((key,) + tuple(stats.get(key, (0, 0, 0)))))
+    lines += [f"TIME {time_line}", f"NUKE {nuke}", f"SLOTS {slots}", f"USET {idle}",
               f"GROUP {group}"]
     lines += [f"IP {ip}" for ip in ips]
     return "\n".join(lines) + "\n"

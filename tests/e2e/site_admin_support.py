@@ -138,6 +138,15 @@ class SiteAdminCase(unittest.TestCase):
         except OSError:
             return True
 
+    def eventually(self, check, timeout=12, step=0.25):
+        """Polls `check` until it returns a true value or the time is up."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = check()
+            if value or time.monotonic() > deadline:
+                return value
+            time.sleep(step)
+
     # The site's files.
 
     def event_log(self, name="sysop.log"):

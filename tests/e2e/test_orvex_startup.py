@@ -56,7 +56,7 @@ class LoadOrder(TempDirTestCase):
         server = site.start()
         code = server.wait(30)
         messages = server.messages()
-        self.assertEqual(code, 0, messages)  # console mode keeps exit code 0
+        self.assertEqual(code, 1, messages)  # a failed start-up is no success
         self.assertIn(message, messages)
         # Standard input is no terminal: the failure does not wait for a key.
         self.assertEqual(messages[-1], "Press any key to continue...")
@@ -114,8 +114,13 @@ class LoadOrder(TempDirTestCase):
             busy.listen()
             port = busy.getsockname()[1]
             site.set_conf(server_port=str(port))
-            messages = self.start_failing(site, "ERROR: Unable to start the server (sd = -1).")
+            messages = self.start_failing(
+                site, "ERROR: Unable to start the server (sd = -1): Address already in use.")
         self.assertIn(f"Starting server on port {port}...", messages)
+        # An address the host does not have gives its own reason.
+        site.set_conf(server_port="0", bind_ip="192.0.2.1")
+        self.start_failing(
+            site, "ERROR: Unable to start the server (sd = -1): Cannot assign requested address.")
 
     def test_the_shared_user_file_may_be_missing(self):
         site = OrvexSite(self.tmp)

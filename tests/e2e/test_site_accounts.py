@@ -273,10 +273,11 @@ class SiteAccounts(SiteAdminCase):
                          ["200- User 'nobody' does not exist.", "200 Done"])
         self.assertEqual(self.ask(c, "SITE CHANGE nob* ratio 1"),
                          ["200- Change command applied to 0 users.", "200 Done"])
-        # With only a target: the user's data.
+        # With only a target: the user's report, as SITE USER shows it.
         lines = self.ask(c, "SITE CHANGE crew1")
-        self.assertEqual(lines[0], "200- USER test account")
-        self.assertEqual(lines[-1], "200 Command Successful.")
+        self.assertEqual(lines, self.ask(c, "SITE USER crew1"))
+        self.assertEqual(lines[0], "200- User Comment: test account")
+        self.assertEqual(lines[-1], "200 Command successful.")
         # A user editor who is no site operator cannot hand out flags.
         e = self.login("editor")
         self.assertEqual(self.ask(e, "SITE CHANGE crew1 flags +1"),

@@ -30,6 +30,7 @@ class SiteDupesLinks(SiteFsCase):
         with open(os.path.join(cls.real, "song.mp3"), "wb") as f:
             f.write(b"la" * 50)
         cls.make("pub/inner/")
+        os.symlink(cls.tmp, cls.site_dir("away"))
         site.write("etc/links", f"{os.path.join(cls.tmp, 'elsewhere')}/x;{cls.tmp}\n")
 
     def test_1_dupe_and_undupe(self):
@@ -84,6 +85,7 @@ class SiteDupesLinks(SiteFsCase):
             ("SITE LINK {x y", "502 } not found in directory name."),
             ("SITE LINK {} y", "501 No target directory was specified"),
             ("SITE LINK {x y}", "503 Missing source directory."),
+            ("SITE LINK {away/x} pub/inner", "505 Unable to create link."),
         ]
         for command, reply in refusals:
             self.assertEqual(self.ask(op, command), [reply], command)

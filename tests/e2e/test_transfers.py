@@ -98,21 +98,42 @@ class ByteExactTransfers(DataCase):
         final_code(c)
         self.assertEqual(recv_all(d), PAYLOAD)
         final_code(c)
-        # STOR after REST continues at the end of the existing file.
-        c.cmd("REST 100")
+        # STOR after REST writes from the offset and keeps what lies beyond.
+        for mode in ("I", "A"):  # the kernel-copy path and the block path
+            c.cmd(f"TYPE {mode}")
+            self.write("r.bin", b"0123456789")
+            c.cmd("REST 3")
+            d = connect_data(pasv(c))
+            c.send("STOR r.bin\r\n")
+            self.assertEqual(final_code(c), "150")
+            d.sendall(b"ABC")
+            d.close()
+            self.assertEqual(final_code(c), "226")
+            self.assertEqual(self.read("r.bin"), b"012ABC6789", mode)
+        # At the very end it appends.
+        c.cmd("REST 10")
         d = connect_data(pasv(c))
         c.send("STOR r.bin\r\n")
         self.assertEqual(final_code(c), "150")
-        d.sendall(b"more")
+        d.sendall(b"+")
         d.close()
         self.assertEqual(final_code(c), "226")
-        self.assertEqual(self.read("r.bin"), PAYLOAD + b"more")
-        # A negative offset counts as none.
-        c.cmd("REST -5")
+        self.assertEqual(self.read("r.bin"), b"012ABC6789+")
+        # An offset beyond the file or below 0 is refused before any data moves, and used up.
+        bad = "554 Requested action not taken: invalid REST parameter."
+        for verb, offset in (("RETR", "12"), ("RETR", "-5"), ("STOR", "12"), ("STOR", "-1"),
+                             ("STOR missing.bin", "1")):
+            name = verb if " " in verb else f"{verb} r.bin"
+            c.cmd(f"REST {offset}")
+            d = connect_data(pasv(c))
+            self.assertEqual(c.cmd(name), bad, (name, offset))
+            d.close()
+        self.assertEqual(self.read("r.bin"), b"012ABC6789+")
+        self.assertFalse(os.path.exists(self.path("missing.bin")))
         d = connect_data(pasv(c))
         c.send("RETR r.bin\r\n")
         final_code(c)
-        self.assertEqual(len(recv_all(d)), len(PAYLOAD) + 4)
+        self.assertEqual(recv_all(d), b"012ABC6789+")
         self.assertEqual(final_code(c), "226")
 
     def test_ascii_conversion_across_blocks(self):
@@ -219,7 +240,7 @@ class DataConnectionFailures(DataCase):
         self.assertEqual(c.cmd("NOOP"), "200 NOOP command successful.")
         c.send("ABOR\r\n")
         codes = sorted([final_code(c), final_code(c)])
-        self.assertEqual(codes, ["225", "226"])
+        self.assertEqual(codes, ["225", "426"])
         d.close()
         self.write("small", b"ok")
         d = connect_data(pasv(c))
@@ -236,7 +257,7 @@ class DataConnectionFailures(DataCase):
         d.sendall(b"z" * 5000)
         time.sleep(0.3)
         c.send("ABOR\r\n")
-        self.assertEqual(sorted([final_code(c), final_code(c)]), ["225", "226"])
+        self.assertEqual(sorted([final_code(c), final_code(c)]), ["225", "426"])
         d.close()
         self.write("big.bin", os.urandom(16 << 20))
         d = connect_data(pasv(c))
@@ -449,14 +470,17 @@ class ProtectedTransfers(DataCase):
         conn = f.transfercmd("RETR big.bin")
         conn.recv(1000)  # then stop reading
         f.putcmd("ABOR")
-        self.assertEqual(sorted([f.getresp()[:3], f.getresp()[:3]]), ["225", "226"])
+        # getmultiline: a 426 would raise from getresp.
+        self.assertEqual(sorted([f.getmultiline()[:3], f.getmultiline()[:3]]), ["225", "426"])
         conn.close()
         conn = f.transfercmd("STOR part.bin")
         conn.sendall(b"p" * 100000)
         f.putcmd("QUIT")
-        last = f.getresp()
+        # The upload QUIT stopped ends as a failure, then the session ends.
+        last = f.getmultiline()
         if not last.startswith("221"):
-            last = f.getresp()
+            self.assertTrue(last.startswith("426 [Bytes: "), last)
+            last = f.getmultiline()
         self.assertTrue(last.startswith("221"), last)
         conn.close()
         g = self.tls_ftp()

@@ -215,7 +215,7 @@ class HelpTest(TempDirTestCase):
         r = run_vantor(["-pnot-a-port", "-p99999", "-h"], self.tmp)
         self.assertNotIn("usage:", r.stdout)
         self.assertEqual(r.returncode, 1)
-        self.assertIn("ERROR: Unable to start the server (sd = -1).", r.stdout)
+        self.assertIn("ERROR: Unable to start the server (sd = -1): Invalid argument.", r.stdout)
 
 
 if __name__ == "__main__":

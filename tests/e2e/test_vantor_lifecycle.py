@@ -28,7 +28,8 @@ class LifecycleTest(VantorCase):
         self.assertEqual(r.returncode, 1)
         msgs = [l.split(";", 1)[1] for l in r.stdout.splitlines()]
         self.assertEqual(msgs[-2:], [f"Starting server on 127.0.0.1:{port}...",
-                                     "ERROR: Unable to start the server (sd = -1)."])
+                                     "ERROR: Unable to start the server (sd = -1): "
+                                     "Address already in use."])
 
     def test_implicit_port_in_use_only_warns(self):
         with socket.socket() as taken:

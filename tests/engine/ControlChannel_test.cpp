@@ -237,7 +237,7 @@ TEST_F(TlsPair, ShutdownThenFree) {
     server_.ShutdownTls();
     server_.ShutdownTls();  // a second close_notify is not sent
     std::string line;
-    EXPECT_EQ(client_.ReadLineRaw(line, 100), 0);  // clean end of data
+    EXPECT_EQ(client_.ReadLineRaw(line, 100), ControlChannel::kClosed);  // clean end of data
     server_.FreeTls();
     EXPECT_FALSE(server_.Usable());
     ReplyBuilder rb(server_);

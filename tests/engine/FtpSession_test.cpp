@@ -14,6 +14,7 @@
 
 #include "engine/FileUtil.h"
 #include "engine/FtpSite.h"
+#include "engine/SocketUtil.h"
 
 namespace orvex {
 namespace {
@@ -166,6 +167,39 @@ TEST_F(SessionTest, RespondLogsJoinedArgumentsAndHonoursItsFlags) {
     EXPECT_EQ(site_->access, (std::vector<std::string>{"DELE|a b|250|gone", "DELE|a|250|quiet",
                                                        "STOR|f|451|boom", "||211|cont"}));
     EXPECT_EQ(site_->program, (std::vector<std::string>{"FTPD|\"boom\" occured in 'STOR f'"}));
+}
+
+TEST_F(SessionTest, PasswordsNeverReachALog) {
+    for (const char* verb : {"PASS", "pass", "Pass"}) {
+        session_->Respond({verb, "LeakMe", "too"}, "Please login with USER and PASS.", "530");
+        session_->Respond({verb, "LeakMe"}, "failed", "451", true, true, true);
+    }
+    for (const std::string& line : site_->access) EXPECT_EQ(line.find("LeakMe"), std::string::npos);
+    for (const std::string& line : site_->program)
+        EXPECT_EQ(line.find("LeakMe"), std::string::npos);
+    EXPECT_EQ(site_->access[0], "PASS||530|Please login with USER and PASS.");
+}
+
+TEST_F(SessionTest, HostNamesAreLookedUpOnlyWhenAsked) {
+    // A real TCP connection on loopback, so that there is an address to look up.
+    const int listener = SocketUtil::OpenListener("0", "127.0.0.1");
+    ASSERT_GE(listener, 0);
+    std::string ip, port;
+    SocketUtil::LocalAddress(listener, ip, port);
+    int client = SocketUtil::ConnectHost("127.0.0.1", port, 5);
+    int server = SocketUtil::Accept(listener);
+    ASSERT_GE(server, 0);
+    {
+        FtpSession s(server, *site_, nullptr, true);
+        // The listener builds the session: a slow name server must not hold it there.
+        EXPECT_EQ(s.PeerHost(), "");
+        s.LookUpNames();
+        EXPECT_EQ(s.PeerHost(), SocketUtil::ReverseLookup("127.0.0.1"));
+    }
+    SocketUtil::Close(client);
+    SocketUtil::Close(server);
+    int l = listener;
+    SocketUtil::Close(l);
 }
 
 TEST_F(SessionTest, ClientTextIsNeverAFormat) {

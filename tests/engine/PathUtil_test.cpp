@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "engine/FileUtil.h"
 
 namespace fu = orvex::FileUtil;
@@ -49,6 +55,67 @@ TEST(Resolve, EmbeddedNulEndsTheRequest) {
     // Otherwise "..\0x" would pass as a name and reach the OS as "..".
     EXPECT_EQ(fu::Resolve(kRoot, "", std::string_view("..\0x", 4)), kRoot);
     EXPECT_EQ(fu::Resolve(kRoot, "a\\", std::string_view("b\0/../..", 9)), kRoot + "a\\b");
+}
+
+// A tree with links of every kind under a root, and whether each path stays under it.
+TEST(Resolve, SymbolicLinksMayNotLeadOutOfTheRoot) {
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/orvex-links-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path base = tmpl;
+    const fs::path top = base / "root";
+    fs::create_directories(top / "sub" / "deep");
+    fs::create_directories(base / "outside");
+    std::ofstream(top / "sub" / "f.txt") << "in";
+    std::ofstream(base / "outside" / "secret") << "out";
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"rootlink", "/"},
+        {"sub/up", ".."},
+        {"sub/upup", "../.."},
+        {"sub/deep/back", "../../sub"},
+        {"abs_in", (top / "sub").string()},
+        {"abs_out", (base / "outside").string()},
+        {"file_out", (base / "outside" / "secret").string()},
+        {"rel_out", "../outside/secret"},
+        {"chain1", "chain2"},
+        {"chain2", "rootlink"},
+        {"loop1", "loop2"},
+        {"loop2", "loop1"},
+        {"dangling", "sub/missing"},
+        {"abs_sneak", (top / ".." / "outside").string()},
+    };
+    for (const auto& [name, target] : links) fs::create_symlink(target, top / name);
+    std::string root = top.string();
+    fu::ToBackslashes(root);
+    root += '\\';
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"", true},
+        {"sub\\f.txt", true},
+        {"missing\\x\\y", true},
+        {"sub\\up\\sub\\f.txt", true},
+        {"sub\\deep\\back\\f.txt", true},
+        {"abs_in\\f.txt", true},
+        {"dangling", true},
+        {"rootlink", false},
+        {"rootlink\\etc\\hostname", false},
+        {"sub\\upup", false},
+        {"sub\\upup\\root\\sub", false},
+        {"abs_out\\secret", false},
+        {"file_out", false},
+        {"rel_out", false},
+        {"chain1\\etc", false},
+        {"loop1", false},
+        {"abs_sneak", false},
+    };
+    for (const auto& [rel, stays] : cases) {
+        EXPECT_EQ(fu::StaysUnder(root, root + rel), stays) << rel;
+        EXPECT_EQ(fu::Resolve(root, "", rel).empty(), !stays) << rel;
+    }
+    EXPECT_FALSE(fu::StaysUnder(root, "\\elsewhere\\x")) << "not below the root at all";
+    EXPECT_TRUE(fu::StaysUnder("", "\\anything")) << "an empty root bounds nothing";
+    EXPECT_EQ(fu::Resolve(root, "sub\\", "up\\rootlink"), "");
+    EXPECT_EQ(fu::ResolveText(root, "", "rootlink"), root + "rootlink");
+    fs::remove_all(base);
 }
 
 TEST(NormaliseDots, InPlace) {

@@ -76,6 +76,24 @@ TEST_F(LogTest, DefaultFormats) {
               "17/03/2002:20:19:33;10.0.0.1;21;10.0.0.9;40000;bob;RETR;a.txt;226;Done.\n");
 }
 
+TEST_F(LogTest, ClientTextCannotForgeFieldsOrBreakLines) {
+    ClockedSite site;
+    ASSERT_TRUE(site.SetProgramLogFile("ftpd.log", dir_.string()));
+    ASSERT_TRUE(site.SetAccessLogFile("access.log", dir_.string()));
+    site.SetProgramLogFormat("%D;%S;%M");
+    EXPECT_TRUE(site.LogAccess({"10.0.0.1", "21", "10.0.0.9", "40000", "a;10.9.8.7;2221",
+                                "\x16\x03\x01", "x\ny", "500", "t;u"}));
+    EXPECT_TRUE(site.LogProgram("MAIN", "Error connecting to client (%s disconnected).",
+                                "evil;\r\nFAKE;line"));
+    site.FlushLogs();
+    EXPECT_EQ(Slurp(dir_ / "access.log"),
+              "17/03/2002:20:19:33;10.0.0.1;21;10.0.0.9;40000;a\\x3b10.9.8.7\\x3b2221;"
+              "\\x16\\x03\\x01;x\\x0ay;500;t\\x3bu\n");
+    EXPECT_EQ(Slurp(dir_ / "ftpd.log"),
+              "17/03/2002:20:19:33;MAIN;Error connecting to client "
+              "(evil\\x3b\\x0d\\x0aFAKE\\x3bline disconnected).\n");
+}
+
 TEST_F(LogTest, UnknownSpecifiersGiveNothing) {
     ClockedSite site;
     ASSERT_TRUE(site.SetAccessLogFile("access.log", dir_.string()));

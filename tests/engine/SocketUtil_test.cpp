@@ -153,6 +153,17 @@ TEST(SocketUtil, IpTextHelpers) {
     EXPECT_FALSE(su::IsIp("1.2.3"));
     EXPECT_FALSE(su::IsIp("host.example"));
     EXPECT_FALSE(su::IsIp(""));
+    // Data connections compare addresses, not texts.
+    EXPECT_TRUE(su::SameAddress("127.0.0.1", "127.0.0.1"));
+    EXPECT_TRUE(su::SameAddress("127.0.0.1", "::ffff:127.0.0.1"));
+    EXPECT_TRUE(su::SameAddress("::1", "0:0:0:0:0:0:0:1"));
+    EXPECT_FALSE(su::SameAddress("127.0.0.1", "127.0.0.2"));
+    EXPECT_FALSE(su::SameAddress("127.0.0.1", "::1"));
+    EXPECT_FALSE(su::SameAddress("x", "127.0.0.1"));
+    for (const char* any : {"0.0.0.0", "::", "::ffff:0.0.0.0", "0:0::0"})
+        EXPECT_TRUE(su::IsUnspecified(any)) << any;
+    for (const char* some : {"0.0.0.1", "::1", "10.0.0.0", "", "zero"})
+        EXPECT_FALSE(su::IsUnspecified(some)) << some;
     std::string first = su::FirstNonLoopbackIp();
     EXPECT_TRUE(su::IsIp(first)) << first;
     EXPECT_EQ(su::ReverseLookup("not an ip"), "");

@@ -232,6 +232,25 @@ TEST_F(SslLayerTest, BoundedAcceptGivesUpOnSilentPeerAndOnStop) {
                                                 30, &stop));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 
+    // A peer that sends its hello a byte at a time cannot stretch the handshake past the limit.
+    std::atomic<bool> dripping{true};
+    std::thread dripper([&] {
+        const char hello[] = "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03";
+        for (size_t i = 0; dripping && i < sizeof hello - 1; ++i) {
+            if (send(sv_[1], hello + i, 1, MSG_NOSIGNAL) != 1) break;
+            std::this_thread::sleep_for(400ms);
+        }
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SslLayer::AcceptControlBounded(sv_[0], Keys().key, kPass, Keys().cert, h, reason,
+                                                2, nullptr));
+    EXPECT_EQ(reason, 10);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    dripping = false;
+    dripper.join();
+    for (int& fd : sv_) close(fd);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv_), 0);
+
     // A peer that does speak gets its handshake, and the time-out is gone afterwards.
     std::atomic<int> go{0};
     auto server = std::async(std::launch::async, [&] {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace su = orvex::StringUtil;
 
 namespace {
@@ -82,19 +86,34 @@ TEST(StringUtil, Formatting) {
 }
 
 TEST(StringUtil, WildcardMatch) {
-    EXPECT_TRUE(su::WildcardMatch("*.txt", "a.txt"));
-    EXPECT_FALSE(su::WildcardMatch("*.txt", "a.txt.bak"));
-    EXPECT_FALSE(su::WildcardMatch("a*b", "abab")) << "the first b after the prefix is not last";
-    EXPECT_TRUE(su::WildcardMatch("a*b", "acb"));
-    EXPECT_TRUE(su::WildcardMatch("a*", "a"));
-    EXPECT_TRUE(su::WildcardMatch("*", ""));
-    EXPECT_TRUE(su::WildcardMatch("a*c*e", "abcde"));
-    EXPECT_FALSE(su::WildcardMatch("a*c*e", "abde"));
-    EXPECT_FALSE(su::WildcardMatch("ab*ba", "aba")) << "tail may not reuse the prefix";
-    EXPECT_TRUE(su::WildcardMatch("a**b", "axb"));
-    EXPECT_FALSE(su::WildcardMatch("A*", "a")) << "case-sensitive";
-    EXPECT_TRUE(su::WildcardMatch("abc", "abc"));
-    EXPECT_FALSE(su::WildcardMatch("abc", "abcd"));
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool match;
+    };
+    const Case cases[] = {
+        {"*.txt", "a.txt", true},
+        {"*.txt", "a.txt.bak", false},
+        // A tail that occurs earlier in the name still matches where the name ends.
+        {"*.txt", "x.txt.txt", true},
+        {"*a", "banana", true},
+        {"a*b", "abab", true},
+        {"*.5", "10.5.0.5", true},
+        {"*.5", "10.5.0.6", false},
+        {"a*", "a", true},
+        {"*", "", true},
+        {"a*c*e", "abde", false},
+        {"ab*ba", "aba", false},  // the tail may not reuse the prefix
+        {"a**b", "axb", true},
+        {"A*", "a", false},  // case-sensitive
+        {"abc", "abcd", false},
+        {"*?", "x", false},  // only '*' is special
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(su::WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " / " << c.name;
+    // Many stars against a long name that almost matches stays quick.
+    const std::string name(4000, 'a');
+    EXPECT_FALSE(su::WildcardMatch("*a*a*a*a*a*a*a*a*b", name));
 }
 
 TEST(StringUtil, ExpandTemplate) {

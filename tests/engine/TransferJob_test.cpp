@@ -7,10 +7,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "engine/FileUtil.h"
 #include "engine/FtpSession.h"
 #include "engine/FtpSite.h"
 #include "engine/SocketUtil.h"
@@ -52,8 +56,33 @@ class RecordingSite : public FtpSite {
         if (bps > 0) ++rateReports;
     }
     int CheckFxp(const std::string&, int, int) override { return allowFxp ? 1 : 0; }
+    int TakeCredits(const std::string&, uint32_t, const std::string&, uint64_t, int) override {
+        return Note("take");
+    }
+    int AddCredits(const std::string&, uint32_t, const std::string&, uint64_t, int ratio) override {
+        return Note(ratio ? "earn" : "refund");
+    }
+    int RecordDownload(uint32_t, const std::string&, uint64_t, uint32_t) override {
+        return Note("download");
+    }
+    int RecordUpload(uint32_t, const std::string&, uint64_t, uint32_t) override {
+        return Note("upload");
+    }
+    std::string Calls() {
+        std::lock_guard<std::mutex> g(lock);
+        return calls;
+    }
     std::atomic<int> rateReports{0};
     bool allowFxp = true;
+
+  private:
+    int Note(const char* what) {
+        std::lock_guard<std::mutex> g(lock);
+        calls += calls.empty() ? what : std::string(" ") + what;
+        return 1;
+    }
+    std::mutex lock;
+    std::string calls;
 };
 
 // A session on one end of a socket pair, a passive listener and a client already connected to it.
@@ -203,9 +232,74 @@ TEST(DataConnection, AbortEndsAWaitingReceive) {
     });
     char buf[64];
     const auto start = Clock::now();
-    EXPECT_LT(dc.ReceiveLimited(h.job, buf, sizeof buf), 0);
+    EXPECT_EQ(dc.ReceiveLimited(h.job, buf, sizeof buf), 0);
+    EXPECT_TRUE(dc.Stopped());
+    EXPECT_FALSE(dc.ReceiveFailed());
     EXPECT_LT(Seconds(start), 5.0);
     aborter.join();
+}
+
+// The accounting hooks follow the judgement of the final reply: only a complete transfer counts.
+TEST(TransferJob, OnlyCompleteTransfersAreAccounted) {
+    char tmpl[] = "/tmp/orvex-accounting-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    {
+        const std::string block(1 << 20, 'f');
+        FILE* f = fopen((dir + "/f").c_str(), "wb");
+        for (int i = 0; i < 64; ++i) fwrite(block.data(), 1, block.size(), f);
+        fclose(f);
+    }
+    struct Case {
+        char jobType;
+        bool cut;
+        const char* calls;
+        const char* code;
+    };
+    const Case cases[] = {
+        {'S', false, "take download", "226"},
+        {'S', true, "take refund", "426"},
+        {'R', false, "upload earn", "226"},
+        {'R', true, "", "426"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.job.jobType = c.jobType;
+        h.job.type = 'I';
+        h.job.root = dir + "/";
+        FileUtil::ToBackslashes(h.job.root);
+        h.job.argument = c.jobType == 'S' ? "f" : "up";
+        auto job = std::make_unique<TransferJob>(h.job);
+        h.job.dataListener = -1;  // the copy owns it now
+        std::thread runner(
+            [j = job.release()] { RunTransferJob(std::unique_ptr<TransferJob>(j)); });
+        char buf[65536];
+        if (c.jobType == 'S') {
+            ASSERT_GT(recv(h.client, buf, 1000, MSG_WAITALL), 0);
+            if (c.cut) {
+                linger off{1, 0};  // a reset: the server's next write fails
+                setsockopt(h.client, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+                SocketUtil::Close(h.client);
+            } else {
+                while (recv(h.client, buf, sizeof buf, 0) > 0) {
+                }
+            }
+        } else {
+            send(h.client, buf, 1000, MSG_NOSIGNAL);
+            if (c.cut) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                h.session->SetAbort(true);
+            } else {
+                shutdown(h.client, SHUT_WR);
+            }
+        }
+        runner.join();
+        const std::string replies = h.Replies();
+        EXPECT_NE(replies.find(std::string("\r\n") + c.code + " [Bytes: "), std::string::npos)
+            << c.jobType << c.cut << replies;
+        EXPECT_EQ(h.site.Calls(), c.calls) << c.jobType << c.cut;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

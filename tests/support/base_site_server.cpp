@@ -3,6 +3,10 @@
 //   base-site-server --port P --root DIR [--bind IP] [--cert FILE --key FILE --pass PHRASE]
 //                    [--implicit-port P] [--log-dir DIR] [--account NAME:PASSWORD[:HOME]]...
 //                    [--download-limit BPS] [--upload-limit BPS] [--refuse-fxp 0|1]
+//                    [--max-pending PER_ADDRESS:TOTAL] [--login-timeout SECONDS]
+//
+// FXP is refused unless --refuse-fxp 0 is given; --max-pending and --login-timeout change the
+// engine's limits for connections that have not logged in.
 //
 // Without --account every name logs in with any password. With it, only the accounts given
 // exist and their passwords are checked; HOME (default: DIR) need not exist.
@@ -49,7 +53,8 @@ struct Options {
     std::string logDir;
     std::vector<TestAccount> accounts;
     uint32_t downloadLimit = 0, uploadLimit = 0;
-    bool refuseFxp = false;
+    bool refuseFxp = true;
+    LoginLimits logins;
 };
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -80,6 +85,7 @@ class TestSite : public FtpSite {
           refuseFxp_(o.refuseFxp) {
         SetDownloadLimit(o.downloadLimit);
         SetUploadLimit(o.uploadLimit);
+        Logins().SetLimits(o.logins);
     }
 
     bool UserExists(std::string& user) override {
@@ -138,7 +144,7 @@ int Usage() {
                  "usage: base-site-server --port P --root DIR [--bind IP] [--cert FILE --key FILE "
                  "--pass PHRASE] [--implicit-port P] [--log-dir DIR] "
                  "[--account NAME:PASSWORD[:HOME]]... [--download-limit BPS] [--upload-limit BPS] "
-                 "[--refuse-fxp 0|1]\n");
+                 "[--refuse-fxp 0|1] [--max-pending PER_ADDRESS:TOTAL] [--login-timeout S]\n");
     return 2;
 }
 
@@ -169,7 +175,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.uploadLimit = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
         else if (name == "--refuse-fxp")
             o.refuseFxp = value != "0";
-        else if (name == "--account") {
+        else if (name == "--login-timeout")
+            o.logins.loginSeconds = std::atoi(value.c_str());
+        else if (name == "--max-pending") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos) return false;
+            o.logins.perAddress = std::atoi(value.substr(0, colon).c_str());
+            o.logins.total = std::atoi(value.substr(colon + 1).c_str());
+        } else if (name == "--account") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos) return false;
             const size_t second = value.find(':', colon + 1);

@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "AccountsTestDir.h"
+#include "engine/os/FileLock.h"
+#include "server/accounts/GroupStore.h"
 #include "server/accounts/PasswordCipher.h"
 
 namespace orvex {
@@ -115,6 +121,25 @@ TEST_F(AccountStoreTest, SameSecondHandEditIsNoticed) {
     EXPECT_TRUE(store.FindAccount("nimda"));
 }
 
+// An edit that leaves even the stamp as it was (in place, same size, within one clock tick): a
+// lookup may miss it, but a change reads the text itself and keeps it.
+TEST_F(AccountStoreTest, ChangesReadAnEditTheStampCannotShow) {
+    struct stat before {};
+    ASSERT_EQ(stat(dir.Os("etc/passwd").c_str(), &before), 0);
+    std::string text = dir.Read("etc/passwd");
+    text.replace(text.find("admin;"), 6, "nimda;");
+    std::ofstream(dir.Os("etc/passwd"), std::ios::in | std::ios::out) << text;
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.Os("etc/passwd").c_str(), times, 0), 0);
+    ASSERT_TRUE(store.LoadAccounts());
+    EXPECT_TRUE(store.FindAccount("admin"));  // the stamp is all a lookup looks at
+
+    ASSERT_EQ(store.AddAccount("bob", "pw", -1, ""), 1);
+    EXPECT_FALSE(store.FindAccount("admin"));
+    EXPECT_TRUE(store.FindAccount("nimda"));
+    EXPECT_EQ(dir.Read("etc/passwd").find("admin;"), std::string::npos);
+}
+
 TEST_F(AccountStoreTest, UnreadableFileKeepsTheTable) {
     const std::string good = dir.Read("etc/passwd");
     std::filesystem::remove(dir.Os("etc/passwd"));
@@ -186,6 +211,64 @@ TEST_F(AccountStoreTest, NewIdsSkipIdsStillReferredTo) {
     EXPECT_EQ(store.FindAccount("dora")->uid, "503");
     held = {INT32_MAX};
     EXPECT_EQ(store.AddAccount("eve", "pw", 100, ""), 0);  // no id left
+}
+
+// Another program (a tool, or an operator under flock(1)) holding a file's lock: changes of both
+// table stores wait for it, read what it wrote, and give up untouched when it holds on too long.
+TEST_F(AccountStoreTest, ChangesWaitForAnotherProgramsLockAndReadItsEdit) {
+    dir.Write("etc/group", "staff;Staff;300;0\n");
+    GroupStore groups(log.Sink());
+    groups.Configure(dir.Internal("etc/group"));
+    ASSERT_TRUE(groups.LoadGroups());
+    const Account admin = *store.FindAccount("admin");
+    struct Change {
+        const char* file;
+        std::function<bool()> run;
+    } changes[] = {
+        {"etc/passwd", [&] { return store.AddAccount("bob", "pw", -1, "") == 1; }},
+        {"etc/passwd", [&] { return store.ReplaceAccount("admin", admin); }},
+        {"etc/passwd", [&] { return store.RenameAccount("admin", "root") == 1; }},
+        {"etc/passwd", [&] { return store.DeleteAccount("admin"); }},
+        {"etc/group", [&] { return groups.AddGroup("ops", "Ops") == 1; }},
+        {"etc/group", [&] { return groups.ReplaceGroup("staff", *groups.FindGroup("staff")); }},
+        {"etc/group", [&] { return groups.RenameGroup("staff", "crew") == 1; }},
+        {"etc/group", [&] { return groups.DeleteGroup("staff"); }},
+    };
+    SetFileLockWaitForTesting(50);
+    for (const Change& c : changes) {
+        const std::string before = dir.Read(c.file);
+        std::atomic<bool> held{false}, done{false};
+        std::thread other([&] {
+            FileLock lock(dir.Internal(c.file));
+            held = true;
+            while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        while (!held) std::this_thread::yield();
+        EXPECT_FALSE(c.run()) << c.file;
+        done = true;
+        other.join();
+        EXPECT_EQ(dir.Read(c.file), before);
+        EXPECT_TRUE(log.Has("WARNING: unable to lock file " + dir.Internal(c.file) + "."));
+    }
+    SetFileLockWaitForTesting(-1);
+
+    // The other program appends a line while it holds the lock; the store's addition waits and
+    // keeps it.
+    std::atomic<bool> held{false};
+    std::thread other([&] {
+        FileLock lock(dir.Internal("etc/passwd"));
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::ofstream(dir.Os("etc/passwd"), std::ios::app) << "carol;;150;100;01-01-20;./home/\n";
+    });
+    while (!held) std::this_thread::yield();
+    EXPECT_EQ(store.AddAccount("dave", "pw", -1, ""), 1);
+    other.join();
+    EXPECT_TRUE(store.FindAccount("carol"));
+    const std::string text = dir.Read("etc/passwd");
+    EXPECT_NE(text.find("carol;"), std::string::npos);
+    EXPECT_NE(text.find("\ndave;"), std::string::npos);
+    EXPECT_EQ(store.FindAccount("dave")->uid, "151");
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "AccountsTestDir.h"
+#include "engine/os/FileLock.h"
 #include "server/accounts/AccountStore.h"
 #include "server/accounts/GroupStore.h"
 #include "server/accounts/PasswordCipher.h"
@@ -299,6 +302,56 @@ TEST_F(UserStoreTest, ConcurrentUpdatesLoseNoChange) {
     UserStore fresh(nullptr, nullptr);
     fresh.Configure(dir.Internal("users/"), {});
     EXPECT_EQ(fresh.FindUser("bob")->credits, kThreads * kEach);
+}
+
+// An editor that ignores the lock writes the file while the server's update is on its way to the
+// disk: the update reads the edit and applies its change on top instead of replacing it.
+TEST_F(UserStoreTest, EditDuringAnUpdateIsReadAndKept) {
+    ASSERT_TRUE(users.LoadUsers());
+    int calls = 0;
+    auto editFirstTime = [&](UserRecord& r) {
+        if (++calls == 1) dir.Write("users/bob", UserText(3, "TAGLINE hand edit\nCREDITS 500\n"));
+        r.credits += 1;
+        return true;
+    };
+    EXPECT_EQ(users.UpdateUser("bob", editFirstTime), UserStore::Update::Saved);
+    EXPECT_EQ(calls, 2);
+    std::string text = dir.Read("users/bob");
+    EXPECT_NE(text.find("TAGLINE hand edit\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("CREDITS 501\n"), std::string::npos) << text;
+    EXPECT_EQ(users.FindUser("bob")->credits, 501);
+
+    // A file that changes at every try is left to its editor.
+    int edits = 0;
+    auto editEveryTime = [&](UserRecord& r) {
+        dir.Write("users/bob", UserText(3, "CREDITS " + std::to_string(++edits) + "\n"));
+        r.credits = 9999;
+        return true;
+    };
+    EXPECT_EQ(users.UpdateUser("bob", editEveryTime), UserStore::Update::WriteFailed);
+    EXPECT_EQ(edits, 3);
+    EXPECT_EQ(dir.Read("users/bob"), UserText(3, "CREDITS 3\n"));
+    EXPECT_TRUE(log.Has("WARNING: user file '" + dir.Internal("users/bob") +
+                        "' kept changing; left as it is."));
+    EXPECT_EQ(users.FindUser("bob")->credits, 3);
+
+    // Another program holding the file's lock too long: the update gives up, file untouched.
+    SetFileLockWaitForTesting(50);
+    {
+        std::atomic<bool> held{false}, done{false};
+        std::thread other([&] {
+            FileLock lock(dir.Internal("users/bob"));
+            held = true;
+            while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        while (!held) std::this_thread::yield();
+        EXPECT_FALSE(users.RecordLogin(1, "bob"));
+        done = true;
+        other.join();
+    }
+    SetFileLockWaitForTesting(-1);
+    EXPECT_EQ(dir.Read("users/bob"), UserText(3, "CREDITS 3\n"));
+    EXPECT_TRUE(log.Has("WARNING: unable to lock file " + dir.Internal("users/bob") + "."));
 }
 
 TEST_F(UserStoreTest, UpdateResultsAndPropagation) {

@@ -243,5 +243,27 @@ TEST_F(RegistryTest, SessionsOfDescribesEachSessionOfTheUser) {
     sessions_[2]->RunningTransfers() = 0;
 }
 
+TEST_F(RegistryTest, SessionsOfShowsWhatEachSessionPublished) {
+    const uint32_t a = Login("alice");
+    // A running file job holds a listing count as well; it is a data thread only.
+    sessions_[0]->RunningTransfers() = 1;
+    sessions_[0]->RunningListings() = 1;
+    std::vector<OnlineSessionInfo> info = registry_.SessionsOf("alice");
+    ASSERT_EQ(info.size(), 1u);
+    EXPECT_EQ(info[0].cwd, "");
+    EXPECT_FALSE(info[0].passive);
+    EXPECT_EQ(info[0].listings, 0);
+    EXPECT_EQ(info[0].transfers, 1);
+    registry_.NoteState(a, "pub\\incoming\\", true);
+    registry_.NoteState(a + 1, "elsewhere\\", false);  // no such connection: nothing changes
+    info = registry_.SessionsOf("alice");
+    EXPECT_EQ(info[0].cwd, "pub\\incoming\\");
+    EXPECT_TRUE(info[0].passive);
+    registry_.NoteState(a, std::string(300, 'd'), false);
+    EXPECT_EQ(registry_.SessionsOf("alice")[0].cwd.size(), 264u);
+    sessions_[0]->RunningTransfers() = 0;
+    sessions_[0]->RunningListings() = 0;
+}
+
 }  // namespace
 }  // namespace orvex

@@ -1,0 +1,36 @@
+#pragma once
+// Connections that have not logged in yet. Each holds a thread and a descriptor, so their number
+// is capped per client address and in all, and each gets a deadline to log in.
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace orvex {
+
+struct LoginLimits {
+    int perAddress = 32;    // connections waiting to log in from one address
+    int total = 512;        // ... from all addresses together
+    int loginSeconds = 60;  // from the connection (or a logout) to a successful login
+    int failedLogins = 3;   // failed PASS commands that end a connection
+};
+
+class PendingLogins {
+  public:
+    enum Verdict { kAdmitted, kAddressFull, kAllFull };
+
+    void SetLimits(const LoginLimits& limits);
+    LoginLimits Limits();
+    // Takes a place for a new connection from `ip`; only kAdmitted takes one.
+    Verdict Enter(const std::string& ip);
+    void Leave(const std::string& ip);
+    int Count();
+
+  private:
+    std::mutex lock_;
+    LoginLimits limits_;
+    std::unordered_map<std::string, int> byAddress_;
+    int total_ = 0;
+};
+
+}  // namespace orvex
