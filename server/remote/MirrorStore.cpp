@@ -16,4 +16,12 @@ int MirrorStore::Load() {
                            [](const std::string&) { return true; });
 }
 
+bool MirrorStore::HasMirrorId(int32_t id) const {
+    LockGuard g(lock_);
+    if (id <= 0) return false;
+    for (const auto& group : mirrors_)
+        if (group.id == id) return true;
+    return false;
+}
+
 }  // namespace orvex

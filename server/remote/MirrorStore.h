@@ -30,6 +30,8 @@ class MirrorStore {
 
     // 1 read or unchanged; 0 when the file cannot be found or read (the table is kept).
     int Load();
+    // Whether a group of the table has this mirror id (groups are keyed by their id).
+    bool HasMirrorId(int32_t id) const;
 
   private:
     ServerSite& site_;
