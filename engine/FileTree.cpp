@@ -6,8 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "engine/FileUtil.h"
@@ -108,6 +112,78 @@ int DeleteContents(int dirFd, bool keepDirectories, int depth) {
     return count;
 }
 
+// Removing a tree is mostly waiting for its inodes to come from the disk, so its subtrees go to
+// several threads side by side. The top levels are opened first, breadth first, until there are
+// enough subtrees to share out; their files go at once and the directories themselves last.
+constexpr size_t kDeleteThreads = 16;
+constexpr size_t kSubtreesWanted = 4 * kDeleteThreads;
+constexpr int kLevelsOpened = 3;
+
+int DeleteContentsSideBySide(int topFd, bool keepDirectories) {
+    struct Opened {
+        int fd;
+        int parentFd;
+        std::string name;
+    };
+    std::vector<Opened> opened;  // in the order opened, each after its parent
+    std::vector<std::pair<int, std::string>> subtrees;  // parent descriptor and name
+    int count = 0;
+    auto takeFiles = [&](int fd) {
+        std::vector<std::string> names;
+        if (!ReadNames(fd, names)) return;
+        for (std::string& n : names) {
+            struct stat st {};
+            if (fstatat(fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode))
+                subtrees.emplace_back(fd, std::move(n));
+            else if (unlinkat(fd, n.c_str(), 0) == 0)
+                ++count;
+        }
+    };
+    takeFiles(topFd);
+    int depth = 0;
+    for (; depth < kLevelsOpened && !subtrees.empty() && subtrees.size() < kSubtreesWanted;
+         ++depth) {
+        std::vector<std::pair<int, std::string>> level;
+        level.swap(subtrees);
+        for (auto& [parent, name] : level) {
+            const int fd = OpenDirAt(parent, name.c_str());
+            if (fd < 0) continue;
+            opened.push_back({fd, parent, std::move(name)});
+            takeFiles(fd);
+        }
+    }
+
+    std::atomic<size_t> next{0};
+    std::atomic<int> removed{0};
+    auto work = [&]() {
+        for (size_t i = next++; i < subtrees.size(); i = next++) {
+            const auto& [parent, name] = subtrees[i];
+            const int sub = OpenDirAt(parent, name.c_str());
+            if (sub < 0) continue;
+            removed += DeleteContents(sub, keepDirectories, depth + 1);
+            close(sub);
+            if (!keepDirectories && unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+        }
+    };
+    std::vector<std::thread> helpers;
+    const size_t wanted = std::min(subtrees.size(), kDeleteThreads);
+    try {
+        while (helpers.size() + 1 < wanted) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads only make it slower.
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+
+    for (auto it = opened.rbegin(); it != opened.rend(); ++it) {
+        close(it->fd);
+        if (!keepDirectories && unlinkat(it->parentFd, it->name.c_str(), AT_REMOVEDIR) == 0)
+            ++count;
+    }
+    return count + removed;
+}
+
 struct CopyWalk {
     dev_t skipDev = 0;  // the target directory, so that a copy into itself does not recurse
     ino_t skipIno = 0;
@@ -144,6 +220,51 @@ void SplitPattern(const std::string& p, std::string& dir, std::string& pattern) 
     pattern = sep == std::string::npos ? p : p.substr(sep + 1);
 }
 
+// The entries of an open directory, sorted by name. A name with a backslash cannot be written
+// as an internal path, so walks never meet one.
+bool ReadEntries(int fd, std::vector<DirEntry>& out) {
+    std::vector<std::string> names;
+    if (!ReadNames(fd, names)) return false;
+    std::sort(names.begin(), names.end());
+    out.clear();
+    out.reserve(names.size());
+    for (std::string& n : names) {
+        struct stat st {};
+        if (n.find('\\') != std::string::npos ||
+            fstatat(fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        DirEntry e;
+        e.name = std::move(n);
+        e.type = S_ISLNK(st.st_mode)   ? EntryType::Link
+                 : S_ISDIR(st.st_mode) ? EntryType::Directory
+                                       : EntryType::File;
+        e.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+        out.push_back(std::move(e));
+    }
+    return true;
+}
+
+// `dir` is the internal path of `fd`; it is extended and restored on the way down.
+bool WalkAt(int fd, std::string& dir, int depth, const TreeVisitor& visit, int maxDepth) {
+    std::vector<DirEntry> entries;
+    if (!ReadEntries(fd, entries)) return true;
+    if (!visit(dir, depth, entries)) return false;
+    if (depth >= maxDepth) return true;
+    const size_t length = dir.size();
+    for (const DirEntry& e : entries) {
+        if (e.type != EntryType::Directory || !e.walk) continue;
+        const int sub = OpenDirAt(fd, e.name.c_str());
+        if (sub < 0) continue;
+        dir += e.name;
+        dir += '\\';
+        const bool more = WalkAt(sub, dir, depth + 1, visit, maxDepth);
+        close(sub);
+        dir.resize(length);
+        if (!more) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DirNotEmpty(std::string_view dir) {
@@ -166,10 +287,11 @@ int CopyTree(std::string_view from, std::string_view to) {
     std::string src(from), dst(to);
     ToBackslashes(src);
     ToBackslashes(dst);
-    std::string pattern;
-    if (src.find('*') != std::string::npos) {
-        std::string dir;
-        SplitPattern(src, dir, pattern);
+    // Only the last component can be a pattern: a directory above may carry any name.
+    std::string dir, pattern;
+    SplitPattern(src, dir, pattern);
+    if (pattern.find('*') == std::string::npos) pattern.clear();
+    if (!pattern.empty()) {
         src = dir;
     } else if (Kind(src) == 2) {
         std::string target = dst;
@@ -201,29 +323,55 @@ int DeleteTree(std::string_view path, bool keepDirectories) {
     if (path.empty()) return 0;
     std::string p(path);
     ToBackslashes(p);
-    if (p.find('*') != std::string::npos) {
-        std::string dir, pattern;
-        SplitPattern(p, dir, pattern);
-        int fd = open(OsEntry(dir).c_str(), kDirFlags);
-        if (fd < 0) return 0;
-        std::vector<std::string> names;
-        ReadNames(fd, names);
-        int count = 0;
-        for (const auto& n : names)
-            if (StringUtil::WildcardMatch(pattern, n) && unlinkat(fd, n.c_str(), 0) == 0) ++count;
-        close(fd);
-        return count;
-    }
-    std::string os = OsEntry(p);
+    // Only the last component can be a pattern: a directory above may carry any name.
+    std::string dir, pattern;
+    SplitPattern(p, dir, pattern);
+    if (pattern.find('*') == std::string::npos) return DeleteEntry(p, keepDirectories);
+    int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return 0;
+    std::vector<std::string> names;
+    ReadNames(fd, names);
+    int count = 0;
+    for (const auto& n : names)
+        if (StringUtil::WildcardMatch(pattern, n) && unlinkat(fd, n.c_str(), 0) == 0) ++count;
+    close(fd);
+    return count;
+}
+
+int DeleteEntry(std::string_view path, bool keepDirectories) {
+    if (path.empty()) return 0;
+    std::string os = OsEntry(path);
     struct stat st {};
     if (lstat(os.c_str(), &st) != 0) return 0;
     if (!S_ISDIR(st.st_mode)) return unlink(os.c_str()) == 0 ? 1 : 0;
     int fd = open(os.c_str(), kDirFlags);
     if (fd < 0) return 0;
-    int count = DeleteContents(fd, keepDirectories, 0);
+    int count = DeleteContentsSideBySide(fd, keepDirectories);
     close(fd);
     if (!keepDirectories && rmdir(os.c_str()) == 0) ++count;
     return count;
+}
+
+bool ListDirectory(std::string_view dir, std::vector<DirEntry>& out) {
+    out.clear();
+    if (dir.empty()) return false;
+    const int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return false;
+    const bool read = ReadEntries(fd, out);
+    close(fd);
+    return read;
+}
+
+bool WalkTree(std::string_view dir, const TreeVisitor& visit, int maxDepth) {
+    if (dir.empty()) return false;
+    const int fd = open(OsEntry(dir).c_str(), kDirFlags);
+    if (fd < 0) return false;
+    std::string path(dir);
+    ToBackslashes(path);
+    AddTrailingSep(path);
+    WalkAt(fd, path, 0, visit, std::min(maxDepth, kMaxDepth));
+    close(fd);
+    return true;
 }
 
 }  // namespace orvex::FileUtil

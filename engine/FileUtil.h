@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/os/OsPath.h"
 
@@ -99,7 +101,31 @@ std::string CurrentDir();  // internal form with trailing '\', empty on failure
 bool SetTimes(std::string_view path, int64_t modifyTime, int64_t accessTime = 0);
 bool CopyFile(std::string_view from, std::string_view to);
 int CopyTree(std::string_view from, std::string_view to);
+// A "*" in the last component makes it a pattern: the matching files of that directory go.
+// Otherwise as DeleteEntry. The number of entries removed.
 int DeleteTree(std::string_view path, bool keepDirectories);
+// Removes a file or link, or a whole directory tree (only its files with `keepDirectories`),
+// never taking any character of `path` as a pattern. The number of entries removed.
+int DeleteEntry(std::string_view path, bool keepDirectories);
+
+// One entry of a directory as the walks see it. A symbolic link is a Link, whatever it points at.
+enum class EntryType : uint8_t { File, Directory, Link };
+struct DirEntry {
+    std::string name;
+    EntryType type = EntryType::File;
+    uint64_t size = 0;  // regular files only
+    bool walk = true;   // a walk goes into this directory; visitors clear it to leave one out
+};
+// The entries of `dir`, "." and ".." left out, sorted by name; false when it cannot be opened
+// (a link is never opened).
+bool ListDirectory(std::string_view dir, std::vector<DirEntry>& out);
+// Walks `dir` and the directories below it, down to `maxDepth` levels, through directory
+// handles that never pass a symbolic link. `visit` gets each directory's path (internal form,
+// ending in '\'), its depth (0 for `dir`) and its entries, all of one directory before any
+// below it; it answers false to end the whole walk. False when `dir` cannot be opened.
+using TreeVisitor =
+    std::function<bool(const std::string& dir, int depth, std::vector<DirEntry>& entries)>;
+bool WalkTree(std::string_view dir, const TreeVisitor& visit, int maxDepth);
 bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes);
 std::string OwnerName();                // "owner"
 std::string GroupName();                // "group"

@@ -71,6 +71,28 @@ uint64_t TakeBack(UserRecord& owner, int32_t ratio, uint64_t bytes) {
     return static_cast<uint64_t>(charge);
 }
 
+int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool unnuke, int64_t now) {
+    int64_t credits = 0;
+    if (!user.HasFlag(kFlagSiteop) && user.ratio != 0) {
+        // The fraction of a KB counts before the multiplier does: 1.5 KB nuked 3x costs 4 KB.
+        const unsigned __int128 kb = static_cast<unsigned __int128>(bytes) * multiplier / 1024;
+        credits = static_cast<int64_t>(std::min<unsigned __int128>(kb, INT64_MAX));
+        const int64_t changed = static_cast<int64_t>(user.credits) + (unnuke ? credits : -credits);
+        user.credits = ClampCredits(changed);
+    }
+    const uint64_t megabytes = bytes / (1024 * 1024);
+    if (unnuke) {
+        user.timesNuked = user.timesNuked > 0 ? user.timesNuked - 1 : 0;
+        user.amountNuked =
+            static_cast<uint32_t>(user.amountNuked > megabytes ? user.amountNuked - megabytes : 0);
+    } else {
+        user.timesNuked = AddSaturating(user.timesNuked, 1);
+        user.amountNuked = AddSaturating(user.amountNuked, megabytes);
+    }
+    user.lastNuke = static_cast<uint32_t>(std::clamp<int64_t>(now, 0, UINT32_MAX));
+    return credits;
+}
+
 void RecordTransfer(UserRecord& user, bool upload, uint64_t bytes, uint32_t rate) {
     const uint64_t seconds = rate > 0 ? bytes / rate : 0;
     const uint64_t kb = Kilobytes(bytes);

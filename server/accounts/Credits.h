@@ -25,6 +25,13 @@ bool Add(UserRecord& user, int32_t ratio, uint64_t bytes, bool applyRatio);
 // siteop, a leech or the path is free. Credits may go negative. Returns the charge.
 uint64_t TakeBack(UserRecord& owner, int32_t ratio, uint64_t bytes);
 
+// A nuke of `bytes` owned by `user` with `multiplier` (an unnuke gives back what it takes): the
+// credits move by bytes times the multiplier in whole KB, unless the user is a siteop or a leech;
+// times nuked and MB nuked move by one and by the whole MB either way, never below 0, and the last
+// nuke time becomes `now`. Worked out in 128 bits and clamped to what the record stores. Returns
+// the credits (KB) taken or given.
+int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool unnuke, int64_t now);
+
 // One finished transfer in the all-time, week, day and month statistics; seconds are
 // bytes / rate (0 for no rate).
 void RecordTransfer(UserRecord& user, bool upload, uint64_t bytes, uint32_t rate);

@@ -39,6 +39,9 @@ class Filesystem {
     int Sync();
     // Compares the records with the disk; the number of records it marked deleted.
     int Check(bool syncAfterwards);
+    // The same for the records of `prefix` and below, after a command removed part of a tree:
+    // only what is really gone is marked.
+    int CheckTree(std::string_view prefix);
     // 2 busy, 1 started, 0 no thread.
     int StartSync();
     int StartCheck();
@@ -126,7 +129,8 @@ class Filesystem {
     const Entry* NearestLocked(std::string_view path,
                                const std::function<bool(const DirectoryRecord&)>& wanted) const;
 
-    // Disk work of Load and Check.
+    // Disk work of Load and Check. `under` limits the check to the records below a prefix.
+    int CheckRecords(const std::string* under);
     void ReadFileList(Entry& e, int32_t storedId);
     void WarnUnstorable(std::string_view what);
 

@@ -240,25 +240,46 @@ int Filesystem::Sync() {
 }
 
 int Filesystem::Check(bool syncAfterwards) {
+    const int count = CheckRecords(nullptr);
+    if (syncAfterwards && count > 0) Sync();
+    lastCheck_ = Clock::NowSeconds();
+    return count;
+}
+
+int Filesystem::CheckTree(std::string_view prefix) {
+    if (prefix.empty()) return 0;
+    std::string under(prefix);
+    FileUtil::ToBackslashes(under);
+    FileUtil::AddTrailingSep(under);
+    return CheckRecords(&under);
+}
+
+int Filesystem::CheckRecords(const std::string* under) {
     std::vector<std::string> paths;
     {
         LockGuard g(directoryLock_);
-        paths.reserve(byPath_.size());
+        if (!under) paths.reserve(byPath_.size());
         for (const Entry& e : entries_)
-            if (!e.record.deleted) paths.push_back(e.record.path);
+            if (!e.record.deleted && (!under || RecordFormat::KeyUnder(e.record.path, *under)))
+                paths.push_back(e.record.path);
     }
+    // Sorted, a directory comes before everything below it, which its marking covers.
+    std::sort(paths.begin(), paths.end());
     std::string top = site_.Config().GetRootPath();
     FileUtil::ToBackslashes(top);
     FileUtil::AddTrailingSep(top);
     std::unordered_map<std::string, bool> links;
+    const std::string* gone = nullptr;
     int count = 0;
     for (const std::string& path : paths) {
+        if (gone && RecordFormat::KeyUnder(path, *gone)) continue;
         // Never through a link: what lies behind one is not this tree's to judge.
         if (UnderLink(path, top, links)) continue;
         switch (Examine(path)) {
             case OnDisk::Missing:
             case OnDisk::File:
                 count += DeleteDirectories(path);
+                gone = &path;
                 continue;
             case OnDisk::Link:
                 links[path] = true;
@@ -277,8 +298,6 @@ int Filesystem::Check(bool syncAfterwards) {
                 count += DeleteFileRecord(file);
         }
     }
-    if (syncAfterwards && count > 0) Sync();
-    lastCheck_ = Clock::NowSeconds();
     return count;
 }
 

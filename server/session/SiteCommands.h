@@ -63,6 +63,48 @@ int GrpRen(SiteSession& s, const Args& args);
 // SiteGroupInfo.cpp
 int GInfo(SiteSession& s, const Args& args);
 
+// SiteNuke.cpp
+int Nuke(SiteSession& s, const Args& args);
+int Unnuke(SiteSession& s, const Args& args);
+
+// SiteDeletedTrees.cpp
+int DelTree(SiteSession& s, const Args& args);
+int ResTree(SiteSession& s, const Args& args);
+int PurgeTree(SiteSession& s, const Args& args);
+
+// SiteModes.cpp
+int Chmod(SiteSession& s, const Args& args);
+int Chown(SiteSession& s, const Args& args);
+
+// SiteDirectorySettings.cpp
+int FRatio(SiteSession& s, const Args& args);
+int DupeEnable(SiteSession& s, const Args& args);
+int DirMirror(SiteSession& s, const Args& args);
+
+// SiteDupeCommands.cpp
+int Dupe(SiteSession& s, const Args& args);
+int UnDupe(SiteSession& s, const Args& args);
+
+// SiteLinkCommands.cpp
+int Link(SiteSession& s, const Args& args);
+int Links(SiteSession& s, const Args& args);
+int RmLink(SiteSession& s, const Args& args);
+
+// SiteDirReports.cpp
+int DirInfo(SiteSession& s, const Args& args);
+int New(SiteSession& s, const Args& args);
+int DiskInfo(SiteSession& s, const Args& args);
+
+// SiteSearch.cpp
+int Search(SiteSession& s, const Args& args);
+
+// SiteFsMaintenance.cpp
+int Fsck(SiteSession& s, const Args& args);
+int FsSync(SiteSession& s, const Args& args);
+int FsInfo(SiteSession& s, const Args& args);
+int Wipe(SiteSession& s, const Args& args);
+int Copy(SiteSession& s, const Args& args);
+
 // SiteMessages.cpp
 int Msg(SiteSession& s, const Args& args);
 

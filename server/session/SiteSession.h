@@ -107,6 +107,9 @@ class SiteSession : public FtpSession {
     bool SendMessage(std::string_view recipient, std::string_view text);
     // The engine's current real directory: its root joined with its current directory.
     std::string RealDirectory() const;
+    // The passwd name of an entry's owner id: "system" for an entry without a record, empty
+    // for an id nobody has.
+    std::string OwnerName(std::optional<uint32_t> owner);
 
     ServerSite& Server() { return server_; }
     const std::string& SiteDirectory() const { return siteDir_; }
@@ -145,10 +148,8 @@ class SiteSession : public FtpSession {
     int CheckAndRegister(const UserRecord& user);
     void Unregister();
 
-    // Owners of entries: the passwd name of an owner id ("system" for an entry without a
-    // record, empty for an id nobody has). Only the owner or a siteop may remove or rename an
-    // entry; false after refusing with `shown`. `ownerName` gets the owner's name.
-    std::string OwnerName(std::optional<uint32_t> owner);
+    // Only the owner or a siteop may remove or rename an entry; false after refusing with
+    // `shown`. `ownerName` gets the owner's name.
     bool MayChange(const Args& args, const std::string& shown, std::optional<uint32_t> owner,
                    std::string* ownerName = nullptr);
     // Whether the last component of `path` can be a new entry of the filesystem tables.

@@ -17,6 +17,21 @@ EVENT_LINE = re.compile(r"^\w{3} \w{3} \d{2} \d{2}:\d{2}:\d{2} \d{4} \[(\d+) *\]
 NO_ACCESS = "550 You do not have access to this command."
 
 
+def event_log(case, site, name):
+    """The lines of an event log after the time stamp: user name and message."""
+    path = site.path(f"ftp-data/logs/{name}")
+    if not os.path.exists(path):
+        return []
+    out = []
+    with open(path, errors="replace") as f:
+        for line in f.read().splitlines():
+            m = EVENT_LINE.match(line)
+            case.assertIsNotNone(m, line)
+            case.assertLessEqual(abs(int(m.group(1)) - time.time()), 300)
+            out.append(m.group(2))
+    return out
+
+
 class SiteAdminCase(unittest.TestCase):
     """`users` maps a name to the fields of its user file (see `user_file`) plus "password" and
     "gid"; `groups` lists (name, description, id, logins); `conf` adds configuration keys."""
@@ -135,18 +150,7 @@ class SiteAdminCase(unittest.TestCase):
     # The site's files.
 
     def event_log(self, name="sysop.log"):
-        """The lines of an event log after the time stamp: user name and message."""
-        path = self.site.path(f"ftp-data/logs/{name}")
-        if not os.path.exists(path):
-            return []
-        out = []
-        with open(path, errors="replace") as f:
-            for line in f.read().splitlines():
-                m = EVENT_LINE.match(line)
-                self.assertIsNotNone(m, line)
-                self.assertLessEqual(abs(int(m.group(1)) - time.time()), 300)
-                out.append(m.group(2))
-        return out
+        return event_log(self, self.site, name)
 
     def sysop_mark(self):
         return len(self.event_log())

@@ -96,9 +96,8 @@ class SiteDispatch(SiteAdminCase):
         self.assertEqual(self.ask(c, "SITE"), ["500 'SITE': command not understood."])
         self.assertEqual(self.ask(c, "site help"), self.help_lines("site.help"))
         self.assertEqual(self.ask(c, "SITE HeLp ADDuser"), self.help_lines("site.adduser"))
-        # Commands not built yet and unknown names fall through to the custom commands.
-        self.assertEqual(self.ask(c, "SITE NUKE {x} 2"),
-                         ["500 'SITE NUKE {x} 2': command not understood"])
+        # Unknown names fall through to the custom commands.
+        self.assertEqual(self.ask(c, "SITE NUKE {x} 2"), ["503 x: No such file or directory."])
         self.assertEqual(self.ask(c, "site bogus"), ["500 'site bogus': command not understood"])
         self.assertEqual(self.ask(c, "SITE REMOTE HELP"), self.help_lines("remote.help"))
         self.assertEqual(self.ask(c, "SITE REMOTE"), ["500 'SITE REMOTE': command not understood."])

@@ -167,6 +167,40 @@ TEST_F(FileUtilTest, DeleteTreeStaysInsideTheTree) {
     EXPECT_EQ(fu::DeleteTree(P("missing"), false), 0);
 }
 
+TEST_F(FileUtilTest, WideTreesGoSideBySideWithTheSameCount) {
+    // Narrow top levels are opened before the subtrees are shared out: 2 x 40 directories, each
+    // with a file, a link out of the tree and a subdirectory holding one more file.
+    fu::CreateDir(P("outside"));
+    Write("outside\\keep.txt", "keep");
+    const size_t descriptors = Scan("/proc/self/fd").size();
+    ASSERT_GT(descriptors, 2u);
+    for (bool keep : {true, false}) {
+        fu::CreateDir(P("w"));
+        Write("w\\top", "");
+        for (int g = 0; g < 2; ++g) {
+            const std::string group = "w\\g" + std::to_string(g);
+            fu::CreateDir(P(group));
+            ASSERT_EQ(symlink(Os("outside").c_str(), Os(group + "\\out").c_str()), 0);
+            for (int d = 0; d < 40; ++d) {
+                const std::string dir = group + "\\d" + std::to_string(d);
+                fu::CreateDir(P(dir));
+                fu::CreateDir(P(dir + "\\s"));
+                Write(dir + "\\f", "");
+                Write(dir + "\\s\\f", "");
+                ASSERT_EQ(symlink(Os("outside").c_str(), Os(dir + "\\s\\out").c_str()), 0);
+            }
+        }
+        // Files and links: 1 + 2 x (1 + 40 x 3); directories: 2 x (1 + 40 x 2) + the top.
+        EXPECT_EQ(fu::DeleteEntry(P("w"), keep), keep ? 243 : 243 + 163) << keep;
+        EXPECT_EQ(Exists("w\\g1\\d39\\s"), keep);
+        EXPECT_FALSE(Exists("w\\g1\\d39\\s\\f"));
+        EXPECT_EQ(Read("outside\\keep.txt"), "keep");
+        EXPECT_EQ(keep ? fu::DeleteEntry(P("w"), false) : 0, keep ? 163 : 0);
+        EXPECT_FALSE(Exists("w"));
+    }
+    EXPECT_EQ(Scan("/proc/self/fd").size(), descriptors) << "every handle closed";
+}
+
 TEST_F(FileUtilTest, DeleteTreeKeepDirectoriesAndPattern) {
     fu::CreateDir(P("t"));
     fu::CreateDir(P("t\\s"));
@@ -182,6 +216,81 @@ TEST_F(FileUtilTest, DeleteTreeKeepDirectoriesAndPattern) {
     EXPECT_FALSE(Exists("t\\s\\z.txt"));
     Write("single", "");
     EXPECT_EQ(fu::DeleteTree(P("single"), false), 1);
+}
+
+TEST_F(FileUtilTest, PatternsOnlyInTheLastComponent) {
+    // A directory whose name holds "*": what lies in it is addressed literally.
+    fu::CreateDir(P("a*"));
+    fu::CreateDir(P("a*\\sub"));
+    Write("a*\\sub\\f", "1");
+    Write("a*\\sub\\g", "2");
+    Write("a*\\x.txt", "3");
+    Write("ab", "4");
+    EXPECT_EQ(fu::CopyTree(P("a*\\sub"), P("copy")), 2);
+    EXPECT_EQ(Read("copy\\g"), "2");
+    EXPECT_EQ(fu::DeleteTree(P("a*\\sub"), false), 3) << "the directory itself, not a pattern";
+    EXPECT_FALSE(Exists("a*\\sub"));
+    EXPECT_EQ(fu::DeleteTree(P("a*\\*.txt"), false), 1);
+    EXPECT_TRUE(Exists("ab"));
+    // DeleteEntry never reads a pattern, not even in the last component.
+    Write("lit*", "5");
+    Write("litx", "6");
+    EXPECT_EQ(fu::DeleteEntry(P("lit*"), false), 1);
+    EXPECT_TRUE(Exists("litx"));
+    EXPECT_EQ(fu::DeleteEntry(P("a*\\"), false), 1);
+    EXPECT_FALSE(Exists("a*"));
+}
+
+TEST_F(FileUtilTest, WalksNeverPassALink) {
+    fu::CreateDir(P("outside"));
+    Write("outside\\secret", "s");
+    fu::CreateDir(P("t"));
+    fu::CreateDir(P("t\\b"));
+    fu::CreateDir(P("t\\b\\c"));
+    Write("t\\z", "12345");
+    Write("t\\b\\y", "1");
+    ASSERT_EQ(symlink(Os("outside").c_str(), Os("t\\out").c_str()), 0);
+    ASSERT_EQ(symlink("..", Os("t\\b\\up").c_str()), 0);
+
+    std::vector<fu::DirEntry> entries;
+    ASSERT_TRUE(fu::ListDirectory(P("t"), entries));
+    std::vector<std::string> names;
+    for (const auto& e : entries) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"b", "out", "z"})) << "sorted";
+    EXPECT_EQ(entries[0].type, fu::EntryType::Directory);
+    EXPECT_EQ(entries[1].type, fu::EntryType::Link);
+    EXPECT_EQ(entries[2].size, 5u);
+    EXPECT_FALSE(fu::ListDirectory(P("t\\out"), entries)) << "a link is never opened";
+    EXPECT_FALSE(fu::ListDirectory(P("missing"), entries));
+
+    std::vector<std::string> seen;
+    auto record = [&seen](const std::string& dir, int depth, std::vector<fu::DirEntry>& es) {
+        for (const auto& e : es) seen.push_back(std::to_string(depth) + " " + dir + e.name);
+        return true;
+    };
+    ASSERT_TRUE(fu::WalkTree(P("t"), record, 100));
+    EXPECT_EQ(seen, (std::vector<std::string>{"0 " + P("t\\b"), "0 " + P("t\\out"),
+                                              "0 " + P("t\\z"), "1 " + P("t\\b\\c"),
+                                              "1 " + P("t\\b\\up"), "1 " + P("t\\b\\y")}));
+    seen.clear();
+    ASSERT_TRUE(fu::WalkTree(P("t\\"), record, 0));
+    EXPECT_EQ(seen.size(), 3u) << "depth 0: the directory's own entries";
+    // A visitor leaves directories out, or ends the whole walk.
+    seen.clear();
+    ASSERT_TRUE(fu::WalkTree(
+        P("t"),
+        [&](const std::string& dir, int depth, std::vector<fu::DirEntry>& es) {
+            for (auto& e : es) e.walk = false;
+            return record(dir, depth, es);
+        },
+        100));
+    EXPECT_EQ(seen.size(), 3u);
+    int visits = 0;
+    ASSERT_TRUE(fu::WalkTree(
+        P("t"), [&](const std::string&, int, std::vector<fu::DirEntry>&) { return ++visits < 1; },
+        100));
+    EXPECT_EQ(visits, 1);
+    EXPECT_FALSE(fu::WalkTree(P("t\\out"), record, 100));
 }
 
 TEST_F(FileUtilTest, CopyFileAndTree) {

@@ -65,6 +65,47 @@ TEST(Credits, DownloadsUploadsAndTakeBacks) {
     EXPECT_EQ(TakeBack(owner, -1, kGiB5), 3ull * (kGiB5 / 1024));
 }
 
+TEST(Credits, NukesAndUnnukes) {
+    constexpr uint64_t kMB = 1024 * 1024;
+    const struct {
+        const char* flags;
+        uint32_t ratio;
+        int32_t credits;
+        uint32_t timesNuked, mbNuked;
+        uint64_t bytes;
+        uint32_t multiplier;
+        bool unnuke;
+        int64_t moved;
+        int32_t credits2;
+        uint32_t timesNuked2, mbNuked2;
+    } cases[] = {
+        {"", 3, 10000, 0, 0, 2 * kMB, 3, false, 6144, 3856, 1, 2},
+        // A leech and a siteop pay nothing, but the nuke is counted.
+        {"", 0, 500, 0, 0, kMB, 3, false, 0, 500, 1, 1},
+        {"1", 3, 500, 4, 7, kMB, 3, false, 0, 500, 5, 8},
+        {"", 1, 100, 0, 0, kMB, 0, false, 0, 100, 1, 1},
+        // The fraction of a KB counts before the multiplier: 1.5 KB three times is 4 KB.
+        {"", 1, 0, 0, 0, 1536, 3, false, 4, -4, 1, 0},
+        // Far beyond 32 bits, held at the lowest and highest credits.
+        {"", 2, 0, 0, 0, 300ull << 30, 10, false, 3145728000, INT32_MIN, 1, 307200},
+        {"", 2, 0, 0, 0, ~0ull, ~0u, false, INT64_MAX, INT32_MIN, 1, UINT32_MAX},
+        {"", 2, 2147483000, 1, 5, 300ull << 30, 10, true, 3145728000, INT32_MAX, 0, 0},
+        // Unnukes give back and count down, never below 0.
+        {"", 3, 3856, 1, 2, kMB, 3, true, 3072, 6928, 0, 1},
+        {"", 3, 0, 0, 0, 5 * kMB, 1, true, 5120, 5120, 0, 0},
+    };
+    for (const auto& c : cases) {
+        UserRecord u = User(c.ratio, c.credits, c.flags);
+        u.timesNuked = c.timesNuked;
+        u.amountNuked = c.mbNuked;
+        EXPECT_EQ(ApplyNuke(u, c.bytes, c.multiplier, c.unnuke, 1234), c.moved) << c.bytes;
+        EXPECT_EQ(u.credits, c.credits2) << c.bytes;
+        EXPECT_EQ(u.timesNuked, c.timesNuked2) << c.bytes;
+        EXPECT_EQ(u.amountNuked, c.mbNuked2) << c.bytes;
+        EXPECT_EQ(u.lastNuke, 1234u);
+    }
+}
+
 TEST(Credits, TransfersCountInEveryPeriod) {
     UserRecord r;
     r.stats[kAllUp] = {4294967295u, 4294967000u, 1};

@@ -208,6 +208,28 @@ TEST_F(FilesystemTest, CheckDropsOnlyWhatIsGone) {
     EXPECT_FALSE(Exists("fs/2.fs") || Exists("fs/3.fs"));
 }
 
+TEST_F(FilesystemTest, CheckTreeJudgesOnlyTheRecordsBelowItsPrefix) {
+    fsys::create_directories(folder_ / "site/w/keep");
+    folder_.Write("site/w/keep/k", "k");
+    folder_.Write("fs/orvex.fs", P("site/w/") + ";1;rwx;1;1;;0;0\n" + P("site/w/keep/") +
+                                     ";2;rwx;1;1;;0;0\n" + P("site/w/gone/") + ";3;rwx;1;1;;0;0\n" +
+                                     P("site/w/gone/sub/") + ";4;rwx;1;1;;0;0\n" +
+                                     P("site/elsewhere/") + ";5;rwx;1;1;;0;0\n" + P("site/wx/") +
+                                     ";6;rwx;1;1;;0;0\n");
+    folder_.Write("fs/1.fs", "f;rw-;1;1;1;0\n");
+    folder_.Write("fs/2.fs", "k;rw-;1;1;1;0\nlost;rw-;1;1;1;0\n");
+    ASSERT_TRUE(Fs().Load());
+    EXPECT_EQ(Fs().CheckTree(P("site/w")), 4);  // w\f, keep\lost, gone and gone\sub
+    EXPECT_TRUE(Fs().GetFile(P("site/w/keep/k")));
+    EXPECT_FALSE(Fs().GetFile(P("site/w/keep/lost")));
+    EXPECT_FALSE(Fs().GetFile(P("site/w/f")));
+    EXPECT_FALSE(Fs().GetDirectory(P("site/w/gone/sub/"), false));
+    // Records outside the prefix are not judged, though they are just as gone.
+    EXPECT_TRUE(Fs().GetDirectory(P("site/elsewhere/"), false));
+    EXPECT_TRUE(Fs().GetDirectory(P("site/wx/"), false));
+    EXPECT_EQ(Fs().CheckTree(""), 0);
+}
+
 TEST_F(FilesystemTest, DupeLog) {
     folder_.Write("ftp-data/logs/dupelog",
                   "# Filename;UserID;TimeAdded\nold.rar;3;1000000000\n*.rar;3;" +

@@ -23,8 +23,8 @@ TEST(SiteCommandTable, RowsInSlotOrderWithTheirChecks) {
             EXPECT_LT(name, std::string(rows[i + 1].name));
         }
         // Only these decide for themselves who may use them.
-        const bool own =
-            name == "CERTINFO" || name == "IDLE" || name == "REMOTE" || name == "STATS";
+        const bool own = name == "CERTINFO" || name == "FSINFO" || name == "IDLE" ||
+                         name == "REMOTE" || name == "STATS";
         EXPECT_EQ(rows[i].access == nullptr, own) << name;
         if (rows[i].access) {
             EXPECT_EQ(name, rows[i].access);
