@@ -54,6 +54,11 @@ int AliasSession::Pbsz(const Args& args) {
 
 int AliasSession::Rest(const Args& args) {
     if (args.size() < 2) return SiteSession::Rest(args);
+    // Clients resume between PASV and RETR: the offset goes where the download will.
+    if (chosenMirror_)
+        return RelayOr(args, *chosenMirror_,
+                       ForwardToAlias(*chosenMirror_, "REST " + args[1], Hold::Keep),
+                       "ERROR: unable to run REST command.");
     return OnCurrent(
         args, "REST " + args[1], "ERROR: unable to run REST command.",
         [this](const Args& a) { return SiteSession::Rest(a); }, Hold::Keep);

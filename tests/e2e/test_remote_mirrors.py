@@ -161,10 +161,15 @@ class Mirrors(RemoteCase):
         # The weighted target fails; the default mirror serves.
         c.cmd("CWD /fb")
         self.assertEqual(self.fetch(c), "two")
-        # PORT in a mirrored directory: the mirror connects to the client.
+        # A resumed download: REST comes between PASV and RETR and goes to the same mirror.
         f = self.ftp()
-        f.set_pasv(False)
         f.cwd("/mir")
+        for _ in range(8):
+            rest = []
+            f.retrbinary("RETR which.txt", rest.append, rest=1)
+            self.assertIn(b"".join(rest), (b"ne", b"wo"))
+        # PORT in a mirrored directory: the mirror connects to the client.
+        f.set_pasv(False)
         self.assertIn(download(f, "which.txt")[1], (b"one", b"two"))
         with self.assertRaises(ftplib.error_perm) as refused:
             f.storbinary("STOR up.txt", io.BytesIO(b"x"))
