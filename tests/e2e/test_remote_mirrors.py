@@ -116,14 +116,14 @@ class Mirrors(RemoteCase):
 
     def test_dirmirror_takes_ids_of_the_table(self):
         c = self.raw()
-        reply = c.cmd("SITE DIRMIRROR dm")
-        if "not understood" in reply:
-            self.skipTest("SITE DIRMIRROR is not part of this build")
+        self.assertEqual(c.cmd("SITE DIRMIRROR dm"),
+                         "200 dm: Directory is using none/default mirror ID.")
         self.site.write("etc/remote.mirrors",
                         self.site.read("etc/remote.mirrors") + f"21;{self.site_dir('m2')};1\n")
         self.assertEqual(c.cmd("SITE DIRMIRROR 22 dm"), "501 Invalid mirror ID.")
         self.assertEqual(c.cmd("SITE DIRMIRROR 21 dm"),
                          "200 dm: Directory mirror ID changed to 21.")
+        self.assertEqual(c.cmd("SITE DIRMIRROR dm"), "200 dm: Directory is using mirror ID 21.")
         c.cmd("CWD /dm")
         self.assertEqual(self.fetch(c), "two")
 
