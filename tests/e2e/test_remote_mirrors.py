@@ -100,6 +100,8 @@ class Mirrors(RemoteCase):
                 ("DELMIRROR 3 /m2", "502 Invalid mirror."),
                 ("DEFMIRROR 3 /m2", "502 Invalid mirror.")):
             self.assertEqual(c.cmd("SITE REMOTE " + line), reply, line)
+        # The id went with the group's last entry.
+        self.assertEqual(c.cmd("SITE DIRMIRROR 3 dm"), "501 Invalid mirror ID.")
         rows, total = self.mirrors(c)
         self.assertEqual(rows, [(1, False, "/m1/", 3, "75.0"), (1, True, "/m2/", 1, "25.0"),
                                 (2, True, "LOCAL", 1, "50.0"), (2, False, "/dead/", 1, "50.0")])
