@@ -26,7 +26,7 @@ struct MirrorGroup {
 
 // The entry that stands for the local tree.
 inline constexpr const char* kMirrorLocal = "_LOCAL_";
-// The alias text as read, before normalising.
+// A longer alias field is cut to this before normalising.
 inline constexpr size_t kMirrorAliasCut = 262;
 
 namespace MirrorFile {

@@ -14,6 +14,7 @@
 #include "engine/os/AtomicFile.h"
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
+#include "server/remote/AliasFile.h"
 #include "tests/server/app/ConfigFixture.h"
 
 namespace orvex {
@@ -59,6 +60,14 @@ TEST(MirrorFile, ReadingAndMarkRules) {
         // What is written reads back the same.
         EXPECT_EQ(MirrorFile::Parse(MirrorFile::Format(groups)), groups) << c.text;
     }
+    // An alias directory of full width reads back whole; a longer field is cut.
+    const std::string full = "\\" + std::string(kAliasPathMax - 2, 'd') + "\\";
+    const std::vector<MirrorGroup> wide =
+        MirrorFile::Parse("1;" + full + ";1;1\n2;" + full + std::string(50, 'e') + ";1;1\n");
+    ASSERT_EQ(wide.size(), 2u);
+    EXPECT_EQ(wide[0].entries[0].alias, full);
+    EXPECT_EQ(wide[1].entries[0].alias.size(), kMirrorAliasCut + 1);
+    EXPECT_EQ(MirrorFile::Parse(MirrorFile::Format(wide)), wide);
     EXPECT_EQ(MirrorFile::Format(MirrorFile::Parse("7;/s/a;3;1")),
               "# MirrorID;Alias;Weight;DefMirror\n#\n7;\\s\\a\\;3;1\n");
 }
