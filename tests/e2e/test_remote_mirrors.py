@@ -166,10 +166,9 @@ class Mirrors(RemoteCase):
         # A resumed download: REST comes between PASV and RETR and goes to the same mirror.
         f = self.ftp()
         f.cwd("/mir")
-        for _ in range(8):
-            rest = []
-            f.retrbinary("RETR which.txt", rest.append, rest=1)
-            self.assertIn(b"".join(rest), (b"ne", b"wo"))
+        rest = []
+        f.retrbinary("RETR which.txt", rest.append, rest=1)
+        self.assertIn(b"".join(rest), (b"ne", b"wo"))
         # PORT in a mirrored directory: the mirror connects to the client.
         f.set_pasv(False)
         self.assertIn(download(f, "which.txt")[1], (b"one", b"two"))
