@@ -7,6 +7,7 @@
 #include "engine/StringUtil.h"
 #include "server/app/ServerSite.h"
 #include "server/remote/AliasSession.h"
+#include "server/remote/MirrorStore.h"
 
 namespace orvex {
 
@@ -53,6 +54,11 @@ int AliasSession::Pbsz(const Args& args) {
 
 int AliasSession::Rest(const Args& args) {
     if (args.size() < 2) return SiteSession::Rest(args);
+    // Clients resume between PASV and RETR: the offset goes where the download will.
+    if (chosenMirror_)
+        return RelayOr(args, *chosenMirror_,
+                       ForwardToAlias(*chosenMirror_, "REST " + args[1], Hold::Keep),
+                       "ERROR: unable to run REST command.");
     return OnCurrent(
         args, "REST " + args[1], "ERROR: unable to run REST command.",
         [this](const Args& a) { return SiteSession::Rest(a); }, Hold::Keep);
@@ -93,9 +99,16 @@ int AliasSession::Port(const Args& args) {
 int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& inherited) {
     if (port && args.size() < 2) return inherited(args);
     chosenMirror_.reset();
-    // Mirrored directories choose their target here; otherwise it is the current alias.
-    const std::optional<AliasRecord> alias = CurrentAlias();
-    if (!alias) return inherited(args);
+    const std::string current = ResolveDirectory("");
+    const std::optional<AliasRecord> alias = server_.Aliases().FindAliasForPath(current);
+    // A mirrored directory sends the data command to a mirror chosen by weight, and when that
+    // one fails to its default mirror; otherwise it goes to the alias holding the directory.
+    const auto choose = [&](bool useDefault) {
+        chosenMirror_ = server_.Mirrors().ChooseMirror(current, useDefault, mirrorCounter_);
+        return chosenMirror_ ? *chosenMirror_ : alias ? alias->directory : std::string();
+    };
+    std::string target = choose(false);
+    if (target.empty()) return inherited(args);
     const char* failure =
         port ? "ERROR: unable to run PORT command." : "ERROR: unable to run PASV command.";
     std::string line = "PASV";
@@ -106,21 +119,24 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         unsigned number = 0;
         if (!server_.AcceptsPortTarget(args[1], address, number) ||
             !server_.AllowsDataPeer(user_, peerIp_, address, -1, 0)) {
+            chosenMirror_.reset();
             Respond(args, "Invalid PORT command.", "500");
             return 0;
         }
         line = "PORT " + args[1];
     }
-    RemoteReply r;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        r = ForwardToAlias(alias->directory, line, Hold::Keep);
-        // Without a mirror to fall back to, silence is not tried again.
-        if (r.Begins('2') || !r.Complete()) break;
+    RemoteReply r = ForwardToAlias(target, line, Hold::Keep);
+    // Without a mirror to fall back to, silence is not tried again.
+    if (!r.Begins('2') && (r.Complete() || chosenMirror_)) {
+        target = choose(true);
+        if (target.empty()) return inherited(args);
+        r = ForwardToAlias(target, line, Hold::Keep);
     }
     if (r.Begins('2') && !port && !ParsePassiveReply(r.lines.front())) {
         // An address the client cannot use; the passive port it opened goes with the
         // connection.
         ReleaseHeld();
+        chosenMirror_.reset();
         Respond(args, failure, "530");
         return 0;
     }
@@ -133,7 +149,7 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         portAddress_.clear();
         portNumber_.clear();
     }
-    return RelayOr(args, alias->directory, r, failure);
+    return RelayOr(args, target, r, failure);
 }
 
 int AliasSession::OnPath(const Args& args, const PathRule& rule, const Inherited& inherited,

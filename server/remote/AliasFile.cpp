@@ -14,24 +14,12 @@ namespace {
 constexpr size_t kFieldCount = 12;
 constexpr char kSep = ';';
 
-// Splits at ";" and TAB, keeping empty fields.
-std::vector<std::string_view> SplitLine(std::string_view line) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    for (size_t i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && line[i] != ';' && line[i] != '\t') continue;
-        out.push_back(line.substr(start, i - start));
-        start = i + 1;
-    }
-    return out;
-}
-
 std::string Cut(std::string_view field, size_t max) {
     return std::string(field.substr(0, max));
 }
 
 std::optional<AliasRecord> ParseLine(std::string_view line) {
-    const std::vector<std::string_view> f = SplitLine(line);
+    const std::vector<std::string_view> f = SplitFields(line);
     if (f.size() < kFieldCount || (!f[0].empty() && f[0][0] == '#')) return std::nullopt;
     AliasRecord r;
     r.directory = LocalForm(f[0].substr(0, kAliasFieldCut));
@@ -52,6 +40,17 @@ std::optional<AliasRecord> ParseLine(std::string_view line) {
 }
 
 }  // namespace
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && line[i] != ';' && line[i] != '\t') continue;
+        out.push_back(line.substr(start, i - start));
+        start = i + 1;
+    }
+    return out;
+}
 
 std::string LocalForm(std::string_view path) {
     // Once more until nothing changes: a form that lost its leading "." (".:x") must read back

@@ -47,6 +47,9 @@ std::string FormatLine(const AliasRecord& r);
 // The header and every record.
 std::string Format(const std::vector<AliasRecord>& records);
 
+// A line split at ";" and TAB, empty fields kept (the remote tables share this form).
+std::vector<std::string_view> SplitFields(std::string_view line);
+
 // Directory forms: a local path gets a leading backslash (unless drive-qualified) and a trailing
 // one, with slashes turned into backslashes; a remote path the same with forward slashes.
 std::string LocalForm(std::string_view path);

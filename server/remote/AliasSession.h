@@ -104,6 +104,10 @@ class AliasSession : public SiteSession {
     };
 
     std::optional<AliasRecord> CurrentAlias();
+    // With a chosen mirror: `typed` as the same path below the mirror's alias directory.
+    std::optional<AliasTarget> MirrorTargetOf(std::string_view typed, bool directory);
+    // A chosen mirror that can no longer serve the command.
+    int RefuseMirror(const Args& args);
     // A command on the current directory: forwarded inside an alias, else inherited.
     int OnCurrent(const Args& args, const std::string& line, const char* failure,
                   const Inherited& inherited, Hold hold = Hold::None);

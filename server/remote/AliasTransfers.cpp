@@ -33,6 +33,29 @@ int AliasSession::SyncProtection(const AliasRecord& alias) {
     return r.Begins('2') ? 1 : 0;
 }
 
+std::optional<AliasSession::AliasTarget> AliasSession::MirrorTargetOf(std::string_view typed,
+                                                                      bool directory) {
+    std::optional<AliasRecord> alias = server_.Aliases().GetAlias(*chosenMirror_);
+    if (!alias) return std::nullopt;
+    // The mirror holds the site's tree: the same path below its alias directory.
+    AliasTarget t;
+    t.full = FileUtil::ResolveText(alias->directory, siteDir_, typed);
+    if (t.full.empty()) return std::nullopt;
+    if (directory) FileUtil::AddTrailingSep(t.full);
+    std::optional<std::string> remote = ToRemotePath(t.full, *alias);
+    if (!remote) return std::nullopt;
+    t.alias = std::move(*alias);
+    t.remote = std::move(*remote);
+    return t;
+}
+
+int AliasSession::RefuseMirror(const Args& args) {
+    ReleaseHeld();
+    chosenMirror_.reset();
+    Respond(args, "Invalid directory access.", "451");
+    return 0;
+}
+
 int AliasSession::List(const Args& args) {
     return ForwardListing(args, "LIST", [this](const Args& a) { return SiteSession::List(a); });
 }
@@ -48,8 +71,9 @@ int AliasSession::ForwardListing(const Args& args, const char* verb, const Inher
     for (size_t i = 1; i < args.size(); ++i)
         (!args[i].empty() && args[i][0] == '-' ? options : words).push_back(args[i]);
     const std::string typed = Join(words);
-    const std::optional<AliasTarget> t = TargetOf(typed, true);
-    if (!t) return inherited(args);
+    const std::optional<AliasTarget> t =
+        chosenMirror_ ? MirrorTargetOf(typed, true) : TargetOf(typed, true);
+    if (!t) return chosenMirror_ ? RefuseMirror(args) : inherited(args);
     if (!CheckAccess(args[0].c_str(), nullptr, "lvx", false)) return 0;
     std::string line = verb;
     for (const std::string& option : options) line += ' ' + option;
@@ -62,14 +86,22 @@ int AliasSession::ForwardListing(const Args& args, const char* verb, const Inher
 
 int AliasSession::Retr(const Args& args) {
     if (args.size() < 2) return SiteSession::Retr(args);
-    const std::optional<AliasTarget> t = TargetOf(Join(args), false);
-    if (!t) return SiteSession::Retr(args);
+    const std::optional<AliasTarget> t =
+        chosenMirror_ ? MirrorTargetOf(Join(args), false) : TargetOf(Join(args), false);
+    if (!t) return chosenMirror_ ? RefuseMirror(args) : SiteSession::Retr(args);
     if (!CheckAccess(args[0].c_str(), nullptr, "dr", false)) return 0;
     return ForwardTransfer(args, *t, "RETR " + t->remote, TransferKind::Download);
 }
 
 int AliasSession::Stor(const Args& args, int storeMode) {
     if (args.size() < 2) return SiteSession::Stor(args, storeMode);
+    // Mirrors serve downloads only, wherever the path lies.
+    if (chosenMirror_) {
+        ReleaseHeld();
+        chosenMirror_.reset();
+        Respond(args, "Unable to upload to the specified directory.", "501");
+        return 0;
+    }
     const std::optional<AliasTarget> t = TargetOf(Join(args), false);
     if (!t) return SiteSession::Stor(args, storeMode);
     if (!CheckAccess(args[0].c_str(), nullptr, "uw", false)) return 0;
@@ -90,11 +122,6 @@ int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
         AliasSession& s;
         ~Done() { s.ReleaseHeld(); }
     } done{*this};
-    if (chosenMirror_ && upload) {
-        chosenMirror_.reset();
-        Respond(args, "Unable to upload to the specified directory.", "501");
-        return 0;
-    }
     chosenMirror_.reset();
     switch (SyncProtection(target.alias)) {
         case -1:

@@ -20,18 +20,25 @@ namespace {
 // What the password field holds: 79 hex digits are whole blocks of at most 32 characters.
 constexpr size_t kAddedPasswordMax = 32;
 
+// One row per line, so that a row is easy to find and to add.
+// clang-format off
 constexpr RemoteCommand kRows[] = {
     {"ADDALIAS", AddAlias, 5},
+    {"ADDMIRROR", AddMirror, 3},
     {"ALIAS", Alias, 1},
     {"ALIASES", Aliases, 0},
     {"CHANGE", Change, 2},
     {"CONNECTIONS", Connections, 0},
+    {"DEFMIRROR", DefMirror, 2},
     {"DELALIAS", DelAlias, 1},
+    {"DELMIRROR", DelMirror, 2},
     {"DISCONNECT", Disconnect, 1},
     {"HELP", Help, 0},
     {"KILL", Kill, 1},
+    {"MIRRORS", Mirrors, 0},
     {"TUNNEL", Tunnel, 2},
 };
+// clang-format on
 
 // The directory in braces at args[3]; false after answering its refusal. `next` is the
 // argument after it.

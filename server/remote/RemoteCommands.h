@@ -33,9 +33,14 @@ int DelAlias(AliasSession& s, const Args& args);
 int Disconnect(AliasSession& s, const Args& args);
 int Kill(AliasSession& s, const Args& args);
 int Tunnel(AliasSession& s, const Args& args);
+// RemoteMirrors.cpp
+int AddMirror(AliasSession& s, const Args& args);
+int DefMirror(AliasSession& s, const Args& args);
+int DelMirror(AliasSession& s, const Args& args);
 // RemoteViews.cpp
 int Alias(AliasSession& s, const Args& args);
 int Aliases(AliasSession& s, const Args& args);
+int Mirrors(AliasSession& s, const Args& args);
 int Connections(AliasSession& s, const Args& args);
 // RemoteChange.cpp
 int Change(AliasSession& s, const Args& args);

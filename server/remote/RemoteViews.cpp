@@ -1,10 +1,12 @@
-// SITE REMOTE ALIAS, ALIASES and CONNECTIONS: the boxes that show the alias table and the pools.
+// SITE REMOTE ALIAS, ALIASES, MIRRORS and CONNECTIONS: the boxes that show the alias and mirror
+// tables and the pools.
 
 #include "engine/Clock.h"
 #include "engine/StringUtil.h"
 #include "server/app/OnlineRegistry.h"
 #include "server/app/ServerSite.h"
 #include "server/remote/AliasSession.h"
+#include "server/remote/MirrorStore.h"
 #include "server/remote/RemoteCommands.h"
 
 namespace orvex::remote {
@@ -12,6 +14,7 @@ namespace orvex::remote {
 namespace {
 
 constexpr size_t kAliasShownMax = 254;
+constexpr size_t kMirrorShownMax = 48;
 constexpr const char* kTop =
     " .------------------------------------------------------------------------.";
 constexpr const char* kBottom =
@@ -81,6 +84,38 @@ int Aliases(AliasSession& s, const Args& args) {
     }
     s.Line(rule);
     Fmt(s, " | %u Total aliases.                                                       |", total);
+    s.Line(kBottom);
+    return Done(s, args);
+}
+
+int Mirrors(AliasSession& s, const Args& args) {
+    const char* rule =
+        " |------+-------------------------------------------------+---------------|";
+    s.Line(kTop);
+    s.Line(" | MID    Alias                                             Weight        |");
+    s.Line(rule);
+    unsigned groups = 0;
+    for (const MirrorGroup& g : s.Server().Mirrors().ListMirrors()) {
+        uint64_t sum = 0;
+        for (const MirrorEntry& e : g.entries) sum += e.weight;
+        bool shownAny = false;
+        for (const MirrorEntry& e : g.entries) {
+            std::string where = "LOCAL";
+            if (!MirrorFile::IsLocal(e.alias)) {
+                std::string shown;
+                if (!s.SiteRelative(e.alias, shown)) continue;
+                where = ("/" + shown).substr(0, kMirrorShownMax);
+            }
+            if (!shownAny && groups > 0) s.Line(rule);
+            shownAny = true;
+            const double share = sum == 0 ? 0.0 : 100.0 * e.weight / static_cast<double>(sum);
+            Fmt(s, " | %3u%c | %-47s | %-4u (%5.1f%%) |", static_cast<unsigned>(g.mirrorId),
+                e.defaultMirror ? '*' : ' ', where.c_str(), e.weight, share);
+        }
+        if (shownAny) ++groups;
+    }
+    s.Line(rule);
+    Fmt(s, " | %u Total mirror entries (* -> default mirror).                          |", groups);
     s.Line(kBottom);
     return Done(s, args);
 }
