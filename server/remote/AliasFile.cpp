@@ -22,18 +22,18 @@ std::optional<AliasRecord> ParseLine(std::string_view line) {
     const std::vector<std::string_view> f = SplitFields(line);
     if (f.size() < kFieldCount || (!f[0].empty() && f[0][0] == '#')) return std::nullopt;
     AliasRecord r;
-    r.directory = LocalForm(f[0].substr(0, kAliasFieldCut));
+    r.directory = ReadPathField(f[0], LocalForm);
     r.address = Cut(f[1], kAliasTextMax);
     r.port = AccountText::ReadUnsigned(f[2]);
     r.user = Cut(f[3], kAliasTextMax);
     r.password = Cut(f[4], kAliasTextMax);
-    r.remotePath = RemoteForm(f[5].substr(0, kAliasFieldCut));
+    r.remotePath = ReadPathField(f[5], RemoteForm);
     // An empty type would write a NUL into the file; such a line means a generic server.
     r.serverType =
         f[6].empty() ? 'G' : static_cast<char>(std::toupper(static_cast<unsigned char>(f[6][0])));
     r.maxLogins = AccountText::ReadUnsigned(f[7]);
     r.shareUsers = AccountText::ReadUnsigned(f[8]);
-    r.localPath = LocalForm(f[9].substr(0, kAliasFieldCut));
+    r.localPath = ReadPathField(f[9], LocalForm);
     r.encMode = AccountText::ReadUnsigned(f[10]);
     r.timeout = AccountText::ReadUnsigned(f[11]);
     return r;
@@ -50,6 +50,14 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
         start = i + 1;
     }
     return out;
+}
+
+std::string ReadPathField(std::string_view field, std::string (*form)(std::string_view)) {
+    if (field.size() <= kAliasPathMax) {
+        std::string whole = form(field);
+        if (whole.size() <= kAliasPathMax) return whole;
+    }
+    return form(field.substr(0, kAliasFieldCut));
 }
 
 std::string LocalForm(std::string_view path) {

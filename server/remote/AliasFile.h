@@ -55,6 +55,10 @@ std::vector<std::string_view> SplitFields(std::string_view line);
 std::string LocalForm(std::string_view path);
 std::string RemoteForm(std::string_view path);
 
+// A path field as read: within the record's width it keeps every character, so a path of full
+// width reads back as written; a longer one is cut as typed values are, then normalised by `form`.
+std::string ReadPathField(std::string_view field, std::string (*form)(std::string_view));
+
 // A value that can stand in one field of the file: no separator, comment mark, TAB, CR, LF.
 bool IsStorable(std::string_view value);
 // A record whose every field reads back as written.

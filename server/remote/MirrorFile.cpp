@@ -14,16 +14,6 @@ namespace {
 constexpr size_t kMinFields = 3;
 constexpr char kSep = ';';
 
-// Within the record's width a field keeps every character, so that an entry naming an alias
-// directory of full length reads back as written; longer ones are cut as the file's rule says.
-std::string ReadAlias(std::string_view field) {
-    if (field.size() <= kAliasPathMax) {
-        std::string alias = AliasForm(field);
-        if (alias.size() <= kAliasPathMax) return alias;
-    }
-    return AliasForm(field.substr(0, kMirrorAliasCut));
-}
-
 std::optional<MirrorEntry> ParseLine(std::string_view line) {
     const std::vector<std::string_view> f = AliasFile::SplitFields(line);
     if (f.size() < kMinFields || (!f[0].empty() && f[0][0] == '#')) return std::nullopt;
@@ -34,7 +24,7 @@ std::optional<MirrorEntry> ParseLine(std::string_view line) {
     if (f[1].empty()) return std::nullopt;
     MirrorEntry e;
     e.mirrorId = static_cast<int32_t>(id);
-    e.alias = ReadAlias(f[1]);
+    e.alias = AliasFile::ReadPathField(f[1], AliasForm);
     e.weight = AccountText::ReadUnsigned(f[2]);
     e.defaultMirror = f.size() > 3 && AccountText::ReadUnsigned(f[3]) != 0 ? 1 : 0;
     return e;

@@ -26,8 +26,6 @@ struct MirrorGroup {
 
 // The entry that stands for the local tree.
 inline constexpr const char* kMirrorLocal = "_LOCAL_";
-// A longer alias field is cut to this before normalising.
-inline constexpr size_t kMirrorAliasCut = 262;
 
 namespace MirrorFile {
 

@@ -90,6 +90,13 @@ TEST(AliasFile, WrittenRecordsReadBackTheSame) {
     EXPECT_EQ(AliasFile::FormatLine(d), "\\site\\other\\;ftp.example.org;2121;anonymous;" +
                                             a.password + ";/pub/in coming/;D;3;1;\\site\\;2;0\n");
     EXPECT_EQ(AliasFile::Parse(text), (std::vector<AliasRecord>{a, d}));
+
+    // Paths of the full width read back whole, not cut to the width of a field as typed.
+    AliasRecord wide = a;
+    wide.directory = "\\" + std::string(kAliasPathMax - 2, 'w') + "\\";
+    wide.remotePath = "/" + std::string(kAliasPathMax - 2, 'r') + "/";
+    wide.localPath = "\\" + std::string(kAliasPathMax - 2, 'l') + "\\";
+    EXPECT_EQ(AliasFile::Parse(AliasFile::Format({wide})), (std::vector<AliasRecord>{wide}));
 }
 
 TEST(AliasFile, ValuesALineCannotHold) {

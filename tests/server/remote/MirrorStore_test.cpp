@@ -66,7 +66,7 @@ TEST(MirrorFile, ReadingAndMarkRules) {
         MirrorFile::Parse("1;" + full + ";1;1\n2;" + full + std::string(50, 'e') + ";1;1\n");
     ASSERT_EQ(wide.size(), 2u);
     EXPECT_EQ(wide[0].entries[0].alias, full);
-    EXPECT_EQ(wide[1].entries[0].alias.size(), kMirrorAliasCut + 1);
+    EXPECT_EQ(wide[1].entries[0].alias.size(), kAliasFieldCut + 1);
     EXPECT_EQ(MirrorFile::Parse(MirrorFile::Format(wide)), wide);
     EXPECT_EQ(MirrorFile::Format(MirrorFile::Parse("7;/s/a;3;1")),
               "# MirrorID;Alias;Weight;DefMirror\n#\n7;\\s\\a\\;3;1\n");
