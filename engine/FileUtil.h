@@ -101,9 +101,10 @@ bool CopyFile(std::string_view from, std::string_view to);
 int CopyTree(std::string_view from, std::string_view to);
 int DeleteTree(std::string_view path, bool keepDirectories);
 bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes);
-std::string OwnerName();                // "owner"
-std::string GroupName();                // "group"
-std::string ModeString(uint32_t mode);  // "rwxr-x---"
+std::string OwnerName();                   // "owner"
+std::string GroupName();                   // "group"
+std::string ModeString(uint32_t mode);     // "rwxr-x---"
+uint32_t ModeBits(std::string_view text);  // "rwxr-x---" back to 0750; other letters are unset
 
 // Open files close-on-exec. `mode` as for fopen.
 UniqueFile OpenFile(std::string_view path, const char* mode);

@@ -79,6 +79,10 @@ std::string FtpSite::FormatListingLine(const std::string& path, const FileInfo& 
     return BaseListingLine(path, info, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
 }
 
+EntryOwnership FtpSite::DescribeOwnership(const std::string&, const FileInfo& info) {
+    return EntryOwnership{FileUtil::OwnerName(), FileUtil::GroupName(), info.mode & 0777};
+}
+
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
     FileInfo info;
     if (!FileUtil::Stat(path, info)) return {};

@@ -26,6 +26,13 @@ struct Account {
     std::string home;      // 264
 };
 
+// Who owns a directory entry and its permission bits, as the site shows them in listings.
+struct EntryOwnership {
+    std::string owner;
+    std::string group;
+    uint32_t mode = 0;  // permission bits (0777)
+};
+
 struct AccessLogEntry {
     std::string_view localIp, localPort, peerIp, peerPort, user, verb, args, code, text;
 };
@@ -86,6 +93,9 @@ class FtpSite {
                                           const std::string& currentYear);
     // The same, reading the status itself; empty when the path cannot be read.
     std::string FormatListingLine(const std::string& path, const std::string& currentYear);
+
+    // The owner, group and permission bits that listings show for `path`.
+    virtual EntryOwnership DescribeOwnership(const std::string& path, const FileInfo& info);
 
     // Transfer accounting hooks.
     virtual int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size);

@@ -1,4 +1,4 @@
-// PASV and PORT: how the next data connections are made.
+// PASV, PORT, EPSV and EPRT: how the next data connections are made.
 
 #include <cstdlib>
 #include <string>
@@ -14,7 +14,13 @@ namespace {
 constexpr unsigned kLastServicePort = 1024;
 }
 
-int FtpSession::Pasv(const Args& args) {
+bool FtpSession::RefusedAfterEpsvAll(const Args& args) {
+    if (!epsvAll_) return false;
+    Respond(args, SetMessage("%s not allowed after EPSV ALL.", args[0].c_str()), "503");
+    return true;
+}
+
+unsigned FtpSession::OpenPassive(const Args& args) {
     ClosePassiveListener();
     passive_ = true;
 
@@ -38,7 +44,18 @@ int FtpSession::Pasv(const Args& args) {
         ClosePassiveListener();
         return 0;
     }
-    const unsigned port = static_cast<unsigned>(std::strtoul(portText.c_str(), nullptr, 10));
+    return static_cast<unsigned>(std::strtoul(portText.c_str(), nullptr, 10));
+}
+
+int FtpSession::Pasv(const Args& args) {
+    if (RefusedAfterEpsvAll(args)) return 0;
+    // The reply of PASV has room for an IPv4 address only.
+    if (controlIpv6_) {
+        Respond(args, "Network protocol not supported, use EPSV.", "522");
+        return 0;
+    }
+    const unsigned port = OpenPassive(args);
+    if (port == 0) return 0;
     std::string shown = localIp_;
     for (char& c : shown)
         if (c == '.') c = ',';
@@ -50,26 +67,78 @@ int FtpSession::Pasv(const Args& args) {
     return 1;
 }
 
+int FtpSession::Epsv(const Args& args) {
+    if (args.size() >= 2) {
+        const std::string& what = args[1];
+        if (StringUtil::EqualNoCase(what, "ALL")) {
+            epsvAll_ = true;
+            Respond(args, "EPSV ALL command successful.", "200");
+            return 1;
+        }
+        // The listener can only be of the control connection's own family.
+        const char* own = controlIpv6_ ? "2" : "1";
+        if (what != own) {
+            Respond(args, SetMessage("Network protocol not supported, use (%s).", own), "522");
+            return 0;
+        }
+    }
+    const unsigned port = OpenPassive(args);
+    if (port == 0) return 0;
+    Respond(args, SetMessage("Entering Extended Passive Mode (|||%u|).", port), "229");
+    return 1;
+}
+
+bool FtpSession::UsableActiveAddress(const std::string& address, unsigned port) {
+    // Nobody listens on port 0 or at the unspecified address; a service port (1024 and below) is
+    // where a bounce does harm, so the site must allow those.
+    return port != 0 && !SocketUtil::IsUnspecified(address) &&
+           (port > kLastServicePort || site_.AllowServicePorts());
+}
+
+void FtpSession::UseActiveAddress(const std::string& address, unsigned port) {
+    passive_ = false;
+    ClosePassiveListener();
+    portAddress_ = address;
+    portNumber_ = std::to_string(port);
+}
+
 int FtpSession::Port(const Args& args) {
     if (args.size() < 2) {
         Respond(args, SetMessage("'%s': Invalid number of parameters.", args[0].c_str()), "500");
         return 0;
     }
+    if (RefusedAfterEpsvAll(args)) return 0;
     std::string address;
     unsigned port = 0;
-    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
-    // does harm, so the site must allow those.
-    if (!commands::ParsePortArgument(args[1], address, port) || port == 0 ||
-        SocketUtil::IsUnspecified(address) ||
-        (port <= kLastServicePort && !site_.AllowServicePorts())) {
+    if (!commands::ParsePortArgument(args[1], address, port) ||
+        !UsableActiveAddress(address, port)) {
         Respond(args, "Invalid PORT command.", "500");
         return 0;
     }
-    passive_ = false;
-    ClosePassiveListener();
-    portAddress_ = address;
-    portNumber_ = std::to_string(port);
+    UseActiveAddress(address, port);
     Respond(args, "PORT command successful.", "200");
+    return 1;
+}
+
+int FtpSession::Eprt(const Args& args) {
+    if (args.size() < 2) {
+        Respond(args, SetMessage("'%s': Invalid number of parameters.", args[0].c_str()), "500");
+        return 0;
+    }
+    if (RefusedAfterEpsvAll(args)) return 0;
+    std::string address;
+    unsigned port = 0;
+    const commands::EprtParse parsed = commands::ParseEprtArgument(args[1], address, port);
+    if (parsed == commands::EprtParse::kUnknownFamily) {
+        Respond(args, "Network protocol not supported, use (1,2).", "522");
+        return 0;
+    }
+    if (parsed != commands::EprtParse::kOk || !UsableActiveAddress(address, port)) {
+        Respond(args, "Invalid EPRT command.", "500");
+        return 0;
+    }
+    UseActiveAddress(address, port);
+    Respond(args, "EPRT command successful.", "200");
     return 1;
 }
 
