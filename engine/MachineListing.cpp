@@ -2,6 +2,8 @@
 
 #include "engine/MachineListing.h"
 
+#include <ctime>
+
 #include "engine/FtpSite.h"
 #include "engine/StringUtil.h"
 
@@ -40,6 +42,15 @@ unsigned ParseSelection(std::string_view text, std::string& echo) {
     return selected;
 }
 
+std::string UtcStamp(int64_t time) {
+    struct tm parts {};
+    char stamp[32] = "";
+    if (!FtpSite::BreakDownTime(time, parts, true) ||
+        strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 0)
+        return {};
+    return stamp;
+}
+
 std::string PermLetters(bool directory, const std::function<bool(std::string_view)>& allows) {
     // The letters each command asks for (CWD, LIST, STOR, MKD, RMD, DELE, RETR, RNFR).
     struct Grant {
@@ -70,7 +81,7 @@ std::string EntryLine(FtpSite& site, const std::string& user, const std::string&
     if ((selected & kSize) && !directory)
         out += StringUtil::Format("size=%llu;", static_cast<unsigned long long>(info.size));
     if (selected & kModify) {
-        const std::string stamp = FtpSite::FormatTime("%Y%m%d%H%M%S", info.modifyTime, true);
+        const std::string stamp = UtcStamp(info.modifyTime);
         if (!stamp.empty()) out += "modify=" + stamp + ";";
     }
     if (selected & kPerm) {

@@ -33,6 +33,10 @@ std::string FeatureText(unsigned selected);
 // and in `echo` the names as the reply repeats them. No argument selects no fact.
 unsigned ParseSelection(std::string_view text, std::string& echo);
 
+// "YYYYMMDDHHMMSS" in UTC, as MDTM and the modify fact give it; empty when it cannot be shown.
+// Broken down directly: a time of 0 is 1970, not "now".
+std::string UtcStamp(int64_t time);
+
 // The "perm" letters of an entry; `allows` tells whether the user holds any of some command
 // letters on the entry.
 std::string PermLetters(bool directory, const std::function<bool(std::string_view)>& allows);

@@ -135,8 +135,7 @@ int FtpSession::Eprt(const Args& args) {
     }
     // Some clients name the unspecified address of their data socket ("::"): that can only
     // mean the client itself.
-    if (parsed == commands::EprtParse::kOk && SocketUtil::IsUnspecified(address))
-        address = peerIp_;
+    if (parsed == commands::EprtParse::kOk && SocketUtil::IsUnspecified(address)) address = peerIp_;
     if (parsed != commands::EprtParse::kOk || !UsableActiveAddress(address, port)) {
         Respond(args, "Invalid EPRT command.", "500");
         return 0;

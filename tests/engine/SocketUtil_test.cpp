@@ -169,4 +169,57 @@ TEST(SocketUtil, IpTextHelpers) {
     EXPECT_EQ(su::ReverseLookup("not an ip"), "");
 }
 
+bool HasIpv6Loopback() {
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+TEST(SocketUtil, BothFamilies) {
+    if (!HasIpv6Loopback()) GTEST_SKIP() << "this host has no IPv6 loopback";
+    // "::" serves both families; an IPv4 client shows as the IPv4 address it is, so that logs,
+    // PASV and the foreign-address check see the same text as on an IPv4 listener.
+    int dual = su::OpenListener("0", "::");
+    ASSERT_GE(dual, 0);
+    std::string ip, port;
+    ASSERT_TRUE(su::LocalAddress(dual, ip, port));
+    EXPECT_EQ(ip, "::");
+    struct Want {
+        const char* host;
+        const char* peer;
+    };
+    for (const Want& w : {Want{"127.0.0.1", "127.0.0.1"}, Want{"::1", "::1"}}) {
+        int client = su::ConnectHost(w.host, port, 5);
+        ASSERT_GE(client, 0) << w.host;
+        int server = su::Accept(dual);
+        std::string peer, peerPort, local, localPort;
+        EXPECT_TRUE(su::PeerAddress(server, peer, peerPort));
+        EXPECT_TRUE(su::LocalAddress(server, local, localPort));
+        EXPECT_EQ(peer, w.peer);
+        EXPECT_EQ(local, w.host);
+        EXPECT_EQ(su::IsIpv6(local), std::string(w.host) == "::1");
+        su::Close(client);
+        su::Close(server);
+    }
+    su::Close(dual);
+
+    // "::1" serves IPv6 only; a data socket takes the family of its address.
+    int six = su::OpenListener("0", "::1");
+    ASSERT_GE(six, 0);
+    ASSERT_TRUE(su::LocalAddress(six, ip, port));
+    EXPECT_EQ(ip, "::1");
+    EXPECT_LT(su::ConnectHost("127.0.0.1", port, 2), 0);
+    su::Close(six);
+    std::string dataPort;
+    int data = su::OpenDataSocket(&dataPort, "::1", 0);
+    ASSERT_GE(data, 0);
+    EXPECT_NE(dataPort, "0");
+    su::Close(data);
+    EXPECT_LT(su::OpenListener("0", "::1%"), 0);
+}
+
 }  // namespace
