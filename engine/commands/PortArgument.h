@@ -67,8 +67,11 @@ inline EprtParse ParseEprtArgument(std::string_view text, std::string& address, 
     }
     const std::string host(fields[1]);
     unsigned char raw[16];
-    // inet_pton takes no zone or prefix suffix, so only plain addresses pass.
-    if (host.empty() || host.size() > 45 || inet_pton(family, host.c_str(), raw) != 1)
+    // Only the characters of plain addresses: no zone, no prefix, and no NUL that would end the
+    // text early for inet_pton.
+    if (host.empty() || host.size() > 45 ||
+        host.find_first_not_of("0123456789abcdefABCDEF.:") != std::string::npos ||
+        inet_pton(family, host.c_str(), raw) != 1)
         return EprtParse::kBadSyntax;
     const std::string_view digits = fields[2];
     if (digits.empty() || digits.size() > 5) return EprtParse::kBadSyntax;
