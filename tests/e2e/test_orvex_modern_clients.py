@@ -61,16 +61,18 @@ class OrvexModernClients(ModernClients, SiteAdminCase):
         self.assertRegex(self.lines(c, "MLST owned.txt")[1],
                          r"^ type=file;size=4;modify=\d{14};perm=rawdf;unix.mode=0644;"
                          r"unix.owner=fay;unix.group=users; owned.txt$")
-        # Another user gets from MLST and MLSD what LIST gives him under the filesystem's modes.
+        # Another user sees fay's file with the rights the filesystem's modes give him.
         other = RawClient(self.port, timeout=20)
         self.addCleanup(other.close)
         other.reply()
         self.assertEqual(other.cmd("USER gus"), "331 Password required for gus.")
         other.send("PASS pw\r\n")
         self.assertEqual(other.reply()[-1], "230 User gus logged in.")
-        refused = other.cmd("LIST owned.txt")
-        self.assertEqual(refused, "550 owned.txt: Permission denied.")
-        self.assertEqual(other.cmd("MLST owned.txt"), refused)
+        # LIST of the file is refused him, but MLST answers as MDTM and SIZE do.
+        self.assertEqual(other.cmd("LIST owned.txt"), "550 owned.txt: Permission denied.")
+        self.assertRegex(self.lines(other, "MLST owned.txt")[1],
+                         r"^ type=file;size=4;modify=\d{14};perm=r;unix.mode=0644;"
+                         r"unix.owner=fay;unix.group=users; owned.txt$")
         text, final = self.data_listing(other, "MLSD", self.passive(other))
         self.assertTrue(final.startswith("226 "), final)
         self.assertRegex(text, r"(?m)^type=file;size=4;modify=\d{14};perm=r;unix.mode=0644;"
