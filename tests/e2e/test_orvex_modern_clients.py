@@ -1,82 +1,38 @@
-"""orvex with today's clients: AUTH TLS, FEAT before login, EPSV/EPRT over IPv4 and IPv6,
-MLSD/MLST with the virtual filesystem's owners and modes, with raw sessions, ftplib, lftp and
-curl. One server, bound to "::" where the host has IPv6 loopback, serves the whole module."""
+"""orvex with today's clients (modern_client_support), with the virtual filesystem's owners,
+modes and rights in MLSD and MLST; one server for the module."""
 
 import os
-import socket
 import unittest
 
-from harness import RawClient
-from modern_client_support import ModernClients, epsv_port, ipv6_loopback
-from orvex_support import free_port
+from modern_client_support import ModernClients, ipv6_loopback
 from site_admin_support import SiteAdminCase
-
-SIX = ipv6_loopback()
-IMPLICIT = free_port()
 
 
 class OrvexModernClients(ModernClients, SiteAdminCase):
-    users = {"fay": {"group": "users", "flags": "1"}, "gus": {"group": "users"}}
-    conf = {"bind_ip": "::" if SIX else "127.0.0.1", "server_sslport": str(IMPLICIT)}
-    user, password = "fay", "pw"
-    owner, group = "fay", "users"
-    implicit_port = IMPLICIT
-    ipv6 = SIX
+    users = {"fay": {"flags": "1"}, "gus": {}}
+    ipv6 = ipv6_loopback()
+    conf = {"bind_ip": "::" if ipv6 else "127.0.0.1"}
+    user, password, owner, group = "fay", "pw", "fay", "users"
+    modes = {False: "0644", True: "0777"}  # what the filesystem records for new entries
 
     @classmethod
     def prepare(cls):
         cls.site.make_keys()
+        cls.served = cls.site.path("site")
 
-    def setUp(self):
-        self.served = self.site.path("site")
-
-    def expected_mode(self, name, directory):
-        # The mode LIST shows for the same entry, from the filesystem's own records.
-        c = self.raw()
-        self.log_in(c)
-        port = epsv_port(c.cmd("EPSV"))
-        text, final = self.data_listing(
-            c, "LIST", lambda: socket.create_connection(("127.0.0.1", port), timeout=20))
-        self.assertTrue(final.startswith("226 "), final)
-        for line in text.splitlines():
-            if line.split()[-1] == name:
-                bits = line[1:10]
-                return "0%o" % sum(1 << (8 - i) for i, c in enumerate(bits) if c != "-")
-        self.fail(f"{name} is not in {text!r}")
-
-    def test_orvex_shows_owners_and_permissions_of_its_virtual_filesystem(self):
-        # An entry the filesystem has no record of belongs to nobody the site knows.
+    def test_rights_come_from_the_filesystem(self):
         with open(os.path.join(self.served, "stray.txt"), "w") as f:
             f.write("x")
-        c = self.raw()
-        self.log_in(c)
-        lines = self.lines(c, "MLST stray.txt")
-        self.assertIn("unix.owner=system;unix.group=system;", lines[1])
-        port = epsv_port(c.cmd("EPSV"))
-        c.send("STOR owned.txt\r\n")
-        with socket.create_connection(("127.0.0.1", port), timeout=20) as data:
-            self.assertTrue(c.reply()[-1].startswith("150 "))
-            data.sendall(b"mine")
-        self.assertTrue(c.reply()[-1].startswith("226 "))
-        self.assertRegex(self.lines(c, "MLST owned.txt")[1],
-                         r"^ type=file;size=4;modify=\d{14};perm=rawdf;unix.mode=0644;"
-                         r"unix.owner=fay;unix.group=users; owned.txt$")
-        # Another user sees fay's file with the rights the filesystem's modes give him.
-        other = RawClient(self.port, timeout=20)
-        self.addCleanup(other.close)
-        other.reply()
-        self.assertEqual(other.cmd("USER gus"), "331 Password required for gus.")
-        other.send("PASS pw\r\n")
-        self.assertEqual(other.reply()[-1], "230 User gus logged in.")
-        # LIST of the file is refused him, but MLST answers as MDTM and SIZE do.
-        self.assertEqual(other.cmd("LIST owned.txt"), "550 owned.txt: Permission denied.")
-        self.assertRegex(self.lines(other, "MLST owned.txt")[1],
-                         r"^ type=file;size=4;modify=\d{14};perm=r;unix.mode=0644;"
-                         r"unix.owner=fay;unix.group=users; owned.txt$")
-        text, final = self.data_listing(other, "MLSD", self.passive(other))
-        self.assertTrue(final.startswith("226 "), final)
-        self.assertRegex(text, r"(?m)^type=file;size=4;modify=\d{14};perm=r;unix.mode=0644;"
-                               r"unix.owner=fay;unix.group=users; owned.txt\r$")
+        fay = self.login("fay")
+        self.assertRegex(self.data(fay, "STOR owned.txt", "127.0.0.1", upload=b"mine")[1], "^226 ")
+        gus = self.login("gus")
+        # Not gus's: he may download it, and LIST of it is refused him, but MLST answers as MDTM.
+        self.assertEqual(gus.cmd("LIST owned.txt"), "550 owned.txt: Permission denied.")
+        self.assertEqual(self.ask(gus, "MLST owned.txt")[1][:20], " type=file;size=4;mo")
+        listing = self.data(gus, "MLSD", "127.0.0.1")[0]
+        self.assertIn("perm=r;unix.mode=0644;unix.owner=fay;unix.group=users; owned.txt", listing)
+        # An entry the filesystem has no record of belongs to nobody the site knows.
+        self.assertIn("unix.owner=system;unix.group=system; stray.txt", listing)
 
 
 if __name__ == "__main__":

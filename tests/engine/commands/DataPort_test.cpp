@@ -9,7 +9,6 @@
 #include "engine/FtpSession.h"
 #include "engine/FtpSite.h"
 #include "engine/SocketUtil.h"
-#include "engine/commands/PortArgument.h"
 
 using namespace orvex;
 
@@ -66,49 +65,6 @@ TEST(Pasv, ListensOnTheRealAddressAndAnnouncesTheOverride) {
     fd = SocketUtil::ConnectHost("127.0.0.1", std::to_string(port), 2);
     EXPECT_LT(fd, 0);
     SocketUtil::Close(fd);
-}
-
-TEST(EprtArgument, ParsesBothFamiliesAndRefusesTheRest) {
-    using commands::EprtParse;
-    struct Case {
-        const char* text;
-        EprtParse result;
-        const char* address;
-        unsigned port;
-    };
-    const Case cases[] = {
-        {"|1|132.235.1.2|6275|", EprtParse::kOk, "132.235.1.2", 6275},
-        {"|2|1080::8:800:200C:417A|5282|", EprtParse::kOk, "1080::8:800:200C:417A", 5282},
-        {"!2!::1!65535!", EprtParse::kOk, "::1", 65535},
-        {"|2|::ffff:127.0.0.1|0|", EprtParse::kOk, "::ffff:127.0.0.1", 0},
-        {"|3|1.2.3.4|21|", EprtParse::kUnknownFamily, "", 0},
-        {"|13|1.2.3.4|21|", EprtParse::kUnknownFamily, "", 0},
-        {"|x|1.2.3.4|21|", EprtParse::kBadSyntax, "", 0},
-        {"|1|::1|21|", EprtParse::kBadSyntax, "", 0},  // family and address differ
-        {"|2|1.2.3.4|21|", EprtParse::kBadSyntax, "", 0},
-        {"|1|1.2.3.4|65536|", EprtParse::kBadSyntax, "", 0},  // port out of range
-        {"|1|1.2.3.4|99999999999|", EprtParse::kBadSyntax, "", 0},
-        {"|1|1.2.3.4|-1|", EprtParse::kBadSyntax, "", 0},
-        {"|1|1.2.3.4|21", EprtParse::kBadSyntax, "", 0},     // no closing delimiter
-        {"|1|1.2.3.4|21|x|", EprtParse::kBadSyntax, "", 0},  // a field too many
-        {"|1||21|", EprtParse::kBadSyntax, "", 0},
-        {"|2|fe80::1%eth0|21|", EprtParse::kBadSyntax, "", 0},  // zones name no peer here
-        {"1|1|1.2.3.4|21|1", EprtParse::kBadSyntax, "", 0},     // a digit cannot delimit
-        {" 1 1.2.3.4 21 ", EprtParse::kBadSyntax, "", 0},
-        {"|||", EprtParse::kBadSyntax, "", 0},
-        {"", EprtParse::kBadSyntax, "", 0},
-    };
-    for (const Case& c : cases) {
-        std::string address = "unchanged";
-        unsigned port = 7;
-        EXPECT_EQ(commands::ParseEprtArgument(c.text, address, port), c.result) << c.text;
-        if (c.result != EprtParse::kOk) {
-            EXPECT_EQ(address, "unchanged") << c.text;
-            continue;
-        }
-        EXPECT_EQ(address, c.address) << c.text;
-        EXPECT_EQ(port, c.port) << c.text;
-    }
 }
 
 }  // namespace
