@@ -56,7 +56,9 @@ int FtpSession::Pasv(const Args& args) {
     }
     const unsigned port = OpenPassive(args);
     if (port == 0) return 0;
-    std::string shown = localIp_;
+    // An announced address that is no IPv4 address cannot go into this reply: the real one can.
+    std::string shown = localIp_, ignored;
+    if (!SocketUtil::IsIp(shown)) SocketUtil::LocalAddress(controlFd_, shown, ignored);
     for (char& c : shown)
         if (c == '.') c = ',';
     Respond(args,
