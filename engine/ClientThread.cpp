@@ -122,6 +122,11 @@ void FtpSession::CommandLoop() {
                     userAccepted = false;
                     if (!loginFailed(args)) break;
                 }
+            } else if (VerbIs(args, "FEAT")) {
+                // Clients decide on AUTH TLS from it before they send their name.
+                Feat(args);
+            } else if (VerbIs(args, "OPTS")) {
+                Opts(args);
             } else if (VerbIs(args, "PBSZ")) {
                 Pbsz(args);
             } else if (VerbIs(args, "PROT")) {

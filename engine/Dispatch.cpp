@@ -28,6 +28,10 @@ int FtpSession::Dispatch(const Args& args) {
         case 'D':
             if (is("DELE")) return Dele(args);
             break;
+        case 'E':
+            if (is("EPRT")) return Eprt(args);
+            if (is("EPSV")) return Epsv(args);
+            break;
         case 'F':
             if (is("FEAT")) return Feat(args);
             break;
@@ -40,6 +44,8 @@ int FtpSession::Dispatch(const Args& args) {
         case 'M':
             if (is("MDTM")) return Mdtm(args);
             if (is("MKD")) return Mkd(args);
+            if (is("MLSD")) return Mlsd(args);
+            if (is("MLST")) return Mlst(args);
             if (is("MODE")) return Mode(args);
             break;
         case 'N':
@@ -78,6 +84,7 @@ int FtpSession::Dispatch(const Args& args) {
             if (is("STAT")) return Stat(args);
             if (is("STOR")) return Stor(args, 0);
             if (is("STOU")) return Stou(args);
+            if (is("STRU")) return Stru(args);
             if (is("SYST")) return Syst(args);
             break;
         case 'T':

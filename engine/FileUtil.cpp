@@ -303,6 +303,14 @@ std::string ModeString(uint32_t mode) {
     return s;
 }
 
+uint32_t ModeBits(std::string_view text) {
+    static const char kLetters[] = "rwxrwxrwx";
+    uint32_t bits = 0;
+    for (size_t i = 0; i < 9 && i < text.size(); ++i)
+        if (text[i] == kLetters[i]) bits |= 0400u >> i;
+    return bits;
+}
+
 UniqueFile OpenFile(std::string_view path, const char* mode) {
     if (path.empty() || !mode) return nullptr;
     std::string m(mode);

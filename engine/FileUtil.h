@@ -127,9 +127,10 @@ using TreeVisitor =
     std::function<bool(const std::string& dir, int depth, std::vector<DirEntry>& entries)>;
 bool WalkTree(std::string_view dir, const TreeVisitor& visit, int maxDepth);
 bool DiskSpace(std::string_view path, double& totalBytes, double& freeBytes);
-std::string OwnerName();                // "owner"
-std::string GroupName();                // "group"
-std::string ModeString(uint32_t mode);  // "rwxr-x---"
+std::string OwnerName();                   // "owner"
+std::string GroupName();                   // "group"
+std::string ModeString(uint32_t mode);     // "rwxr-x---"
+uint32_t ModeBits(std::string_view text);  // "rwxr-x---" back to 0750; other letters are unset
 
 // Open files close-on-exec. `mode` as for fopen.
 UniqueFile OpenFile(std::string_view path, const char* mode);

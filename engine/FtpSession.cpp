@@ -13,7 +13,7 @@
 namespace orvex {
 
 namespace {
-constexpr size_t kIpSize = 32;
+constexpr size_t kIpSize = 46;  // the longest IPv6 text and its end
 constexpr size_t kPortSize = 16;
 constexpr size_t kHostSize = 256;
 constexpr size_t kMessageSize = 256;
@@ -27,6 +27,7 @@ FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride
       resolveNames_(resolveNames) {
     SocketUtil::PeerAddress(controlFd, peerIp_, peerPort_);
     SocketUtil::LocalAddress(controlFd, localIp_, localPort_);
+    controlIpv6_ = SocketUtil::IsIpv6(localIp_);
     StringUtil::Truncate(peerIp_, kIpSize - 1);
     StringUtil::Truncate(peerPort_, kPortSize - 1);
     StringUtil::Truncate(localPort_, kPortSize - 1);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/FtpSite.h"
+#include "engine/MachineListing.h"
 #include "engine/ReplyBuilder.h"
 #include "engine/Tokenizer.h"
 
@@ -43,11 +44,15 @@ class FtpSession {
     virtual int Cdup(const Args& args);
     virtual int Cwd(const Args& args);
     virtual int Dele(const Args& args);
+    virtual int Eprt(const Args& args);
+    virtual int Epsv(const Args& args);
     virtual int Feat(const Args& args);
     virtual int Help(const Args& args);
     virtual int List(const Args& args);
     virtual int Mdtm(const Args& args);
     virtual int Mkd(const Args& args);
+    virtual int Mlsd(const Args& args);
+    virtual int Mlst(const Args& args);
     virtual int Mode(const Args& args);
     virtual int Nlst(const Args& args);
     virtual int Noop(const Args& args);
@@ -70,6 +75,7 @@ class FtpSession {
     virtual int Stat(const Args& args);
     virtual int Stor(const Args& args, int storeMode);  // 0 STOR, 1 STOU, 2 APPE
     virtual int Stou(const Args& args);
+    virtual int Stru(const Args& args);
     virtual int Syst(const Args& args);
     virtual int Type(const Args& args);
     virtual int User(const Args& args);
@@ -140,9 +146,18 @@ class FtpSession {
     // printf into the scratch message (at most 255 characters).
     const std::string& SetMessage(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // Starts a listing or file job built from the session's state; false after replying.
+    // `machine`: an MLSD listing with the session's choice of facts.
     bool StartJob(char jobType, int storeMode, const std::string& options,
-                  const std::string& argument, int64_t modifyTime = 0);
+                  const std::string& argument, int64_t modifyTime = 0, bool machine = false);
     void ClosePassiveListener();
+    // The passive listener of PASV and EPSV; its port, or 0 after replying.
+    unsigned OpenPassive(const Args& args);
+    // After EPSV ALL every other way to set up a data connection is refused (replies).
+    bool RefusedAfterEpsvAll(const Args& args);
+    // Makes a checked PORT or EPRT address the next data connection's.
+    void UseActiveAddress(const std::string& address, unsigned port);
+    // Whether the TLS material is there, so that AUTH can be offered.
+    bool TlsOffered();
 
     FtpSite& site_;
     ControlChannel channel_;
@@ -162,8 +177,11 @@ class FtpSession {
     std::atomic<int64_t> lastActivity_;
     bool passive_ = false;
     int dataListener_ = -1;
-    std::string portAddress_;  // 31
-    std::string portNumber_;   // 15
+    std::string portAddress_;  // 45
+    bool epsvAll_ = false;
+    bool controlIpv6_ = false;                           // the control connection runs over IPv6
+    unsigned machineFacts_ = MachineListing::kAllFacts;  // what MLSD and MLST show (OPTS MLST)
+    std::string portNumber_;                             // 15
     char type_ = 'A';
     int64_t restartOffset_ = 0;
     std::optional<std::string> renameSource_;

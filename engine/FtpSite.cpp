@@ -81,6 +81,10 @@ std::string FtpSite::FormatListingLine(const std::string& path, const FileInfo& 
     return BaseListingLine(path, info, currentYear, FileUtil::OwnerName(), FileUtil::GroupName());
 }
 
+EntryOwnership FtpSite::DescribeOwnership(const std::string&, const FileInfo& info) {
+    return EntryOwnership{FileUtil::OwnerName(), FileUtil::GroupName(), info.mode & 0777};
+}
+
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
     FileInfo info;
     if (!FileUtil::Stat(path, info)) return {};
@@ -123,12 +127,17 @@ bool FtpSite::AllowsDataPeer(const std::string& user, const std::string& clientI
     return CheckFxp(user, direction, passive) != 0;
 }
 
-bool FtpSite::AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port) {
-    // Nobody listens on port 0 or at 0.0.0.0; a service port (1024 and below) is where a bounce
-    // does harm, so the site must allow those.
+bool FtpSite::UsableActiveTarget(const std::string& address, unsigned port) {
+    // Nobody listens on port 0 or at the unspecified address; a service port (1024 and below) is
+    // where a bounce does harm, so the site must allow those.
     constexpr unsigned kLastServicePort = 1024;
-    return commands::ParsePortArgument(argument, address, port) && port != 0 &&
-           !SocketUtil::IsUnspecified(address) && (port > kLastServicePort || AllowServicePorts());
+    return port != 0 && !SocketUtil::IsUnspecified(address) &&
+           (port > kLastServicePort || AllowServicePorts());
+}
+
+bool FtpSite::AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port) {
+    return commands::ParsePortArgument(argument, address, port) &&
+           UsableActiveTarget(address, port);
 }
 
 std::optional<std::string> FtpSite::GetPrivateKeyPem() {

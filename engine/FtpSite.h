@@ -26,6 +26,13 @@ struct Account {
     std::string home;      // 264
 };
 
+// Who owns a directory entry and its permission bits, as the site shows them in listings.
+struct EntryOwnership {
+    std::string owner;
+    std::string group;
+    uint32_t mode = 0;  // permission bits (0777)
+};
+
 struct AccessLogEntry {
     std::string_view localIp, localPort, peerIp, peerPort, user, verb, args, code, text;
 };
@@ -87,6 +94,9 @@ class FtpSite {
     // The same, reading the status itself; empty when the path cannot be read.
     std::string FormatListingLine(const std::string& path, const std::string& currentYear);
 
+    // The owner, group and permission bits that listings show for `path`.
+    virtual EntryOwnership DescribeOwnership(const std::string& path, const FileInfo& info);
+
     // Transfer accounting hooks.
     virtual int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size);
     virtual void SetTransferRate(uint32_t connection, uint32_t bytesPerSecond);
@@ -114,6 +124,8 @@ class FtpSite {
     // field a byte, a real address and port, and no service port unless allowed. Who may be
     // that target is AllowsDataPeer's question.
     bool AcceptsPortTarget(std::string_view argument, std::string& address, unsigned& port);
+    // The same rule for an address and port already parsed (EPRT).
+    bool UsableActiveTarget(const std::string& address, unsigned port);
 
     // TLS material.
     virtual std::optional<std::string> GetPrivateKeyPem();

@@ -5,6 +5,7 @@
 #include "engine/FileUtil.h"
 #include "engine/FtpSession.h"
 #include "engine/FtpSite.h"
+#include "engine/MachineListing.h"
 #include "engine/StringUtil.h"
 #include "engine/TransferJob.h"
 
@@ -99,6 +100,13 @@ bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at
                 out.Drop();
                 return false;
             }
+            if (job.machine) {
+                // Never cut: the name ends the line, and a cut name would be another file's.
+                const std::string line = MachineListing::EntryLine(
+                    *job.site, job.user, at.dir + entry.name, entry.info, job.facts, entry.name);
+                if (!out.Append(line + "\r\n")) return false;
+                continue;
+            }
             const std::string body =
                 HasOption(job, 'N')
                     ? entry.name
@@ -117,9 +125,11 @@ bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at
 bool ListPath(const TransferJob& job, ListingOutput& out, const std::string& year) {
     const std::string path = FileUtil::Resolve(job.root, job.cwd, job.argument);
     if (path.empty()) return out.Flush();
-    const bool pattern = path.find('*') != std::string::npos;
+    // MLSD names one directory exactly: a star in it is part of the name.
+    const bool pattern = !job.machine && path.find('*') != std::string::npos;
     std::string line;
-    if (!pattern && FileLine(job, path, year, line)) return out.Append(line) && out.Flush();
+    if (!pattern && !job.machine && FileLine(job, path, year, line))
+        return out.Append(line) && out.Flush();
 
     std::string dir = pattern ? FileUtil::DirName(path) : path;
     FileUtil::AddTrailingSep(dir);

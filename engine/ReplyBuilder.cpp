@@ -32,11 +32,13 @@ std::string TextOf(const std::string& line, const std::string& opener) {
 
 bool ReplyBuilder::Reply(std::string_view text, std::string_view code, int mode) {
     if (!ch_.Usable()) return false;
-    if (mode != 2 && code.size() != 3) return false;
+    if (mode < 2 && code.size() != 3) return false;
     std::string line;
     line.reserve(text.size() + 7);
     if (mode == 2) {
         line.append("    ");
+    } else if (mode == 3) {
+        line.push_back(' ');
     } else {
         line.append(code);
         line.push_back(mode == 1 ? '-' : ' ');

@@ -71,7 +71,8 @@ class ReplyBuilder {
   public:
     explicit ReplyBuilder(ControlChannel& channel) : ch_(channel) {}
     ControlChannel& Channel() { return ch_; }
-    // Mode 0 final line "code text", 1 continuation "code-text", 2 "    text" without code.
+    // Mode 0 final line "code text", 1 continuation "code-text", 2 "    text" without code, 3
+    // " text" (the fact line of MLST).
     bool Reply(std::string_view text, std::string_view code, int mode = 0);
     // One command line cut at its first CR/LF, at most size-1 characters.
     bool ReadLine(std::string& out, size_t size = 1024);

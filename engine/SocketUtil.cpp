@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -34,16 +35,40 @@ bool ParsePort(const std::string& text, unsigned short& port) {
     return true;
 }
 
-bool ParseIp(const char* ip, in_addr& out) {
+// An address text and port as a socket address of its own family; an empty text is any IPv4
+// address. False when the text is no address.
+bool ParseAddress(const char* ip, unsigned short port, sockaddr_storage& out, socklen_t& len) {
+    out = sockaddr_storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&out);
     if (!ip || !*ip) {
-        out.s_addr = htonl(INADDR_ANY);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(INADDR_ANY);
+        len = sizeof(sockaddr_in);
         return true;
     }
-    return inet_pton(AF_INET, ip, &out) == 1;
+    if (inet_pton(AF_INET, ip, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        len = sizeof(sockaddr_in);
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out);
+    if (inet_pton(AF_INET6, ip, &v6->sin6_addr) != 1) return false;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    len = sizeof(sockaddr_in6);
+    return true;
 }
 
-int NewTcpSocket() {
-    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+int NewTcpSocket(int family) {
+    return socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
+
+int FamilyOfText(const char* ip) {
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    return ParseAddress(ip, 0, a, len) ? a.ss_family : AF_INET;
 }
 
 bool SetReuse(int fd) {
@@ -51,13 +76,29 @@ bool SetReuse(int fd) {
     return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
-bool AddressText(const sockaddr_in& a, std::string& ip, std::string& port) {
-    char buf[INET_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf)) return false;
+// An IPv4 client of a listener on "::" arrives as an IPv4-mapped address: it is shown, logged
+// and compared as the IPv4 address it is.
+bool AddressText(const sockaddr_storage& a, std::string& ip, std::string& port) {
+    char buf[INET6_ADDRSTRLEN] = {};
+    unsigned short p = 0;
+    if (a.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
+        if (!inet_ntop(AF_INET, &v4.sin_addr, buf, sizeof buf)) return false;
+        p = ntohs(v4.sin_port);
+    } else if (a.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+        const bool mapped = IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr);
+        if (!(mapped ? inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], buf, sizeof buf)
+                     : inet_ntop(AF_INET6, &v6.sin6_addr, buf, sizeof buf)))
+            return false;
+        p = ntohs(v6.sin6_port);
+    } else {
+        return false;
+    }
     ip = buf;
-    char p[8];
-    snprintf(p, sizeof p, "%hu", ntohs(a.sin_port));
-    port = p;
+    char text[8];
+    snprintf(text, sizeof text, "%hu", p);
+    port = text;
     return true;
 }
 
@@ -109,14 +150,19 @@ void ShutdownBoth(int fd) {
 
 bool BindAddress(int fd, const char* ip, unsigned short port) {
     if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    if (!ParseIp(ip, a.sin_addr)) {
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    if (!ParseAddress(ip, port, a, len)) {
         errno = EINVAL;
         return false;
     }
-    return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (a.ss_family == AF_INET6) {
+        // "::" serves both families where the host allows it; any other IPv6 address only its own.
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+        const int only = IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr) ? 0 : 1;
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    }
+    return bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
 }
 
 bool Listen(int fd, int backlog) {
@@ -139,10 +185,9 @@ bool AddressOf(int (*name)(int, sockaddr*, socklen_t*), int fd, std::string& ip,
                std::string& port) {
     ip.clear();
     port.clear();
-    sockaddr_in a{};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
-    if (fd < 0 || name(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET)
-        return false;
+    if (fd < 0 || name(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return false;
     if (AddressText(a, ip, port)) return true;
     ip.clear();
     port.clear();
@@ -160,11 +205,11 @@ bool PeerAddress(int fd, std::string& ip, std::string& port) {
 }
 
 std::string ReverseLookup(const std::string& ip) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    if (inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1) return {};
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    if (ip.empty() || !ParseAddress(ip.c_str(), 0, a, len)) return {};
     char host[NI_MAXHOST] = {};
-    if (getnameinfo(reinterpret_cast<sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0,
+    if (getnameinfo(reinterpret_cast<sockaddr*>(&a), len, host, sizeof host, nullptr, 0,
                     NI_NAMEREQD) != 0)
         return {};
     return host;
@@ -174,6 +219,12 @@ bool IsIp(std::string_view text) {
     std::string t(text);
     in_addr a{};
     return inet_pton(AF_INET, t.c_str(), &a) == 1 && a.s_addr != INADDR_NONE;
+}
+
+bool IsIpv6(std::string_view text) {
+    const std::string t(text);
+    in6_addr a{};
+    return inet_pton(AF_INET6, t.c_str(), &a) == 1;
 }
 
 namespace {
@@ -223,7 +274,9 @@ bool LocalIp(std::string& ip) {
     hints.ai_flags = 0;
     if (getaddrinfo(canon.c_str(), nullptr, &hints, &second) != 0 || !second) return false;
     std::string port;
-    bool ok = AddressText(*reinterpret_cast<sockaddr_in*>(second->ai_addr), ip, port);
+    sockaddr_storage a{};
+    memcpy(&a, second->ai_addr, std::min<size_t>(second->ai_addrlen, sizeof a));
+    bool ok = AddressText(a, ip, port);
     freeaddrinfo(second);
     return ok;
 }
@@ -238,7 +291,9 @@ std::string FirstNonLoopbackIp() {
         auto* a = reinterpret_cast<sockaddr_in*>(i->ifa_addr);
         if ((ntohl(a->sin_addr.s_addr) >> 24) == 127) continue;
         std::string ip, port;
-        if (AddressText(*a, ip, port)) {
+        sockaddr_storage any{};
+        memcpy(&any, a, sizeof *a);
+        if (AddressText(any, ip, port)) {
             found = ip;
             break;
         }
@@ -343,7 +398,7 @@ int OpenListener(const std::string& port, const char* ip) {
         errno = EINVAL;
         return -1;
     }
-    int fd = NewTcpSocket();
+    int fd = NewTcpSocket(FamilyOfText(ip));
     if (fd < 0) return -1;
     SetReuse(fd);
     if (!BindAddress(fd, ip, p) || !Listen(fd, SOMAXCONN)) {
@@ -362,7 +417,7 @@ std::string ErrorText(int error) {
 }
 
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port) {
-    int fd = NewTcpSocket();
+    int fd = NewTcpSocket(FamilyOfText(ip.c_str()));
     if (fd < 0) return -1;
     if (!SetReuse(fd) || !BindAddress(fd, ip.c_str(), port)) {
         Close(fd);
@@ -378,11 +433,13 @@ int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short p
     return fd;
 }
 
-bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds) {
-    if (fd < 0 || !sockaddrIn) return false;
+bool ConnectTimeout(int fd, const void* address, int seconds) {
+    if (fd < 0 || !address) return false;
     if (!SetBlocking(fd, false)) return false;
+    const auto* a = static_cast<const sockaddr*>(address);
+    const socklen_t len = a->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     bool ok = false;
-    if (connect(fd, static_cast<const sockaddr*>(sockaddrIn), sizeof(sockaddr_in)) == 0) {
+    if (connect(fd, a, len) == 0) {
         ok = true;
     } else if (errno == EINPROGRESS || errno == EINTR) {
         short rev = 0;
@@ -402,19 +459,22 @@ bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds) {
 int ConnectHost(const std::string& host, const std::string& port, int seconds) {
     unsigned short p = 0;
     if (!ParsePort(port, p) || host.empty()) return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(p);
-    if (inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1) {
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    if (!ParseAddress(host.c_str(), p, a, len)) {
         addrinfo hints{};
-        hints.ai_family = AF_INET;
+        hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* res = nullptr;
         if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return -1;
-        a.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+        memcpy(&a, res->ai_addr, std::min<size_t>(res->ai_addrlen, sizeof a));
         freeaddrinfo(res);
+        if (a.ss_family == AF_INET6)
+            reinterpret_cast<sockaddr_in6&>(a).sin6_port = htons(p);
+        else
+            reinterpret_cast<sockaddr_in&>(a).sin_port = htons(p);
     }
-    int fd = NewTcpSocket();
+    int fd = NewTcpSocket(a.ss_family);
     if (fd < 0) return -1;
     if (!ConnectTimeout(fd, &a, seconds)) {
         Close(fd);

@@ -13,6 +13,7 @@ bool Shutdown();
 void Close(int& fd);  // closes and sets -1
 void ShutdownBoth(int fd);
 
+// `ip` IPv4 or IPv6 text (matching the socket's family); empty or null is any IPv4 address.
 bool BindAddress(int fd, const char* ip, unsigned short port);
 bool Listen(int fd, int backlog);
 int Accept(int listenFd);
@@ -20,6 +21,8 @@ bool LocalAddress(int fd, std::string& ip, std::string& port);
 bool PeerAddress(int fd, std::string& ip, std::string& port);
 std::string ReverseLookup(const std::string& ip);
 bool IsIp(std::string_view text);
+// Whether the text is an IPv6 address (an IPv4 client of a dual-stack socket is shown as IPv4).
+bool IsIpv6(std::string_view text);
 // Whether two address texts name the same host; an IPv4 address equals its IPv6-mapped form.
 bool SameAddress(std::string_view a, std::string_view b);
 // The unspecified address (0.0.0.0 or ::), which names no host to connect to.
@@ -51,7 +54,8 @@ int OpenListener(const std::string& port, const char* ip);
 std::string ErrorText(int error);
 // Bound (not listening) socket with address reuse; port 0 lets the system choose.
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
-bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds);
+// `address` is a sockaddr_in or sockaddr_in6.
+bool ConnectTimeout(int fd, const void* address, int seconds);
 int ConnectHost(const std::string& host, const std::string& port, int seconds);
 
 }  // namespace orvex::SocketUtil

@@ -395,7 +395,7 @@ TransferJob::~TransferJob() {
 }
 
 const char* TransferJob::Verb() const {
-    if (jobType == 'L') return "LIST";
+    if (jobType == 'L') return machine ? "MLSD" : "LIST";
     if (jobType == 'S') return "RETR";
     if (storeMode == 1) return "STOU";
     if (storeMode == 2) return "APPE";

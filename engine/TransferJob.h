@@ -16,9 +16,11 @@ class FtpSession;
 class FtpSite;
 
 struct TransferJob {
-    char jobType = 'L';   // 'L' listing, 'S' send (RETR), 'R' receive (STOR, STOU, APPE)
-    int storeMode = 0;    // 0 STOR, 1 STOU, 2 APPE
-    std::string options;  // listing letters, at most 15
+    char jobType = 'L';    // 'L' listing, 'S' send (RETR), 'R' receive (STOR, STOU, APPE)
+    int storeMode = 0;     // 0 STOR, 1 STOU, 2 APPE
+    std::string options;   // listing letters, at most 15
+    bool machine = false;  // MLSD: one line of facts per entry
+    unsigned facts = 0;    // the facts an MLSD line carries (MachineListing::Fact bits)
     std::string argument;
     std::string cwd;
     std::string root;
@@ -40,7 +42,7 @@ struct TransferJob {
     bool slotReleased = false;
 
     ~TransferJob();
-    const char* Verb() const;  // "LIST", "RETR", "STOR", "STOU" or "APPE"
+    const char* Verb() const;  // "LIST", "MLSD", "RETR", "STOR", "STOU" or "APPE"
 };
 
 // One job's data connection, with its per-connection speed limits and rate meter.

@@ -15,7 +15,7 @@ namespace orvex {
 namespace {
 
 constexpr size_t kPortMax = 15;
-constexpr size_t kBindMax = 31;
+constexpr size_t kBindMax = 45;  // the longest IPv6 text
 constexpr const char* kProgramLogName = "ftpd.log";
 constexpr const char* kAccessLogName = "%d%m%Y_access.log";
 

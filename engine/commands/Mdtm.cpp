@@ -1,9 +1,8 @@
 // MDTM.
 
-#include <ctime>
-
 #include "engine/FileUtil.h"
 #include "engine/FtpSession.h"
+#include "engine/MachineListing.h"
 #include "engine/commands/CommandArgs.h"
 
 namespace orvex {
@@ -22,11 +21,9 @@ int FtpSession::Mdtm(const Args& args) {
         return 0;
     }
     FileInfo info;
-    struct tm parts {};
-    char stamp[32] = "";
-    // Broken down directly: a time stamp of 0 is 1970, not "now".
-    if (!FileUtil::Stat(path, info) || !FtpSite::BreakDownTime(info.modifyTime, parts, true) ||
-        strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 0) {
+    const std::string stamp =
+        FileUtil::Stat(path, info) ? MachineListing::UtcStamp(info.modifyTime) : std::string();
+    if (stamp.empty()) {
         const std::string shown = commands::Shown(typed);
         Respond(args, SetMessage("%s: No such file or directory.", shown.c_str()), "550");
         return 0;

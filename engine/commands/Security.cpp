@@ -17,6 +17,10 @@ constexpr int kHandshakeWaitSeconds = 30;
 constexpr size_t kPassPhraseMax = 31;
 }  // namespace
 
+bool FtpSession::TlsOffered() {
+    return site_.GetPrivateKeyPem() && site_.GetCertificatePem();
+}
+
 int FtpSession::Auth(const Args& args) {
     if (args.size() < 2) {
         Respond(args, "'AUTH': Invalid number of parameters.", "500");
@@ -26,12 +30,18 @@ int FtpSession::Auth(const Args& args) {
         Respond(args, "Control connection is already encrypted.", "500");
         return 0;
     }
-    if (!StringUtil::EqualNoCase(args[1], "SSL")) {
+    const bool ssl = StringUtil::EqualNoCase(args[1], "SSL");
+    const bool tls =
+        StringUtil::EqualNoCase(args[1], "TLS") || StringUtil::EqualNoCase(args[1], "TLS-C");
+    const std::optional<std::string> key =
+        ssl || tls ? site_.GetPrivateKeyPem() : std::optional<std::string>();
+    const std::optional<std::string> cert = key ? site_.GetCertificatePem() : std::nullopt;
+    // Without key and certificate AUTH TLS is simply not offered, so that a client goes on in
+    // clear text knowingly; AUTH SSL keeps its own answer.
+    if (!ssl && !(tls && key && cert)) {
         Respond(args, "Command not implemented for that parameter.", "504");
         return 0;
     }
-    const std::optional<std::string> key = site_.GetPrivateKeyPem();
-    const std::optional<std::string> cert = key ? site_.GetCertificatePem() : std::nullopt;
     if (!key || !cert) {
         Respond(args, "Unable to initialize SSL.", "421");
         return 0;
@@ -46,7 +56,12 @@ int FtpSession::Auth(const Args& args) {
     int reason = 0;
     if (!SslLayer::AcceptControlBounded(controlFd_, *key, pass, *cert, h, reason,
                                         kHandshakeWaitSeconds, &Run().stopRequested)) {
-        // Nothing more is sent; the connection stays in clear text.
+        // Whatever the client sent after AUTH was meant to be encrypted: never read it as
+        // clear-text commands.
+        site_.LogProgram("MAIN", "TLS handshake with %s failed, connection closed.",
+                         peerIp_.c_str());
+        abort_ = true;
+        ended_ = true;
         return 0;
     }
     channel_.SetTls(h);

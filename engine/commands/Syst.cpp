@@ -1,4 +1,4 @@
-// SYST.
+// SYST: clients choose their listing parser by this line, and the listings are in Unix form.
 
 #include "engine/FtpSession.h"
 
@@ -6,7 +6,7 @@ namespace orvex {
 
 int FtpSession::Syst(const Args& args) {
     if (!CheckAccess(args[0].c_str(), nullptr, "sx", false)) return 0;
-    Respond(args, "WINDOWS", "215");
+    Respond(args, "UNIX Type: L8", "215");
     return 1;
 }
 

@@ -28,11 +28,13 @@ void FtpSession::ClosePassiveListener() {
 }
 
 bool FtpSession::StartJob(char jobType, int storeMode, const std::string& options,
-                          const std::string& argument, int64_t modifyTime) {
+                          const std::string& argument, int64_t modifyTime, bool machine) {
     auto job = std::make_unique<TransferJob>();
     job->jobType = jobType;
     job->storeMode = storeMode;
     job->options = options.substr(0, 15);
+    job->machine = machine;
+    job->facts = machineFacts_;
     job->argument = argument;
     job->cwd = cwd_;
     job->root = root_;

@@ -317,15 +317,29 @@ int ServerSite::ClosePassiveSocket(int fd) {
     return 1;
 }
 
+EntryOwnership ServerSite::OwnershipOf(const Entry& entry) {
+    EntryOwnership out{kUnknownOwner, kUnknownOwner, FileUtil::ModeBits(entry.mode)};
+    std::string name;
+    if (entry.owner && accounts_->UserNameOf(static_cast<int32_t>(*entry.owner), name))
+        out.owner = name;
+    if (entry.group && groups_->GroupNameOf(static_cast<int32_t>(*entry.group), name))
+        out.group = name;
+    return out;
+}
+
+EntryOwnership ServerSite::DescribeOwnership(const std::string& path, const FileInfo& info) {
+    Entry entry;
+    DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry);
+    return OwnershipOf(entry);
+}
+
 std::string ServerSite::FormatListingLine(const std::string& path, const FileInfo& info,
                                           const std::string& currentYear) {
     Entry entry;
     DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry);
-    std::string owner = kUnknownOwner, group = kUnknownOwner;
-    std::string name;
-    if (entry.owner && accounts_->UserNameOf(static_cast<int32_t>(*entry.owner), name))
-        owner = name;
-    if (entry.group && groups_->GroupNameOf(static_cast<int32_t>(*entry.group), name)) group = name;
+    EntryOwnership names = OwnershipOf(entry);
+    std::string& owner = names.owner;
+    std::string& group = names.group;
     StringUtil::Truncate(owner, kListingNameMax);
     StringUtil::Truncate(group, kListingNameMax);
 

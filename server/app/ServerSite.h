@@ -85,6 +85,7 @@ class ServerSite : public FtpSite {
     // The passive ports in the order they are tried, for reports and tests.
     std::vector<uint16_t> PassivePorts() const;
 
+    EntryOwnership DescribeOwnership(const std::string& path, const FileInfo& info) override;
     using FtpSite::FormatListingLine;
     std::string FormatListingLine(const std::string& path, const FileInfo& info,
                                   const std::string& currentYear) override;
@@ -130,6 +131,7 @@ class ServerSite : public FtpSite {
     };
     bool DescribeEntry(const std::string& path, Entry& out);
     void DescribeKnown(const std::string& path, bool directory, Entry& out);
+    EntryOwnership OwnershipOf(const Entry& entry);
     int RecordTransfer(uint32_t connection, const std::string& user, uint64_t bytes, uint32_t rate,
                        bool upload);
     std::optional<Account> AccountOf(const std::string& user);

@@ -26,9 +26,13 @@ class AliasSession : public SiteSession {
     int Allo(const Args& args) override;
     int Cwd(const Args& args) override;
     int Dele(const Args& args) override;
+    int Eprt(const Args& args) override;
+    int Epsv(const Args& args) override;
     int List(const Args& args) override;
     int Mdtm(const Args& args) override;
     int Mkd(const Args& args) override;
+    int Mlsd(const Args& args) override;
+    int Mlst(const Args& args) override;
     int Mode(const Args& args) override;
     int Nlst(const Args& args) override;
     int Noop(const Args& args) override;
@@ -104,6 +108,8 @@ class AliasSession : public SiteSession {
     };
 
     std::optional<AliasRecord> CurrentAlias();
+    // Whether PASV or PORT here would go to a remote server (an alias or a mirrored directory).
+    bool DataComesFromElsewhere();
     // With a chosen mirror: `typed` as the same path below the mirror's alias directory.
     std::optional<AliasTarget> MirrorTargetOf(std::string_view typed, bool directory);
     // A chosen mirror that can no longer serve the command.

@@ -33,6 +33,8 @@ class SiteSession : public FtpSession {
     int List(const Args& args) override;
     int Mdtm(const Args& args) override;
     int Mkd(const Args& args) override;
+    int Mlsd(const Args& args) override;
+    int Mlst(const Args& args) override;
     int Pwd(const Args& args) override;
     int Quit(const Args& args) override;
     int Retr(const Args& args) override;

@@ -1,5 +1,5 @@
-// The commands that only need their path mapped through the directory links (LIST, MDTM, SIZE,
-// STAT), and QUIT with its goodbye text.
+// The commands that only need their path mapped through the directory links (LIST, MDTM, MLSD,
+// MLST, SIZE, STAT), and QUIT with its goodbye text.
 
 #include "engine/FileUtil.h"
 #include "engine/TextFileReply.h"
@@ -40,6 +40,16 @@ int SiteSession::List(const Args& args) {
     list.insert(list.end(), options.begin(), options.end());
     if (!path.empty()) list.push_back(path);
     return FtpSession::List(list);
+}
+
+int SiteSession::Mlsd(const Args& args) {
+    return RunMapped(
+        args, "MLSD", [this](const Args& a) { return FtpSession::Mlsd(a); }, true);
+}
+
+int SiteSession::Mlst(const Args& args) {
+    return RunMapped(
+        args, "MLST", [this](const Args& a) { return FtpSession::Mlst(a); }, false);
 }
 
 int SiteSession::Quit(const Args& args) {

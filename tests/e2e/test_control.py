@@ -50,21 +50,29 @@ class SimpleVerbTest(ServerCase):
             "NOOP": "200 NOOP command successful.",
             "ALLO 1000": "202 ALLO command ignored.",
             "ACCT x": "502 ACCT command not implemented.",
-            "OPTS UTF8 ON": "502 OPTS command not implemented.",
+            "OPTS UTF8 ON": "200 UTF8 set to on",
+            "OPTS UTF8 OFF": "502 OPTS command not implemented.",
+            "OPTS MODE Z": "502 OPTS command not implemented.",
+            "STRU F": "200 STRU F ok.",
+            "STRU R": "504 Unimplemented STRU type.",
+            "STRU": "500 'STRU': Invalid number of parameters.",
             "REIN": "504 'REIN': command not implemented.",
             "SMNT /x": "504 'SMNT': command not implemented.",
             "SITE": "504 'SITE': command not implemented.",
             "site who": "504 'SITE': command not implemented.",
-            "SYST": "215 WINDOWS",
-            "syst": "215 WINDOWS",
+            "SYST": "215 UNIX Type: L8",
+            "syst": "215 UNIX Type: L8",
         }
         for command, reply in cases.items():
             self.assertEqual(self.lines(command), [reply], command)
 
     def test_feat_and_help(self):
+        # No key files here: neither AUTH is offered.
         self.assertEqual(self.lines("FEAT"), [
-            "211-Extensions supported", "211-  AUTH SSL", "211-  PBSZ", "211-  PROT",
-            "211 FEAT command successful."])
+            "211-Extensions supported", "211-  PBSZ", "211-  PROT", "211- EPSV", "211- EPRT",
+            "211- MDTM", "211- SIZE", "211- REST STREAM",
+            "211- MLST type*;size*;modify*;perm*;unix.mode*;unix.owner*;unix.group*;",
+            "211- UTF8", "211- TVFS", "211 FEAT command successful."])
         self.assertEqual(self.lines("HELP"), HELP)
         self.assertEqual(self.lines("help retr stor"), HELP)
         # Every line but the first is padded to the same width.
@@ -99,7 +107,8 @@ class SimpleVerbTest(ServerCase):
             ("FOO bar", "500 'FOO bar': command not understood"),
             ("FOO", "500 'FOO ': command not understood"),
             ("FOO  a\tb", "500 'FOO a b': command not understood"),
-            ("STRU F", "500 'STRU F': command not understood"),
+            ("HOST example.org", "500 'HOST example.org': command not understood"),
+            ("CCC", "500 'CCC ': command not understood"),
             ("   ", "500 command not understood"),
             ("\t", "500 command not understood"),
             # A known first letter with an unknown verb is not searched for ABOR.

@@ -56,7 +56,7 @@ class UserPassTest(ServerCase):
         self.assertEqual(c.cmd("USER carol"), "331 Password required for carol.")
         self.assertEqual(c.cmd("NOOP"), PLEASE_LOGIN)
         self.assertEqual(c.cmd("PASS y"), "230 User carol logged in.")
-        self.assertEqual(c.cmd("SYST"), "215 WINDOWS")
+        self.assertEqual(c.cmd("SYST"), "215 UNIX Type: L8")
 
     def test_long_user_name_is_cut(self):
         c = self.connect()

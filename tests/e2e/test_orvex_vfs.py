@@ -130,6 +130,9 @@ class SiteSession(VfsCase):
         self.assertEqual(f.size("song.mp3"), 200)
         f.cwd("/")
         self.assertIn("README.txt", self.listing(f, "pub"))
+        # MLSD and MLST reach through the link as LIST does.
+        self.assertEqual([name for name, _ in f.mlsd("music")], ["song.mp3"])
+        self.assertIn("size=200;", f.sendcmd("MLST music/song.mp3"))
         op = self.raw()
         op.cmd("CWD music")
         self.assertEqual(op.cmd("RMD ."), "500 Cannot delete the root directory.")

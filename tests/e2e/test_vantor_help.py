@@ -31,7 +31,7 @@ USAGE = [
     "-r<low>-<high>    range of ports to use for data connections (default = any)",
     ("-f<userfile>      file containing user info (def userfile = %s)", ("vantor.cfg",)),
     "-a<userfile>      add a user to the user info file (doesn't start server)",
-    "-b<IP>            IP address to bind to (must be in x.x.x.x form)",
+    "-b<IP>            IP address to bind to (x.x.x.x or IPv6 form)",
     "-e                enable explicit SSL (AUTH SSL)",
     "-i<port>          enable implicit SSL on the specified port (default = 990)",
     "-U<user>          specify a user for the site (default = anonymous)",

@@ -1,0 +1,112 @@
+// Facts of machine-readable listings.
+
+#include "engine/MachineListing.h"
+
+#include <ctime>
+
+#include "engine/FtpSite.h"
+#include "engine/StringUtil.h"
+
+namespace orvex::MachineListing {
+
+namespace {
+
+constexpr std::string_view kNames[] = {"type",      "size",       "modify",    "perm",
+                                       "unix.mode", "unix.owner", "unix.group"};
+
+}  // namespace
+
+std::string FeatureText(unsigned selected) {
+    std::string out;
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+        out += kNames[i];
+        if (selected & (1u << i)) out += '*';
+        out += ';';
+    }
+    return out;
+}
+
+unsigned ParseSelection(std::string_view text, std::string& echo) {
+    unsigned selected = 0;
+    echo.clear();
+    while (!text.empty()) {
+        const size_t end = text.find(';');
+        const std::string_view word = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        for (size_t i = 0; i < std::size(kNames); ++i) {
+            if (!StringUtil::EqualNoCase(word, kNames[i]) || (selected & (1u << i))) continue;
+            selected |= 1u << i;
+            echo.append(kNames[i]).push_back(';');
+        }
+    }
+    return selected;
+}
+
+std::string UtcStamp(int64_t time) {
+    struct tm parts {};
+    char stamp[32] = "";
+    if (!FtpSite::BreakDownTime(time, parts, true) ||
+        strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 0)
+        return {};
+    return stamp;
+}
+
+std::string PermLetters(bool directory, const std::function<bool(std::string_view)>& allows) {
+    // The letters each command asks for (CWD, LIST, STOR, MKD, RMD, DELE, RETR, RNFR).
+    struct Grant {
+        char letter;
+        std::string_view commandLetters;
+    };
+    static constexpr Grant kDirectory[] = {{'e', "cx"}, {'l', "lvx"}, {'c', "uw"}, {'m', "wm"},
+                                           {'d', "wn"}, {'f', "wa"},  {'p', "wo"}};
+    static constexpr Grant kFile[] = {
+        {'r', "dr"}, {'a', "uw"}, {'w', "uw"}, {'d', "wo"}, {'f', "wa"}};
+    std::string out;
+    auto add = [&](const Grant* from, const Grant* to) {
+        for (; from != to; ++from)
+            if (allows(from->commandLetters)) out += from->letter;
+    };
+    if (directory)
+        add(std::begin(kDirectory), std::end(kDirectory));
+    else
+        add(std::begin(kFile), std::end(kFile));
+    return out;
+}
+
+std::string EntryLine(FtpSite& site, const std::string& user, const std::string& path,
+                      const FileInfo& info, unsigned selected, std::string_view name) {
+    const bool directory = (info.mode & kModeDirectory) != 0;
+    std::string out;
+    if (selected & kType) out += directory ? "type=dir;" : "type=file;";
+    if ((selected & kSize) && !directory)
+        out += StringUtil::Format("size=%llu;", static_cast<unsigned long long>(info.size));
+    if (selected & kModify) {
+        const std::string stamp = UtcStamp(info.modifyTime);
+        if (!stamp.empty()) out += "modify=" + stamp + ";";
+    }
+    if (selected & kPerm) {
+        // The site judges directories by their path with the separator, files without it.
+        std::string judged = path;
+        if (directory)
+            FileUtil::AddTrailingSep(judged);
+        else
+            FileUtil::StripTrailingSep(judged);
+        out += "perm=" +
+               PermLetters(directory,
+                           [&](std::string_view letters) {
+                               return site.CheckPermission(user, judged, letters);
+                           }) +
+               ";";
+    }
+    if (selected & (kUnixMode | kUnixOwner | kUnixGroup)) {
+        const EntryOwnership owner = site.DescribeOwnership(path, info);
+        if (selected & kUnixMode) out += StringUtil::Format("unix.mode=0%o;", owner.mode & 0777);
+        if (selected & kUnixOwner) out += "unix.owner=" + owner.owner + ";";
+        if (selected & kUnixGroup) out += "unix.group=" + owner.group + ";";
+    }
+    out += ' ';
+    out += name;
+    return out;
+}
+
+}  // namespace orvex::MachineListing
