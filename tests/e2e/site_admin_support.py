@@ -10,7 +10,7 @@ import time
 import unittest
 
 from harness import RawClient
-from orvex_support import OrvexSite, user_file
+from orvex_support import OrvexSite, eventually, user_file
 
 ADMIN_PASSWORD = "Adm1nPass"
 EVENT_LINE = re.compile(r"^\w{3} \w{3} \d{2} \d{2}:\d{2}:\d{2} \d{4} \[(\d+) *\] (.*)$")
@@ -139,13 +139,7 @@ class SiteAdminCase(unittest.TestCase):
             return True
 
     def eventually(self, check, timeout=12, step=0.25):
-        """Polls `check` until it returns a true value or the time is up."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = check()
-            if value or time.monotonic() > deadline:
-                return value
-            time.sleep(step)
+        return eventually(check, timeout, step)
 
     # The site's files.
 
