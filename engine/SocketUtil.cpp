@@ -399,7 +399,8 @@ bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds) {
     return ok;
 }
 
-int ConnectHost(const std::string& host, const std::string& port, int seconds) {
+int ConnectHost(const std::string& host, const std::string& port, int seconds,
+                const std::string& sourceIp) {
     unsigned short p = 0;
     if (!ParsePort(port, p) || host.empty()) return -1;
     sockaddr_in a{};
@@ -416,6 +417,15 @@ int ConnectHost(const std::string& host, const std::string& port, int seconds) {
     }
     int fd = NewTcpSocket();
     if (fd < 0) return -1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    // An address this host does not have (a NAT's public one) leaves the choice to the system.
+    if (!sourceIp.empty() && inet_pton(AF_INET, sourceIp.c_str(), &local.sin_addr) == 1 &&
+        bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 &&
+        errno != EADDRNOTAVAIL) {
+        Close(fd);
+        return -1;
+    }
     if (!ConnectTimeout(fd, &a, seconds)) {
         Close(fd);
         return -1;

@@ -52,6 +52,9 @@ std::string ErrorText(int error);
 // Bound (not listening) socket with address reuse; port 0 lets the system choose.
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
 bool ConnectTimeout(int fd, const void* sockaddrIn, int seconds);
-int ConnectHost(const std::string& host, const std::string& port, int seconds);
+// `sourceIp`, an address of this host, is bound first so the peer sees the connection come from
+// it.
+int ConnectHost(const std::string& host, const std::string& port, int seconds,
+                const std::string& sourceIp = {});
 
 }  // namespace orvex::SocketUtil

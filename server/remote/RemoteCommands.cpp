@@ -30,7 +30,12 @@ constexpr RemoteCommand kRows[] = {
     {"DISCONNECT", Disconnect, 1},
     {"HELP", Help, 0},
     {"KILL", Kill, 1},
+    {"LOGIN", Login, 4},
+    {"SHAREDCONNECTIONS", SharedConnections, 0},
+    {"SHAREDLOGIN", SharedLogin, 3},
+    {"SHAREDQUIT", SharedQuit, 3},
     {"TUNNEL", Tunnel, 2},
+    {"UPDATE", Update, 4},
 };
 
 // The directory in braces at args[3]; false after answering its refusal. `next` is the
