@@ -31,8 +31,9 @@ void ParseRemotePasswd(std::string_view text, KeyedList<RemoteAccount>& out) {
         r.account.uid = f[1].substr(0, kAccountIdMax);
         r.account.gid = f[2].substr(0, kAccountIdMax);
         r.account.added = f[3].substr(0, kAccountDateMax);
+        const int32_t id = RemoteNodeId(r.account.uid);
         std::string name = r.account.user;
-        out.Create(RemoteNodeId(r.account.uid), std::move(name), std::move(r));
+        out.Create(id, std::move(name), std::move(r));
     });
 }
 
@@ -120,10 +121,13 @@ bool AccountStore::SetRemoteGroup(std::string_view name, int32_t groupId) {
     RefreshRemoteLocked();
     auto* node = remote_.FindName(name, true);
     if (!node) return false;
-    const std::string gid = std::to_string(groupId);
+    std::string gid = std::to_string(groupId);
     if (node->data.account.gid == gid) return true;
-    node->data.account.gid = gid;
-    return remoteFile_.Rewrite(FormatRemotePasswd(remote_));
+    // Kept in memory only once written, so that a later call tries the write again.
+    std::swap(node->data.account.gid, gid);
+    if (remoteFile_.Rewrite(FormatRemotePasswd(remote_))) return true;
+    std::swap(node->data.account.gid, gid);
+    return false;
 }
 
 bool AccountStore::DeleteRemoteLogin(std::string_view name) {
