@@ -9,12 +9,17 @@ import re
 import shutil
 import socket
 import struct
+import sys
 import tempfile
-import time
+import threading
 import unittest
 
 from harness import RawClient
 from orvex_support import OrvexSite, eventually, free_port, user_file
+from remote_support import ScriptedServer
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "server", "accounts"))
+import cipher_model  # noqa: E402
 
 PASSWORD = "Adm1nPass"
 LINK = "linkpw"
@@ -87,6 +92,8 @@ class SharedUsers(unittest.TestCase):
     def tearDownClass(cls):
         for proc in cls.servers:
             proc.kill()
+        if getattr(cls, "peer", None):
+            cls.peer.stop()
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
@@ -309,6 +316,44 @@ class SharedUsers(unittest.TestCase):
             self.assertEqual(self.user_file(self.b, name), before)
         self.assertFalse([n for n in os.listdir(self.b.path("ftp-data/users"))
                           if n.startswith(".received")])
+
+    def test_7_a_slow_home_never_stalls_other_sessions(self):
+        release = threading.Event()
+        quits = []
+
+        def site(server, conn, arg):
+            words = arg.split()
+            if words[0].upper() == "USERDATA":
+                text = user_file(tagline="scripted").splitlines()
+                return ["200- " + line for line in text] + [
+                    "200 Command successful (%s)." % cipher_model.encrypt_to_hex(
+                        *cipher_model.stored(b"zed", b"zedpw"))]
+            verb = words[1].upper()
+            if verb == "SHAREDQUIT":
+                quits.append(arg)
+                release.wait(30)
+                return "200 Quit successful."
+            return {"SHAREDLOGIN": "200 Login successful.",
+                    "UPDATE": "200 User is up to date."}.get(verb, "500 no")
+
+        type(self).peer = ScriptedServer({"SITE": site,
+                                          "PASV": "227 Entering Passive Mode (127,0,0,1,0,9)"})
+        self.add_alias(B_IP, self.pb, "slow", "127.0.0.1", self.peer.port, "/")
+        u, r = login(B_IP, self.pb, "zed", "zedpw")
+        self.assertEqual(r[-1], "230 User zed logged in.")
+        self.assertEqual(u.cmd("QUIT")[:3], "221")
+        u.close()
+        try:
+            eventually(lambda: quits)
+            # The home server has not answered SHAREDQUIT yet: the alias table stays usable.
+            b = self.admin(on_b=True)
+            self.assertEqual(self.lines(b, "SITE REMOTE ALIASES")[-1], "200 Command successful.")
+            # Answered before the server gave up waiting and asked again.
+            self.assertEqual(len(quits), 1)
+        finally:
+            release.set()
+        self.assertEqual(quits[0].split()[2:], [f"zed$127.0.0.1${self.peer.port}", B_IP,
+                                                str(self.pb)])
 
 
 if __name__ == "__main__":
