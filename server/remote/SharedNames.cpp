@@ -70,6 +70,23 @@ std::optional<std::string> ParenthesizedText(std::string_view line, size_t max) 
     return std::string(inner.substr(0, max));
 }
 
+std::optional<UserData> ReadUserDataReply(const std::vector<std::string>& lines) {
+    constexpr size_t kPasswordHashMax = 32;
+    UserData out;
+    for (const std::string& line : lines) {
+        const size_t first = line.find_first_not_of(' ');
+        const std::string_view plain =
+            first == std::string::npos ? std::string_view() : std::string_view(line).substr(first);
+        if (plain.find("Command successful") != std::string_view::npos) {
+            out.hash = ParenthesizedText(plain, kPasswordHashMax).value_or("");
+            return out;
+        }
+        out.file.append(plain);
+        out.file += '\n';
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> MakeTemporaryPassword() {
     std::string out;
     unsigned char bytes[64];

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvex {
 
@@ -37,6 +38,15 @@ std::optional<int64_t> ReadTimestamp(std::string_view text);
 
 // The text after the first "(" up to the next ")", cut to `max`; none without a "(".
 std::optional<std::string> ParenthesizedText(std::string_view line, size_t max);
+
+// A reply to "SITE USERDATA": the user file made of every line before the one holding
+// "Command successful" (leading blanks removed), and the password hash in that line's
+// parentheses (at most 32 characters). None without such a line.
+struct UserData {
+    std::string file;
+    std::string hash;
+};
+std::optional<UserData> ReadUserDataReply(const std::vector<std::string>& lines);
 
 // 16 letters from the system's random source; none when it fails.
 std::optional<std::string> MakeTemporaryPassword();

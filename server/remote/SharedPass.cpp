@@ -17,47 +17,29 @@
 
 namespace orvex {
 
-namespace {
-
-constexpr size_t kPasswordHashMax = 32;
-
-std::string TrimLeft(std::string_view s) {
-    const size_t first = s.find_first_not_of(' ');
-    return first == std::string_view::npos ? std::string() : std::string(s.substr(first));
-}
-
-}  // namespace
-
 std::optional<AliasRecord> AliasSession::FetchUnknownUser() {
     const std::string name = user_;
     for (const AliasRecord& alias : server_.Aliases().SharingAliases()) {
         const std::string shared = MakeSharedName(name, alias.address, alias.port);
         if (!IsValidSharedName(shared)) continue;
-        std::string text, hash;
+        std::optional<UserData> data;
         const Talk t = server_.Aliases().WithSiteConnection(
             ConnectionNumber(), alias.directory, [&](RemoteConnection& c) {
                 const RemoteReply r = c.Exchange("SITE USERDATA " + name, kForwardSeconds);
                 if (!r.Complete()) return Talk::Broken;
                 if (!r.Begins('2')) return Talk::Refused;
-                for (const std::string& line : r.lines) {
-                    const std::string plain = TrimLeft(line);
-                    if (plain.find("Command successful") != std::string::npos) {
-                        hash = ParenthesizedText(plain, kPasswordHashMax).value_or("");
-                        return Talk::Done;
-                    }
-                    text += plain + "\n";
-                }
-                return Talk::Refused;
+                data = ReadUserDataReply(r.lines);
+                return data ? Talk::Done : Talk::Refused;
             });
         if (t != Talk::Done) continue;
         // Written only when it reads as a user file, and then whole or not at all.
         UserRecord parsed;
-        if (!ParseUserFile(text, shared, parsed, {}) ||
-            !WriteFileAtomically(server_.MakeDataPath("users/", shared), text))
+        if (!ParseUserFile(data->file, shared, parsed, {}) ||
+            !WriteFileAtomically(server_.MakeDataPath("users/", shared), data->file))
             continue;
         server_.Aliases().AddSharedUser(alias.directory, shared);
         server_.Accounts().AddRemoteLogin(
-            shared, hash, Clock::NowSeconds() + kTemporaryPasswordSeconds, alias.localPath);
+            shared, data->hash, Clock::NowSeconds() + kTemporaryPasswordSeconds, alias.localPath);
         user_ = shared;
         return alias;
     }
