@@ -240,6 +240,9 @@ class SharedUsers(unittest.TestCase):
         self.assertEqual(r[-1], "230 User dave logged in.")
         self.assertIn("230- Welcome to B.", r)
         self.assertIn("GROUP crew", self.user_file(self.b, dave_b))
+        # B's record of the login travels back to A's own file (UPDATE LOCAL, which A accepts
+        # only from the address B named in SHAREDLOGIN).
+        eventually(lambda: self.field(self.a, "dave", "TIME")[0] == "1")
         self.assertIn("crew;", self.b.read("etc/group"))
         b = self.admin(on_b=True)
         swho = self.lines(b, "SITE SWHO")
@@ -354,6 +357,25 @@ class SharedUsers(unittest.TestCase):
             release.set()
         self.assertEqual(quits[0].split()[2:], [f"zed$127.0.0.1${self.peer.port}", B_IP,
                                                 str(self.pb)])
+
+    def test_8_alias_file_writes_keep_it_whole(self):
+        path = "etc/remote.aliases"
+        # A hand edit left the last line without its line feed.
+        before = self.a.read(path).rstrip("\n")
+        self.a.write(path, before)
+        a = self.admin()
+        self.assertEqual(a.cmd("SITE REMOTE ADDALIAS {extra} 127.0.0.9 21 u p"),
+                         "200 Alias successfully added.")
+        text = self.a.read(path)
+        self.assertTrue(text.startswith(before + "\n"), text)
+        self.assertRegex(text.splitlines()[-1], r"extra\\;127\.0\.0\.9;21;u;")
+        # A change replaces the file through a new one: a reader never sees it half written.
+        inode = os.stat(self.a.path(path)).st_ino
+        a.send("SITE REMOTE CHANGE {extra} timeout 5\r\n")
+        self.assertEqual(a.reply()[-1], "200 Done")
+        self.assertNotEqual(os.stat(self.a.path(path)).st_ino, inode)
+        self.assertTrue(self.a.read(path).endswith(";0;5\n"))
+        self.assertEqual(a.cmd("SITE REMOTE DELALIAS extra"), "200 Alias successfully deleted.")
 
 
 if __name__ == "__main__":
