@@ -155,7 +155,7 @@ class AliasStore {
     bool AddSharedUser(std::string_view directory, std::string_view name);
     bool IsSharedUser(std::string_view name) const;
     // The alias whose shared user list holds `name`.
-    std::optional<AliasRecord> HomeAliasOf(std::string_view name);
+    std::optional<AliasRecord> HomeAliasOf(std::string_view name) const;
     // The list of this server's users logged in elsewhere (lock B).
     bool HasSharedConnection(std::string_view base, std::string_view address, uint32_t port) const;
     void AddSharedConnection(SharedConnection c);

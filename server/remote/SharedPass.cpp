@@ -37,7 +37,6 @@ std::optional<AliasRecord> AliasSession::FetchUnknownUser() {
         if (!ParseUserFile(data->file, shared, parsed, {}) ||
             !WriteFileAtomically(server_.MakeDataPath("users/", shared), data->file))
             continue;
-        server_.Aliases().AddSharedUser(alias.directory, shared);
         server_.Accounts().AddRemoteLogin(
             shared, data->hash, Clock::NowSeconds() + kTemporaryPasswordSeconds, alias.localPath);
         user_ = shared;
@@ -103,6 +102,8 @@ int AliasSession::SharedPass(const Args& args, const std::optional<AliasRecord>&
     }
     if (!AdmitLogin(logged, *user)) return 0;
     if (fetched) {
+        // Listed only once logged in: a failed attempt sends no updates home.
+        server_.Aliases().AddSharedUser(fetched->directory, user_);
         const std::string welcome = server_.MakeDataPath("misc/", "welcome.msg");
         if (!welcome.empty()) TextFileReply::Send(Replies(), welcome, "230", std::nullopt, 1);
     }

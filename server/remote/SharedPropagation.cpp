@@ -82,7 +82,9 @@ void AliasStore::PropagateUser(uint32_t connection, const std::string& name) {
         }
     }
 
-    // 3. The servers where our own user is logged in.
+    // 3. The servers where our own user is logged in. A user of another server shares only
+    // its base name with ours.
+    if (IsSharedName(stored)) return;
     for (const SharedConnection& s : ListSharedConnections()) {
         if (!StringUtil::EqualNoCase(BaseUserName(s.user), base)) continue;
         const std::optional<SharedName> parts = SplitSharedName(s.user);

@@ -38,7 +38,8 @@ Talk Answered(const RemoteReply& r, bool taken) {
 }  // namespace
 
 std::string AliasStore::SourceIp() const {
-    return site_.Config().GetSiteIp();
+    // A guessed address would make every peer see this server from an unexpected place.
+    return site_.Config().GetGivenSiteIp();
 }
 
 Talk AliasStore::WithSiteConnection(uint32_t connection, std::string_view directory,
@@ -119,10 +120,10 @@ bool AliasStore::AddSharedUser(std::string_view directory, std::string_view name
 }
 
 bool AliasStore::IsSharedUser(std::string_view name) const {
-    return const_cast<AliasStore*>(this)->HomeAliasOf(name).has_value();
+    return HomeAliasOf(name).has_value();
 }
 
-std::optional<AliasRecord> AliasStore::HomeAliasOf(std::string_view name) {
+std::optional<AliasRecord> AliasStore::HomeAliasOf(std::string_view name) const {
     LockGuard g(lock_);
     for (const auto& alias : aliases_)
         for (const auto& node : alias.data.sharedUsers)
@@ -177,9 +178,9 @@ bool AliasStore::SendSharedQuit(uint32_t connection, std::string_view directory,
 
 bool AliasStore::SendSharedMessage(uint32_t connection, std::string_view directory,
                                    const char* verb, const std::string& name) {
-    const std::string line =
-        StringUtil::Format("SITE REMOTE %s %s %s %u", verb, name.c_str(), SourceIp().c_str(),
-                           static_cast<unsigned>(site_.Config().GetServerPort()));
+    const std::string line = StringUtil::Format(
+        "SITE REMOTE %s %s %s %u", verb, name.c_str(), site_.Config().GetSiteIp().c_str(),
+        static_cast<unsigned>(site_.Config().GetServerPort()));
     return WithSiteConnection(connection, directory, [&](RemoteConnection& c) {
                const RemoteReply r = c.Exchange(line, kForwardSeconds);
                return Answered(r, r.Begins('2'));
