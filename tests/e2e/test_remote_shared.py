@@ -12,6 +12,7 @@ import struct
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 from harness import RawClient
@@ -158,7 +159,7 @@ class SharedUsers(unittest.TestCase):
         f.storbinary("STOR up.bin", io.BytesIO(DATA[:32 << 10]))
         self.assertEqual(os.path.getsize(self.b.path("site/pub/up.bin")), 32 << 10)
         # A charges and credits its own user: 1000 - 64 + 32 * 3 KB.
-        eventually(lambda: self.field(self.a, "bob", "CREDITS") == ["1032"])
+        self.eventually(lambda: self.field(self.a, "bob", "CREDITS") == ["1032"])
         self.assertEqual(self.field(self.a, "bob", "ALLDN")[:2], ["1", "64"])
         self.assertEqual(self.field(self.a, "bob", "ALLUP")[:2], ["1", "32"])
 
@@ -170,7 +171,7 @@ class SharedUsers(unittest.TestCase):
         # A change made on A reaches B's copy while bob works there.
         a = self.admin()
         self.assertEqual(self.lines(a, "SITE CHANGE bob TAGLINE changed")[-1][:3], "200")
-        eventually(lambda: "TAGLINE changed" in self.user_file(self.b, bob_b))
+        self.eventually(lambda: "TAGLINE changed" in self.user_file(self.b, bob_b))
         f.quit()
 
     def test_2_numbered_refusals(self):
@@ -194,9 +195,11 @@ class SharedUsers(unittest.TestCase):
                 ("SITE REMOTE SHAREDLOGIN link 1.2.3.4 -5", "503 -5: Invalid home port."),
                 ("SITE REMOTE SHAREDLOGIN nobody 1.2.3.4 21", "504 User 'nobody' does not exist."),
                 ("SITE REMOTE SHAREDLOGIN link 1.2.3.4 21",
-                 "505 Unable to connect to alias for 1.2.3.4:21 (alias entry must have identical IP)."),
+                 "505 Unable to connect to alias for 1.2.3.4:21 "
+                 "(alias entry must have identical IP)."),
                 ("SITE REMOTE SHAREDQUIT link 1.2.3.4 21", "501 Quit failed."),
-                (f"SITE REMOTE UPDATE carl 0 {A_IP} {pa}", f"506 User 'carl${A_IP}${pa}' does not exist.")):
+                (f"SITE REMOTE UPDATE carl 0 {A_IP} {pa}",
+                 f"506 User 'carl${A_IP}${pa}' does not exist.")):
             self.assertEqual(c.cmd(line), reply, line)
         self.assertEqual(self.lines(c, "SITE REMOTE LOGIN bob 1")[-1], "200 Command Successful.")
         # Only accounts with the remote flag may send these.
@@ -232,6 +235,12 @@ class SharedUsers(unittest.TestCase):
         u, r = login(B_IP, self.pb, name, third)
         u.close()
         self.assertEqual(r[-1], f"530 User {name} cannot login.")
+        # A password not used within 30 seconds is worth nothing.
+        late = c.cmd(f"SITE REMOTE LOGIN bob {ts} {A_IP} {self.pa}")[-18:-2]
+        time.sleep(31)
+        u, r = login(B_IP, self.pb, name, late)
+        u.close()
+        self.assertEqual(r[-1], f"530 User {name} cannot login.")
 
     def test_4_unknown_user_fetched_from_home(self):
         dave_b = f"dave${A_IP}${self.pa}"
@@ -242,7 +251,7 @@ class SharedUsers(unittest.TestCase):
         self.assertIn("GROUP crew", self.user_file(self.b, dave_b))
         # B's record of the login travels back to A's own file (UPDATE LOCAL, which A accepts
         # only from the address B named in SHAREDLOGIN).
-        eventually(lambda: self.field(self.a, "dave", "TIME")[0] == "1")
+        self.eventually(lambda: self.field(self.a, "dave", "TIME")[0] == "1")
         self.assertIn("crew;", self.b.read("etc/group"))
         b = self.admin(on_b=True)
         swho = self.lines(b, "SITE SWHO")
@@ -261,11 +270,11 @@ class SharedUsers(unittest.TestCase):
 
         # A change on A reaches B's copy through UPDATE.
         self.assertEqual(self.lines(a, "SITE CHANGE dave TAGLINE moved")[-1][:3], "200")
-        eventually(lambda: "TAGLINE moved" in self.user_file(self.b, dave_b))
+        self.eventually(lambda: "TAGLINE moved" in self.user_file(self.b, dave_b))
 
         # Leaving B removes the entry on A.
         self.assertEqual(u.cmd("QUIT")[:3], "221")
-        eventually(lambda: not [l for l in self.lines(a, "SITE REMOTE SHAREDCONNECTIONS")
+        self.eventually(lambda: not [l for l in self.lines(a, "SITE REMOTE SHAREDCONNECTIONS")
                                 if "dave" in l])
 
     def test_5_home_that_cannot_be_updated_kicks(self):
@@ -285,17 +294,23 @@ class SharedUsers(unittest.TestCase):
             self.assertEqual(self.lines(b, f"SITE CHANGE {erin_b} TAGLINE lost")[-1][:3], "200")
             self.bproc.wait_for(
                 re.escape(f"Unable to update information for shared user '{erin_b}' on alias '")
-                + r"\S*/homea/" + re.escape(f"' ({erin_b} kicked)."))
-            eventually(lambda: self._closed(u))
+                + r"\S*/homea/" + re.escape(f"' ({erin_b} kicked)."), timeout=30)
+            self.eventually(lambda: self._closed(u))
         finally:
             a.send(f"SITE REMOTE CHANGE {{remoteb}} password {LINK}\r\n")
             a.reply()
 
+    def eventually(self, check):
+        self.assertTrue(eventually(check, timeout=30), check)
+
     def _closed(self, client):
+        client.sock.settimeout(1)
         try:
             client.send("NOOP\r\n")
             while True:
                 client.line()
+        except socket.timeout:
+            return False
         except (ConnectionError, OSError):
             return True
 
@@ -344,12 +359,12 @@ class SharedUsers(unittest.TestCase):
         self.add_alias(B_IP, self.pb, "slow", "127.0.0.1", self.peer.port, "/")
         u, r = login(B_IP, self.pb, "zed", "zedpw")
         self.assertEqual(r[-1], "230 User zed logged in.")
+        b = self.admin(on_b=True)
         self.assertEqual(u.cmd("QUIT")[:3], "221")
         u.close()
         try:
-            eventually(lambda: quits)
+            self.eventually(lambda: quits)
             # The home server has not answered SHAREDQUIT yet: the alias table stays usable.
-            b = self.admin(on_b=True)
             self.assertEqual(self.lines(b, "SITE REMOTE ALIASES")[-1], "200 Command successful.")
             # Answered before the server gave up waiting and asked again.
             self.assertEqual(len(quits), 1)
