@@ -71,6 +71,7 @@ class SharedUsers(unittest.TestCase):
                 link, ("bob", "bobpw", {"credits": 1000, "ratio": 3, "tagline": "first"}),
                 ("dave", "davepw", {"group": "crew"}), ("erin", "erinpw", {})])
             cls.b, cls.pb = make_site(cls.tmp, B_IP, [link])
+            cls.b.make_keys()
             os.makedirs(cls.b.path("site/pub"), exist_ok=True)
             with open(cls.b.path("site/pub/b.bin"), "wb") as f:
                 f.write(DATA)
@@ -391,6 +392,28 @@ class SharedUsers(unittest.TestCase):
         self.assertNotEqual(os.stat(self.a.path(path)).st_ino, inode)
         self.assertTrue(self.a.read(path).endswith(";0;5\n"))
         self.assertEqual(a.cmd("SITE REMOTE DELALIAS extra"), "200 Alias successfully deleted.")
+
+    def test_9_user_files_travel_under_tls(self):
+        bob_b = f"bob${A_IP}${self.pa}"
+        a = self.admin()
+        line = f"SITE REMOTE ADDALIAS {{secureb}} {B_IP} {self.pb} link {LINK} /pub"
+        self.assertEqual(a.cmd(line), "200 Alias successfully added.")
+        for field, value in (("server_type", "D"), ("share_users", "1"), ("encmode", "2")):
+            a.send(f"SITE REMOTE CHANGE {{secureb}} {field} {value}\r\n")
+            self.assertEqual(a.reply()[-1], "200 Done")
+        # Copies are compared by their times in seconds: the change must fall in a later one
+        # than B's last write of its copy.
+        time.sleep(1.1)
+        self.assertEqual(self.lines(a, "SITE CHANGE bob TAGLINE viatls")[-1][:3], "200")
+        f = self.ftp("bob", "bobpw")
+        self.assertTrue(f.cwd("/secureb").startswith("250"))
+        # The changed file went over an encrypted data connection (PROT E).
+        self.assertIn("TAGLINE viatls", self.user_file(self.b, bob_b))
+        self.assertIn("b.bin", f.nlst())
+        pools = self.lines(a, "SITE REMOTE CONNECTIONS")
+        self.assertTrue([l for l in pools if re.search(r"\d+S \| .*/secureb", l)], pools)
+        f.quit()
+        self.assertEqual(a.cmd("SITE REMOTE DELALIAS secureb"), "200 Alias successfully deleted.")
 
 
 if __name__ == "__main__":
