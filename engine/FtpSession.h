@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,8 @@
 #include "engine/Tokenizer.h"
 
 namespace orvex {
+
+struct TransferJob;
 
 class FtpSession {
   public:
@@ -110,6 +114,12 @@ class FtpSession {
     const std::string& LocalPort() const { return localPort_; }
     const std::string& LocalHost() const { return localHost_; }
     const std::string& UserName() const { return user_; }
+    // An ASCII receive over the session's data settings into `fileName` of `directory`, outside
+    // the client's tree and its accounting; `received` decides what becomes of the file (see
+    // TransferJob). False when no thread could be started; nothing is answered then.
+    bool StartFileReceive(const std::string& directory, const std::string& fileName,
+                          int64_t modifyTime,
+                          std::function<bool(const std::string&, bool)> received);
     uint32_t ConnectionNumber() const { return connection_; }
     void SetConnectionNumber(uint32_t n) { connection_ = n; }
     bool Ended() const { return ended_; }
@@ -158,6 +168,10 @@ class FtpSession {
     void UseActiveAddress(const std::string& address, unsigned port);
     // Whether the TLS material is there, so that AUTH can be offered.
     bool TlsOffered();
+    // A job from the session's current state, and its start (false: no thread).
+    std::unique_ptr<TransferJob> NewJob(char jobType, const std::string& argument,
+                                        int64_t modifyTime);
+    bool LaunchJob(std::unique_ptr<TransferJob> job);
 
     FtpSite& site_;
     ControlChannel channel_;

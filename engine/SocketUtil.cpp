@@ -456,7 +456,8 @@ bool ConnectTimeout(int fd, const void* address, int seconds) {
     return ok;
 }
 
-int ConnectHost(const std::string& host, const std::string& port, int seconds) {
+int ConnectHost(const std::string& host, const std::string& port, int seconds,
+                const std::string& sourceIp) {
     unsigned short p = 0;
     if (!ParsePort(port, p) || host.empty()) return -1;
     sockaddr_storage a{};
@@ -476,6 +477,16 @@ int ConnectHost(const std::string& host, const std::string& port, int seconds) {
     }
     int fd = NewTcpSocket(a.ss_family);
     if (fd < 0) return -1;
+    sockaddr_storage local{};
+    socklen_t localLen = 0;
+    // An address this host does not have (a NAT's public one), or one of the other family,
+    // leaves the choice to the system.
+    if (!sourceIp.empty() && ParseAddress(sourceIp.c_str(), 0, local, localLen) &&
+        local.ss_family == a.ss_family &&
+        bind(fd, reinterpret_cast<sockaddr*>(&local), localLen) != 0 && errno != EADDRNOTAVAIL) {
+        Close(fd);
+        return -1;
+    }
     if (!ConnectTimeout(fd, &a, seconds)) {
         Close(fd);
         return -1;

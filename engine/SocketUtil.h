@@ -56,6 +56,9 @@ std::string ErrorText(int error);
 int OpenDataSocket(std::string* portOut, const std::string& ip, unsigned short port);
 // `address` is a sockaddr_in or sockaddr_in6.
 bool ConnectTimeout(int fd, const void* address, int seconds);
-int ConnectHost(const std::string& host, const std::string& port, int seconds);
+// `sourceIp`, an address of this host, is bound first so the peer sees the connection come from
+// it.
+int ConnectHost(const std::string& host, const std::string& port, int seconds,
+                const std::string& sourceIp = {});
 
 }  // namespace orvex::SocketUtil

@@ -352,7 +352,8 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
         if (target.created) FileUtil::RemoveFile(path);
     };
     if (!dc.Open(job, text150, removeNew)) return;
-    site.RegisterNewEntry(path, job.user, 0);
+    const bool upload = !job.received;
+    if (upload) site.RegisterNewEntry(path, job.user, 0);
     bool written = !target.truncate || Empty(file.fd);
     dc.receiveLimit = site.GetUploadSpeedLimit(job.user);
     const uint32_t start = Clock::NowMs();
@@ -362,9 +363,12 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     dc.Close();
     if (close(file.fd) != 0) written = false;
     file.fd = -1;
-    site.RegisterNewEntry(path, job.user, -1);
+    if (upload) site.RegisterNewEntry(path, job.user, -1);
     site.SetTransferRate(conn, 0);
     job.session->SetLastActivity();
+    if (!upload && !job.received(path, written && !dc.ReceiveFailed() && received.complete) &&
+        received.complete)
+        written = false;
     if (!written) {
         // A file that could not be written is a failed upload, whatever arrived.
         Reply(job,
@@ -380,7 +384,7 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
         return;
     }
     // What arrived stays on disk, but only a complete upload is accounted.
-    if (received.complete) {
+    if (received.complete && upload) {
         if (job.modifyTime != 0) FileUtil::SetTimes(path, job.modifyTime, job.modifyTime);
         site.RecordUpload(conn, job.user, received.bytes, Rate(received.bytes, start, end));
         site.AddCredits(path, conn, job.user, received.bytes, 1);

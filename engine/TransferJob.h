@@ -40,6 +40,10 @@ struct TransferJob {
     // A file job hands its transfer slot back just before its final reply (see
     // ReleaseTransferSlot), so a client's next RETR or STOR is never refused because of it.
     bool slotReleased = false;
+    // A receive of a file that is no upload of the client's: called with the path written and
+    // whether all the data came, once the connection closed. It keeps or removes the file; false
+    // when a complete file was refused. No statistics, credits or filesystem entries.
+    std::function<bool(const std::string& path, bool complete)> received;
 
     ~TransferJob();
     const char* Verb() const;  // "LIST", "MLSD", "RETR", "STOR", "STOU" or "APPE"

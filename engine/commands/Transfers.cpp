@@ -29,12 +29,33 @@ void FtpSession::ClosePassiveListener() {
 
 bool FtpSession::StartJob(char jobType, int storeMode, const std::string& options,
                           const std::string& argument, int64_t modifyTime, bool machine) {
-    auto job = std::make_unique<TransferJob>();
-    job->jobType = jobType;
+    auto job = NewJob(jobType, argument, modifyTime);
     job->storeMode = storeMode;
     job->options = options.substr(0, 15);
     job->machine = machine;
     job->facts = machineFacts_;
+    const Args replyArgs{job->Verb(), argument};
+    if (LaunchJob(std::move(job))) return true;
+    Respond(replyArgs, "ERROR: unable to create a new transfer thread.", "530", true, true, true);
+    return false;
+}
+
+bool FtpSession::StartFileReceive(const std::string& directory, const std::string& fileName,
+                                  int64_t modifyTime,
+                                  std::function<bool(const std::string&, bool)> received) {
+    auto job = NewJob('R', fileName, modifyTime);
+    job->root = directory;
+    job->cwd.clear();
+    job->type = 'A';
+    job->restartOffset = 0;
+    job->received = std::move(received);
+    return LaunchJob(std::move(job));
+}
+
+std::unique_ptr<TransferJob> FtpSession::NewJob(char jobType, const std::string& argument,
+                                                int64_t modifyTime) {
+    auto job = std::make_unique<TransferJob>();
+    job->jobType = jobType;
     job->argument = argument;
     job->cwd = cwd_;
     job->root = root_;
@@ -52,15 +73,16 @@ bool FtpSession::StartJob(char jobType, int storeMode, const std::string& option
     job->site = &site_;
     job->user = user_;
     job->peerIp = peerIp_;
+    return job;
+}
 
-    const Args replyArgs{job->Verb(), argument};
-    std::atomic<int>& counter = jobType == 'L' ? runningListings_ : runningTransfers_;
-    if (jobType != 'L') restartOffset_ = 0;
+bool FtpSession::LaunchJob(std::unique_ptr<TransferJob> job) {
+    std::atomic<int>& counter = job->jobType == 'L' ? runningListings_ : runningTransfers_;
+    if (job->jobType != 'L') restartOffset_ = 0;
     SetAbort(false);
     ++counter;
     if (StartTransferThread(std::move(job))) return true;
     DecrementIfPositive(counter);
-    Respond(replyArgs, "ERROR: unable to create a new transfer thread.", "530", true, true, true);
     return false;
 }
 

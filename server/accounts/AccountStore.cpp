@@ -13,14 +13,6 @@ namespace {
 constexpr int32_t kFirstNewId = 101;
 constexpr int32_t kDefaultGroupId = 100;
 
-std::string Today() {
-    const time_t now = static_cast<time_t>(Clock::NowSeconds());
-    struct tm tm {};
-    localtime_r(&now, &tm);
-    char buf[16];
-    return strftime(buf, sizeof buf, "%m-%d-%y", &tm) ? std::string(buf) : std::string();
-}
-
 }  // namespace
 
 AccountStore::AccountStore(AccountLog log) : log_(std::move(log)) {}
@@ -91,7 +83,7 @@ int AccountStore::AddAccount(std::string_view name, std::string_view password, i
     a.password = StoredPassword(a.user, password);
     a.uid = std::to_string(uid);
     a.gid = std::to_string(groupId == -1 ? kDefaultGroupId : groupId);
-    a.added = Today();
+    a.added = AccountText::Today();
     a.home = std::string(home.empty() ? std::string_view(defaultHome_) : home);
     StringUtil::Truncate(a.home, kAccountHomeMax);
     if (!IsWritableAccount(a)) return 0;
@@ -184,19 +176,6 @@ KeyedList<Account> AccountStore::ListAccounts() {
     LockGuard g(lock_);
     RefreshLocked();
     return accounts_;
-}
-
-std::optional<Account> AccountStore::FindRemoteAccount(std::string_view name) {
-    LockGuard g(remoteLock_);
-    auto* node = remote_.FindName(name, true);
-    if (!node) return std::nullopt;
-    return node->data.account;
-}
-
-bool AccountStore::DeleteRemoteLogin(std::string_view name) {
-    LockGuard g(remoteLock_);
-    auto* node = remote_.FindName(name, true);
-    return node && remote_.Release(node);
 }
 
 }  // namespace orvex

@@ -24,6 +24,16 @@ struct RemoteAccount {
     int64_t expiry = 0;
 };
 
+inline constexpr const char* kRemotePasswdListName = "Remote Password List Header";
+inline constexpr int32_t kFirstRemoteUserId = 1000000000;
+
+// etc/remote.passwd: "name;uid;gid;added" per shared user, fields cut to 63, 15, 15 and 63.
+// Lines with fewer fields or a name that is no shared name are skipped; the first line of a
+// name wins.
+void ParseRemotePasswd(std::string_view text, KeyedList<RemoteAccount>& out);
+std::string FormatRemotePasswdLine(const Account& a);
+std::string FormatRemotePasswd(const KeyedList<RemoteAccount>& list);
+
 class AccountStore {
   public:
     explicit AccountStore(AccountLog log = {});
@@ -55,17 +65,26 @@ class AccountStore {
     bool UserNameOf(int32_t id, std::string& out, size_t size = kAccountNameMax + 1);
     KeyedList<Account> ListAccounts();
 
-    // Users of other servers ("$" in the name) live in their own table under their own lock.
-    // That table is filled from its own file by its loader; until then it stays empty.
+    // Users of other servers ("$" in the name) live in their own table, kept in step with
+    // etc/remote.passwd, under their own lock. The password texts and expiries are never written:
+    // a reload forgets them.
     std::optional<Account> FindRemoteAccount(std::string_view name);
+    std::optional<RemoteAccount> GetRemoteLogin(std::string_view name);
     // The shared-user file (internal form); set again after every configuration reload.
     void ConfigureRemote(std::string remotePasswdFile);
     // Re-reads the shared-user file when it changed; false (table kept) when it cannot be read.
     bool LoadRemoteAccounts();
+    // Creates the entry of a shared name (appended to the file) or updates it, and sets its
+    // password text, home and expiry; false for a name that is not shared or a failed write.
+    bool AddRemoteLogin(std::string_view name, std::string_view password, int64_t expiry,
+                        std::string_view home);
+    // The stored password serves no further attempt.
+    bool ExpireRemoteLogin(std::string_view name);
+    bool SetRemoteGroup(std::string_view name, int32_t groupId);
     bool DeleteRemoteLogin(std::string_view name);
 
   private:
-    static constexpr int32_t kFirstRemoteId = 1000000000;
+    static constexpr int32_t kFirstRemoteId = kFirstRemoteUserId;
 
     // With the lock held. Modifications need a table that matches the file, so that a rewrite
     // never replaces edits the store could not read, and hold the file's lock (`edit`) from this
@@ -81,8 +100,10 @@ class AccountStore {
     std::string defaultHome_;
     KeyedList<Account> accounts_{kPasswdListName};
 
+    bool RefreshRemoteLocked();
+
     mutable Lock remoteLock_;
-    KeyedList<RemoteAccount> remote_{"Remote Password List Header"};
+    KeyedList<RemoteAccount> remote_{kRemotePasswdListName};
     TableFile remoteFile_;
 };
 

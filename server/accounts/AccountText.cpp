@@ -1,7 +1,9 @@
 #include "server/accounts/AccountText.h"
 
+#include <ctime>
 #include <limits>
 
+#include "engine/Clock.h"
 #include "engine/FileUtil.h"
 
 namespace orvex::AccountText {
@@ -74,6 +76,14 @@ std::string OneLine(std::string_view value) {
     for (char& c : s)
         if (c == '\r' || c == '\n' || c == '\0') c = ' ';
     return s;
+}
+
+std::string Today() {
+    const time_t now = static_cast<time_t>(Clock::NowSeconds());
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    char buf[16];
+    return strftime(buf, sizeof buf, "%m-%d-%y", &tm) ? std::string(buf) : std::string();
 }
 
 }  // namespace orvex::AccountText

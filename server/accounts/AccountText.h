@@ -55,6 +55,9 @@ std::string RelativePath(std::string_view path);
 // or NUL.
 bool IsTableField(std::string_view value);
 
+// Today's date as accounts record when they were added: "%m-%d-%y".
+std::string Today();
+
 // `value` with CR, LF and NUL turned into spaces, so that a text field stays on its own line.
 std::string OneLine(std::string_view value);
 

@@ -28,6 +28,7 @@ bool IsValidSharedName(std::string_view name) {
     const std::string_view server = name.substr(first + 1, second - first - 1);
     const std::string_view port = name.substr(second + 1);
     if (server.empty() || port.empty() || port.size() > 10) return false;
+    if (server.find("..") != std::string_view::npos) return false;
     for (char c : server)
         if (!IsLetter(c) && !IsDigit(c) && c != '.' && c != '-' && c != '_' && c != ':')
             return false;

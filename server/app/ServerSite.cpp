@@ -113,6 +113,11 @@ ServerSite::ServerSite()
     certs_ = std::make_unique<CertStore>(*this);
     accounts_->SetReservedIds([this] { return ReferencedUserIds(); });
     groups_->SetReservedIds([this] { return ReferencedGroupIds(); });
+    // A saved user travels to the other servers that hold a copy of it.
+    users_->SetPropagateHook(
+        [this](uint32_t connection, const std::string& name, const UserRecord&) {
+            aliases_->PropagateUser(connection, name);
+        });
     FtpSite::SetAccessLogLevel(0);
     FtpSite::SetProgramLogLevel(1);
 }

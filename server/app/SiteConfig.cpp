@@ -136,6 +136,10 @@ std::string SiteConfig::GetServerIp() const {
 std::string SiteConfig::GetSiteIp() const {
     return With(lock_, record_, [](const R& r) { return r.siteIp; });
 }
+std::string SiteConfig::GetGivenSiteIp() const {
+    return With(lock_, record_,
+                [](const R& r) { return r.siteIpGiven ? r.siteIp : std::string(); });
+}
 std::string SiteConfig::GetNukeDirPrefix() const {
     return With(lock_, record_, [](const R& r) { return r.nukePrefix; });
 }

@@ -45,6 +45,8 @@ class SiteConfig {
     std::string GetSiteNameShort() const;
     std::string GetServerIp() const;
     std::string GetSiteIp() const;
+    // The site address as the file gives it; empty when it was guessed.
+    std::string GetGivenSiteIp() const;
     std::string GetNukeDirPrefix() const;
     uint32_t GetMaxUsers() const;
     uint32_t GetMaxExemptUsers() const;

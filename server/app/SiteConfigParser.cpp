@@ -207,6 +207,7 @@ class Parser {
             ok = false;
         }
         if (ok) {
+            rec_.siteIpGiven = !rec_.siteIp.empty();
             if (rec_.siteIp.empty())
                 rec_.siteIp = Bounded(SocketUtil::FirstNonLoopbackIp(), kSiteIpMax);
             rec_.fullDataPath = rec_.rootPath + rec_.dataPath;

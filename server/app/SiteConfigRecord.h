@@ -46,6 +46,7 @@ struct SiteConfigRecord {
     std::string bindIp;                   // empty: all addresses
     std::string serverIp;
     std::string siteIp;
+    bool siteIpGiven = false;  // written in the file, not guessed from the host's addresses
     std::string loginPrompt = "login";
     std::string siteNameLong = "my site";
     std::string siteNameShort = "my site";

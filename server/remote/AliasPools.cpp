@@ -8,6 +8,8 @@
 #include "engine/Clock.h"
 #include "engine/RunState.h"
 #include "engine/StringUtil.h"
+#include "server/app/OnlineRegistry.h"
+#include "server/app/ServerSite.h"
 #include "server/remote/AliasStore.h"
 
 namespace orvex {
@@ -107,8 +109,8 @@ RemoteConnectionPtr AliasStore::AcquireSiteConnection(uint32_t connection,
     }
     const std::string password =
         AliasFile::DecryptPassword(record.user, record.password).value_or(std::string());
-    RemoteConnectionPtr c =
-        LoginRemote(record.address, record.port, record.user, password, record.encMode, seconds);
+    RemoteConnectionPtr c = LoginRemote(record.address, record.port, record.user, password,
+                                        record.encMode, seconds, SourceIp());
     LockGuard g(lock_);
     AliasEntry* e = FindLocked(directory);
     Pool::Node* place = nullptr;
@@ -141,14 +143,6 @@ RemoteConnectionPtr AliasStore::AcquireConnection(uint32_t connection, std::stri
     }
     if (type == 'D') return AcquireUserConnection(connection, directory, message, seconds);
     return AcquireSiteConnection(connection, directory, message, seconds);
-}
-
-RemoteConnectionPtr AliasStore::AcquireUserConnection(uint32_t, std::string_view,
-                                                      std::string& message, int) {
-    // The session's user logs in on the other server as a shared user; until shared users
-    // exist a type D alias cannot be entered.
-    message = kUnableToAccess;
-    return nullptr;
 }
 
 RemoteConnectionPtr AliasStore::FindHeldConnection(uint32_t connection,
@@ -390,19 +384,36 @@ int AliasStore::ReapIdleConnections() {
     return closed;
 }
 
-void AliasStore::EndSession(uint32_t connection, const std::string& /*user*/) {
-    LockGuard g(lock_);
-    for (auto& alias : aliases_)
-        for (Pool* pool : {&alias.data.sitePool, &alias.data.userPool})
-            for (auto it = pool->begin(); it != pool->end();) {
-                if (it->id != Id(connection) || !it->data) {
+void AliasStore::EndSession(uint32_t connection, const std::string& user) {
+    // Asked before lock A: the registry's lock is never taken inside it.
+    const bool last = !user.empty() && site_.Registry().CountLogins(user) <= 1;
+    std::vector<std::string> left;
+    {
+        LockGuard g(lock_);
+        for (auto& alias : aliases_) {
+            for (Pool* pool : {&alias.data.sitePool, &alias.data.userPool})
+                for (auto it = pool->begin(); it != pool->end();) {
+                    if (it->id != Id(connection) || !it->data) {
+                        ++it;
+                        continue;
+                    }
+                    it->data->Kill();
+                    it = pool->Erase(it);
+                }
+            if (!last) continue;
+            auto& shared = alias.data.sharedUsers;
+            for (auto it = shared.begin(); it != shared.end();) {
+                if (!StringUtil::EqualNoCase(it->data, user)) {
                     ++it;
                     continue;
                 }
-                it->data->Kill();
-                it = pool->Erase(it);
+                it = shared.Erase(it);
+                left.push_back(alias.data.record.directory);
             }
-    // Shared users leave the other servers here, once their last session has ended.
+        }
+    }
+    // The home servers hear of it after lock A is let go: a slow one stalls only this session.
+    for (const std::string& directory : left) SendSharedQuit(connection, directory, user);
 }
 
 std::vector<ConnectionInfo> AliasStore::ListConnections(PoolKind kind,

@@ -178,7 +178,8 @@ ClientInput AliasSession::ReadClientInput() {
     return ClientInput::Other;
 }
 
-int AliasSession::RelayFinalReply(const Args& args, const std::string& directory) {
+int AliasSession::RelayFinalReply(const Args& args, const std::string& directory,
+                                  RemoteReply* final) {
     FinalReplyWatch watch;
     watch.abort = &abort_;
     watch.clientFd = controlFd_;
@@ -189,6 +190,7 @@ int AliasSession::RelayFinalReply(const Args& args, const std::string& directory
         return 0;
     }
     RelayReply(args, f.reply);
+    if (final) *final = f.reply;
     if (f.aborReply) RelayReply(Args{"ABOR"}, *f.aborReply);
     return f.reply.Begins('2') ? 1 : 0;
 }

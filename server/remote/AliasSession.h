@@ -36,6 +36,7 @@ class AliasSession : public SiteSession {
     int Mode(const Args& args) override;
     int Nlst(const Args& args) override;
     int Noop(const Args& args) override;
+    int Pass(const Args& args) override;
     int Pasv(const Args& args) override;
     int Pbsz(const Args& args) override;
     int Port(const Args& args) override;
@@ -83,8 +84,9 @@ class AliasSession : public SiteSession {
     // final one follows, so that it never stays behind on the connection.
     int RelayOr(const Args& args, const std::string& directory, const RemoteReply& reply,
                 std::string_view failure);
-    // Relays a 1xx reply's final reply once the transfer ended.
-    int RelayFinalReply(const Args& args, const std::string& directory);
+    // Relays a 1xx reply's final reply once the transfer ended; `final` gets it.
+    int RelayFinalReply(const Args& args, const std::string& directory,
+                        RemoteReply* final = nullptr);
 
     // The path on the remote server for a local path inside `alias`; none outside it.
     static std::optional<std::string> ToRemotePath(std::string_view local,
@@ -125,11 +127,23 @@ class AliasSession : public SiteSession {
     int ForwardTransfer(const Args& args, const AliasTarget& target, const std::string& line,
                         TransferKind kind, const std::string& prelude = {});
     int ForwardDataPort(const Args& args, bool port, const Inherited& inherited);
-    // Credits and statistics of a transfer through an alias to another server of this kind.
-    void AccountTransfer(const AliasRecord& alias, TransferKind kind);
+    // Credits and statistics of a transfer through an alias to another server of this kind:
+    // what the first reply announced, and what the final one says moved.
+    struct TransferAccount {
+        uint64_t announced = 0;
+        bool charged = false;
+    };
+    TransferAccount ChargeTransfer(const std::string& path, TransferKind kind,
+                                   const RemoteReply& first);
+    void SettleTransfer(const std::string& path, TransferKind kind, const TransferAccount& account,
+                        const RemoteReply& final);
     // 1 the remote's data protection matches the session's, -1 a clear alias cannot give the
     // protection asked for, 0 the remote server refused.
     int SyncProtection(const AliasRecord& alias);
+    // Users of other servers (SharedPass.cpp). An unknown name asked of the servers behind the
+    // sharing aliases: the alias that knew it, with the session's user now its shared name.
+    std::optional<AliasRecord> FetchUnknownUser();
+    int SharedPass(const Args& args, const std::optional<AliasRecord>& fetched);
     // What the client sent while its transfer ran.
     ClientInput ReadClientInput();
     // The servers this session's commands have passed through, this one last.

@@ -48,6 +48,17 @@ struct ConnectionInfo {
 
 enum class PoolKind { Site = 1, User = 2 };
 
+// One of this server's users logged in on another server through that server's alias.
+struct SharedConnection {
+    std::string user;  // the name as the other server sent it
+    std::string address;
+    uint32_t port = 0;
+    std::string alias;  // the local alias that points back at that server
+};
+
+// How an exchange with another server on a site connection ended.
+enum class Talk { Done, Refused, Broken };
+
 struct ForwardOptions {
     int seconds = kForwardSeconds;
     // A command whose effect the next one relies on (PASV, PORT, REST, RNFR, PROT): after a
@@ -127,6 +138,35 @@ class AliasStore {
     std::vector<ConnectionInfo> ListConnections(PoolKind kind,
                                                 std::optional<std::string_view> directory = {});
 
+    // Shared users (SharedUsers.cpp). The address this server's outgoing connections leave from.
+    std::string SourceIp() const;
+    // Runs `talk` on a site connection of the alias and gives it back; a connection that broke
+    // is dropped and `talk` tried once more on a fresh one.
+    Talk WithSiteConnection(uint32_t connection, std::string_view directory,
+                            const std::function<Talk(RemoteConnection&)>& talk);
+    // Sends the user file at `path` to the passive address after the command that announced
+    // it; the lines sent, 0 on failure.
+    size_t SendUserFile(RemoteConnection& c, const PassiveAddress& to, const std::string& path);
+    // "PROT E" when encrypted, then PASV; none when either fails.
+    std::optional<PassiveAddress> OpenPassive(RemoteConnection& c);
+    // The type D aliases with share users on, in table order.
+    std::vector<AliasRecord> SharingAliases();
+    // Per-alias lists of the users of other servers that came in through the alias.
+    bool AddSharedUser(std::string_view directory, std::string_view name);
+    bool IsSharedUser(std::string_view name) const;
+    // The alias whose shared user list holds `name`.
+    std::optional<AliasRecord> HomeAliasOf(std::string_view name) const;
+    // The list of this server's users logged in elsewhere (lock B).
+    bool HasSharedConnection(std::string_view base, std::string_view address, uint32_t port) const;
+    void AddSharedConnection(SharedConnection c);
+    bool RemoveSharedConnection(std::string_view base, std::string_view address, uint32_t port);
+    std::vector<SharedConnection> ListSharedConnections() const;
+    // "SITE REMOTE SHAREDLOGIN" (or SHAREDQUIT) for `name` on the alias; whether it was taken.
+    bool SendSharedLogin(uint32_t connection, std::string_view directory, const std::string& name);
+    bool SendSharedQuit(uint32_t connection, std::string_view directory, const std::string& name);
+    // Hands a saved user record to the servers that share it (SharedPropagation.cpp).
+    void PropagateUser(uint32_t connection, const std::string& name);
+
     // Identifies this process in forwarding chains, so that a chain coming back is seen.
     const std::string& InstanceToken() const { return token_; }
 
@@ -144,11 +184,22 @@ class AliasStore {
                                               std::string& message, int seconds);
     bool Prepare(RemoteConnection& c, std::string_view line, const ForwardOptions& options);
 
+    // The user's file, logged in as its shared name on the alias's server.
+    RemoteConnectionPtr LoginSharedUser(uint32_t connection, const AliasRecord& alias,
+                                        const std::string& user, int seconds);
+    bool SendSharedMessage(uint32_t connection, std::string_view directory, const char* verb,
+                           const std::string& name);
+    // UPDATE of `base` on a site connection of the alias, with its file when asked for.
+    Talk SendUpdate(uint32_t connection, std::string_view directory, const std::string& line,
+                    const std::string& path);
+
     ServerSite& site_;
     mutable Lock lock_;
     std::optional<FileStamp> stamp_;
     KeyedList<AliasEntry> aliases_{"Aliases List Header"};
     const std::string token_;
+    mutable Lock sharedLock_;  // lock B: only the shared connections
+    KeyedList<SharedConnection> shared_{"Shared Connections List"};
 };
 
 }  // namespace orvex

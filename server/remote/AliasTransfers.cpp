@@ -2,6 +2,8 @@
 // opens the data connection with the client itself; the session relays the replies and waits
 // for the end of the transfer.
 
+#include <cstdlib>
+
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "server/app/ServerSite.h"
@@ -150,15 +152,67 @@ int AliasSession::ForwardTransfer(const Args& args, const AliasTarget& target,
     }
     RelayReply(args, first);
     if (!first.Begins('1')) return 0;
-    const int result = RelayFinalReply(args, dir);
-    AccountTransfer(target.alias, kind);
+    const bool accounted = target.alias.serverType == 'D' && kind != TransferKind::Listing;
+    TransferAccount account;
+    if (accounted) account = ChargeTransfer(target.full, kind, first);
+    RemoteReply final;
+    const int result = RelayFinalReply(args, dir, &final);
+    if (accounted) SettleTransfer(target.full, kind, account, final);
     return result;
 }
 
-void AliasSession::AccountTransfer(const AliasRecord& alias, TransferKind /*kind*/) {
-    // Only a server of this kind shares the user whose credits and statistics would change;
-    // that accounting comes with shared users.
-    if (alias.serverType != 'D') return;
+namespace {
+
+// The number after a marker of a reply line ("[Bytes: " or the last "("); a leading "0" or a
+// positive number counts.
+std::optional<double> NumberAfter(std::string_view line, std::string_view marker, bool last) {
+    const size_t at = last ? line.rfind(marker) : line.find(marker);
+    if (at == std::string_view::npos) return std::nullopt;
+    const std::string rest(line.substr(at + marker.size()));
+    char* end = nullptr;
+    const double v = std::strtod(rest.c_str(), &end);
+    if (end == rest.c_str() || !(v > 0 || rest[0] == '0')) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+// Credits and statistics of transfers through an alias to another server of this kind stay
+// with the local user: a download is paid for when the remote announces its size, and given
+// back when less than that came.
+AliasSession::TransferAccount AliasSession::ChargeTransfer(const std::string& path,
+                                                           TransferKind kind,
+                                                           const RemoteReply& first) {
+    TransferAccount a;
+    if (kind != TransferKind::Download || first.lines.empty()) return a;
+    const std::optional<double> size = NumberAfter(first.lines.front(), "(", true);
+    if (!size) return a;
+    a.announced = static_cast<uint64_t>(*size);
+    // A refusal does not stop a transfer that has begun.
+    server_.TakeCredits(path, ConnectionNumber(), user_, a.announced, 0);
+    a.charged = true;
+    return a;
+}
+
+void AliasSession::SettleTransfer(const std::string& path, TransferKind kind,
+                                  const TransferAccount& account, const RemoteReply& final) {
+    const std::string line = final.lines.empty() ? std::string() : final.lines.front();
+    const std::optional<double> bytes = NumberAfter(line, "[Bytes: ", false);
+    const double seconds = NumberAfter(line, "[Time: ", false).value_or(0.01);
+    const uint64_t moved = bytes ? static_cast<uint64_t>(*bytes) : 0;
+    const uint32_t rate =
+        static_cast<uint32_t>(static_cast<double>(moved) / (seconds > 0 ? seconds : 0.01));
+    if (kind == TransferKind::Download) {
+        if (!account.charged) return;
+        if (bytes && moved == account.announced)
+            server_.RecordDownload(ConnectionNumber(), user_, moved, rate);
+        else
+            server_.AddCredits(path, ConnectionNumber(), user_, account.announced, 0);
+        return;
+    }
+    if (!bytes || !final.Begins('2')) return;
+    server_.RecordUpload(ConnectionNumber(), user_, moved, rate);
+    server_.AddCredits(path, ConnectionNumber(), user_, moved, 1);
 }
 
 }  // namespace orvex

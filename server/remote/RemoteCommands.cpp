@@ -35,8 +35,13 @@ constexpr RemoteCommand kRows[] = {
     {"DISCONNECT", Disconnect, 1},
     {"HELP", Help, 0},
     {"KILL", Kill, 1},
+    {"LOGIN", Login, 4},
     {"MIRRORS", Mirrors, 0},
+    {"SHAREDCONNECTIONS", SharedConnections, 0},
+    {"SHAREDLOGIN", SharedLogin, 3},
+    {"SHAREDQUIT", SharedQuit, 3},
     {"TUNNEL", Tunnel, 2},
+    {"UPDATE", Update, 4},
 };
 // clang-format on
 

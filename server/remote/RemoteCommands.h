@@ -44,6 +44,12 @@ int Mirrors(AliasSession& s, const Args& args);
 int Connections(AliasSession& s, const Args& args);
 // RemoteChange.cpp
 int Change(AliasSession& s, const Args& args);
+// SharedCommands.cpp: the messages between servers that share users.
+int Login(AliasSession& s, const Args& args);
+int Update(AliasSession& s, const Args& args);
+int SharedLogin(AliasSession& s, const Args& args);
+int SharedQuit(AliasSession& s, const Args& args);
+int SharedConnections(AliasSession& s, const Args& args);
 
 }  // namespace remote
 

@@ -76,8 +76,9 @@ void RemoteConnection::Kill() {
 }
 
 RemoteConnectionPtr LoginRemote(const std::string& address, uint32_t port, const std::string& user,
-                                const std::string& password, unsigned encMode, int seconds) {
-    const int fd = SocketUtil::ConnectHost(address, std::to_string(port), seconds);
+                                const std::string& password, unsigned encMode, int seconds,
+                                const std::string& sourceIp) {
+    const int fd = SocketUtil::ConnectHost(address, std::to_string(port), seconds, sourceIp);
     if (fd < 0) return nullptr;
     SocketUtil::SetNoDelay(fd);
     SocketUtil::SetKeepAlive(fd);

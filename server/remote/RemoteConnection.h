@@ -84,9 +84,10 @@ class RemoteConnection {
 using RemoteConnectionPtr = std::shared_ptr<RemoteConnection>;
 
 // Connects to `address` (an IP or a host name) and logs in as `user`; none on any failure.
-// `seconds` bounds the connect and every reply.
+// `seconds` bounds the connect and every reply. `sourceIp` as for SocketUtil::ConnectHost.
 RemoteConnectionPtr LoginRemote(const std::string& address, uint32_t port, const std::string& user,
-                                const std::string& password, unsigned encMode, int seconds);
+                                const std::string& password, unsigned encMode, int seconds,
+                                const std::string& sourceIp = {});
 
 struct PassiveAddress {
     std::string ip;

@@ -68,16 +68,35 @@ class SiteLoginFacts : public LoginFacts {
     ServerSite& site_;
 };
 
-// The account's home as a directory path: backslashes and one trailing backslash. An empty home
-// stays empty and so is refused, instead of becoming the root of the whole disk.
-std::string HomeDirectory(std::string home) {
+}  // namespace
+
+std::string SiteSession::HomeDirectory(std::string home) {
     if (home.empty()) return home;
     FileUtil::ToBackslashes(home);
     FileUtil::AddTrailingSep(home);
     return home;
 }
 
-}  // namespace
+void SiteSession::LogLoginEvent(std::string_view what) {
+    WriteEventLog(kLoginLog, ": " + peerHost_ + " (" + peerIp_ + "): " + std::string(what), user_);
+}
+
+int SiteSession::RefuseLogin(const Args& logged, std::string_view what) {
+    LogLoginEvent(what);
+    // Sleeps in this session's own thread only: nothing shared is held here.
+    Clock::SleepMs(kFailedLoginDelayMs);
+    Respond(logged, SetMessage("User %s cannot login.", user_.c_str()), "530");
+    return 0;
+}
+
+bool SiteSession::AdmitLogin(const Args& logged, const UserRecord& user) {
+    const int verdict = CheckAndRegister(user);
+    if (verdict == kLoginAllowed) return true;
+    SiteLoginFacts facts(server_);
+    Respond(logged, LoginRefusalText(verdict, user, user_, facts, FtpSite::UtcOffsetMinutes()),
+            "530");
+    return false;
+}
 
 int SiteSession::CheckLogin(const UserRecord& user) {
     SiteLoginFacts facts(server_);
@@ -126,16 +145,8 @@ void SiteSession::SendLoginSuccess(const Args& logged) {
 int SiteSession::Pass(const Args& args) {
     // The password never reaches the access log.
     const Args logged{args.empty() ? std::string("PASS") : args[0]};
-    auto logEvent = [&](const char* what) {
-        WriteEventLog(kLoginLog, ": " + peerHost_ + " (" + peerIp_ + "): " + what, user_);
-    };
-    auto refuse = [&](const char* what) {
-        logEvent(what);
-        // Sleeps in this session's own thread only: nothing shared is held here.
-        Clock::SleepMs(kFailedLoginDelayMs);
-        Respond(logged, SetMessage("User %s cannot login.", user_.c_str()), "530");
-        return 0;
-    };
+    auto logEvent = [&](const char* what) { LogLoginEvent(what); };
+    auto refuse = [&](const char* what) { return RefuseLogin(logged, what); };
 
     // Only valid names are looked up, so a name never leads the store outside its folder.
     std::string stored;
@@ -171,13 +182,7 @@ int SiteSession::Pass(const Args& args) {
     }
     if (!passwordOk || !homeOk) return refuse("Login failure.");
 
-    const int verdict = CheckAndRegister(*user);
-    if (verdict != kLoginAllowed) {
-        SiteLoginFacts facts(server_);
-        Respond(logged, LoginRefusalText(verdict, *user, user_, facts, FtpSite::UtcOffsetMinutes()),
-                "530");
-        return 0;
-    }
+    if (!AdmitLogin(logged, *user)) return 0;
     SendLoginSuccess(logged);
     return 1;
 }

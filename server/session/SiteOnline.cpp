@@ -11,6 +11,7 @@
 #include "server/app/OnlineRegistry.h"
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
+#include "server/remote/AliasStore.h"
 #include "server/session/SiteAccounts.h"
 #include "server/session/SiteCommands.h"
 #include "server/session/SiteReports.h"
@@ -24,9 +25,9 @@ constexpr const char* kStateTime = "%a %b %d %Y %H:%M:%S %Z";
 constexpr size_t kActionArgumentMax = 11;
 
 // Whether a user of another server is one that an alias of this server shares ("S" in SITE
-// SWHO), as opposed to one that logged in from another server ("R"). No alias shares users yet.
-bool SharedThroughAlias(ServerSite& /*site*/, std::string_view /*user*/) {
-    return false;
+// SWHO), as opposed to one that logged in from another server ("R").
+bool SharedThroughAlias(ServerSite& site, std::string_view user) {
+    return site.Aliases().IsSharedUser(user);
 }
 
 double KiloBytes(double bytes) {

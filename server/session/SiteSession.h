@@ -139,6 +139,15 @@ class SiteSession : public FtpSession {
     // The pre (phase 1) or post (phase 2) script of the command; false when it refuses.
     bool RunCommandScript(const Args& args, int phase);
 
+    // The account's home as a directory path: backslashes and one trailing backslash. An empty
+    // home stays empty and so is refused, instead of becoming the root of the whole disk.
+    static std::string HomeDirectory(std::string home);
+    // A line in login.log about this session's peer; and a refused login: that line, the delay
+    // of failed logins and "User %s cannot login.".
+    void LogLoginEvent(std::string_view what);
+    int RefuseLogin(const Args& logged, std::string_view what);
+    // The login policy and the registration; false after answering the refusal.
+    bool AdmitLogin(const Args& logged, const UserRecord& user);
     // Takes `home` as the root of both views and enters the user's start-up directory; false
     // (after logging) when it is no directory.
     bool SetUpHome(const std::string& home, const UserRecord& user);
