@@ -23,8 +23,10 @@ run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target orvex orvex-passwd orvex-keys
 	@scripts/run-demo $(BUILD)
 
+# The suppressions matter only to a thread-sanitizer build.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
+	@cd $(BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" \
+		ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
 
 fuzz: deps
 	@scripts/run-fuzzers

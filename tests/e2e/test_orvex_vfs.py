@@ -150,8 +150,13 @@ class SiteSession(VfsCase):
 
     def test_auth_mode_one_refuses_clear_control_connections(self):
         def user_reply():
+            # Closed at once: probes left open would count against the address's limit of
+            # connections waiting to log in, and later tests would meet 421.
             c = self.connect_raw()
-            return c.cmd("USER bob")
+            try:
+                return c.cmd("USER bob")
+            finally:
+                c.close()
         self.site.set_conf(auth_mode="1")
         try:
             self.assertTrue(self.eventually(
