@@ -20,8 +20,8 @@ std::optional<std::string> ModeFromOctal(std::string_view mask) {
     return mode;
 }
 
-OwnerSpec SplitOwnerSpec(std::string_view text) {
-    OwnerSpec out;
+OwnerArgument SplitOwnerArgument(std::string_view text) {
+    OwnerArgument out;
     const size_t colon = text.find(':');
     out.user = std::string(text.substr(0, colon));
     if (colon != std::string_view::npos) out.group = std::string(text.substr(colon + 1));

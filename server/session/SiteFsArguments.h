@@ -16,11 +16,11 @@ namespace orvex::site {
 std::optional<std::string> ModeFromOctal(std::string_view mask);
 
 // "[user][:group]": the parts given, empty when absent.
-struct OwnerSpec {
+struct OwnerArgument {
     std::string user;
     std::string group;
 };
-OwnerSpec SplitOwnerSpec(std::string_view text);
+OwnerArgument SplitOwnerArgument(std::string_view text);
 
 // SITE DUPE [-max n] [-from mmddyy] [-to mmddyy] mask ...: options come first, and the masks
 // are what follows the value of the last valid option.

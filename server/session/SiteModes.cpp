@@ -193,22 +193,22 @@ int Chown(SiteSession& s, const Args& args) {
         s.Respond(args, "Unable to get user information.", "502");
         return 0;
     }
-    const OwnerSpec spec = SplitOwnerSpec(args[*at]);
+    const OwnerArgument owner = SplitOwnerArgument(args[*at]);
     std::optional<uint32_t> uid, gid;
-    if (!spec.user.empty()) {
-        const int32_t id = s.Server().Accounts().UserIdOf(spec.user);
+    if (!owner.user.empty()) {
+        const int32_t id = s.Server().Accounts().UserIdOf(owner.user);
         if (id <= 0) {
-            s.Respond(args, StringUtil::Format("%s: Invalid user.", spec.user.c_str()), "503");
+            s.Respond(args, StringUtil::Format("%s: Invalid user.", owner.user.c_str()), "503");
             return 0;
         }
         uid = static_cast<uint32_t>(id);
     }
-    if (!spec.group.empty()) {
+    if (!owner.group.empty()) {
         // Asked by name first: the id lookup answers a default id for names that are no group.
         GroupStore& groups = s.Server().Groups();
-        const int32_t id = groups.FindGroup(spec.group) ? groups.GroupIdOf(spec.group) : -1;
+        const int32_t id = groups.FindGroup(owner.group) ? groups.GroupIdOf(owner.group) : -1;
         if (id <= 0) {
-            s.Respond(args, StringUtil::Format("%s: Invalid group.", spec.group.c_str()), "504");
+            s.Respond(args, StringUtil::Format("%s: Invalid group.", owner.group.c_str()), "504");
             return 0;
         }
         gid = static_cast<uint32_t>(id);

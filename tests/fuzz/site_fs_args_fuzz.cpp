@@ -1,4 +1,4 @@
-// The argument forms of the SITE tree commands: octal modes, owner specs, and the options of
+// The argument forms of the SITE tree commands: octal modes, owner arguments, and the options of
 // DUPE and SEARCH, read from client command lines.
 
 #include <cstdint>
@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (const auto mode = site::ModeFromOctal(word)) {
             if (mode->size() != 9 || mode->find_first_not_of("rwx-") != std::string::npos) abort();
         }
-        const site::OwnerSpec spec = site::SplitOwnerSpec(word);
-        if (spec.user.find(':') != std::string::npos) abort();
-        if (spec.user.size() + spec.group.size() > word.size()) abort();
+        const site::OwnerArgument owner = site::SplitOwnerArgument(word);
+        if (owner.user.find(':') != std::string::npos) abort();
+        if (owner.user.size() + owner.group.size() > word.size()) abort();
     }
 
     const site::DupeQuery q = site::ParseDupeQuery(args);

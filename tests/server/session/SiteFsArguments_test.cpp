@@ -1,4 +1,4 @@
-// The argument forms of the tree commands, by table: octal modes, owner specs, and the options
+// The argument forms of the tree commands, by table: octal modes, owner arguments, and the options
 // of DUPE and SEARCH.
 
 #include "server/session/SiteFsArguments.h"
@@ -34,9 +34,9 @@ TEST(SiteFsArguments, ModesAndOwners) {
         {"bob:", "bob", ""}, {":", "", ""},           {"a:b:c", "a", "b:c"},
     };
     for (const auto& o : owners) {
-        const OwnerSpec spec = SplitOwnerSpec(o.text);
-        EXPECT_EQ(spec.user, o.user) << o.text;
-        EXPECT_EQ(spec.group, o.group) << o.text;
+        const OwnerArgument owner = SplitOwnerArgument(o.text);
+        EXPECT_EQ(owner.user, o.user) << o.text;
+        EXPECT_EQ(owner.group, o.group) << o.text;
     }
 }
 
