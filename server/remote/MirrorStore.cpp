@@ -95,27 +95,29 @@ int MirrorStore::AddMirror(int32_t id, std::string_view alias, uint32_t weight) 
     return CommitLocked(std::move(before)) ? 1 : 0;
 }
 
-int MirrorStore::DeleteMirror(int32_t id, std::string_view alias) {
+int MirrorStore::EditEntry(int32_t id, std::string_view alias,
+                           const std::function<void(MirrorGroup&, MirrorEntry&)>& edit) {
     LockGuard g(lock_);
     Load();
     MirrorGroup* group = FindLocked(id);
     MirrorEntry* entry = group ? FindEntry(*group, alias) : nullptr;
     if (!entry) return 0;
     std::vector<MirrorGroup> before = groups_;
-    group->entries.erase(group->entries.begin() + (entry - group->entries.data()));
-    if (group->entries.empty()) groups_.erase(groups_.begin() + (group - groups_.data()));
+    edit(*group, *entry);
     return CommitLocked(std::move(before)) ? 1 : 0;
 }
 
+int MirrorStore::DeleteMirror(int32_t id, std::string_view alias) {
+    return EditEntry(id, alias, [this](MirrorGroup& group, MirrorEntry& entry) {
+        group.entries.erase(group.entries.begin() + (&entry - group.entries.data()));
+        if (group.entries.empty()) groups_.erase(groups_.begin() + (&group - groups_.data()));
+    });
+}
+
 int MirrorStore::SetDefaultMirror(int32_t id, std::string_view alias) {
-    LockGuard g(lock_);
-    Load();
-    MirrorGroup* group = FindLocked(id);
-    MirrorEntry* entry = group ? FindEntry(*group, alias) : nullptr;
-    if (!entry) return 0;
-    std::vector<MirrorGroup> before = groups_;
-    for (MirrorEntry& e : group->entries) e.defaultMirror = &e == entry ? 1 : 0;
-    return CommitLocked(std::move(before)) ? 1 : 0;
+    return EditEntry(id, alias, [](MirrorGroup& group, MirrorEntry& entry) {
+        for (MirrorEntry& e : group.entries) e.defaultMirror = &e == &entry ? 1 : 0;
+    });
 }
 
 std::vector<MirrorGroup> MirrorStore::ListMirrors(int32_t id) {

@@ -55,6 +55,9 @@ class MirrorStore {
   private:
     std::string FilePath() const;
     MirrorGroup* FindLocked(int32_t id);
+    // Finds one entry, lets `edit` change the table and commits it; 0 unknown entry or not written.
+    int EditEntry(int32_t id, std::string_view alias,
+                  const std::function<void(MirrorGroup&, MirrorEntry&)>& edit);
     // Normalises the marks and rewrites the file; on failure the table goes back to `before`.
     bool CommitLocked(std::vector<MirrorGroup> before);
     bool RewriteLocked();
