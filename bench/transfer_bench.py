@@ -28,32 +28,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 from harness import RawClient, Server  # noqa: E402
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_port(port, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
-def make_cert(directory):
-    key = os.path.join(directory, "key.pem")
-    cert = os.path.join(directory, "cert.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                    "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1"],
-                   check=True, capture_output=True)
-    return key, cert
+from orvex_support import free_port  # noqa: E402
+from remote_support import make_cert, wait_port  # noqa: E402
 
 
 def process_rss_kib(pids):

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <mutex>
 
 #include "engine/Clock.h"
@@ -197,8 +198,12 @@ bool AcceptWithin(SSL* ssl, int fd, int64_t deadlineMs, const std::atomic<int>* 
 
 }  // namespace
 
-bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
-                   std::string_view certPem, SslHandle& out, int& reason) {
+namespace {
+
+// The checks and set-up both accepts share; `handshake` runs the TLS accept itself.
+bool AcceptWith(int fd, std::string_view keyPem, const std::string& passPhrase,
+                std::string_view certPem, SslHandle& out, int& reason,
+                const std::function<bool(SSL*)>& handshake) {
     out = SslHandle{};
     reason = 0;
     if (fd < 0 || keyPem.empty() || certPem.empty()) {
@@ -209,26 +214,24 @@ bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhras
     SSL* ssl = nullptr;
     reason = PrepareServer(fd, keyPem, passPhrase, certPem, ctx, ssl);
     if (!ctx) return false;
-    if (reason == 0 && !HandshakeOk(SSL_accept(ssl))) reason = 10;
+    if (reason == 0 && !handshake(ssl)) reason = 10;
     return Finish(ssl, ctx, reason, out);
+}
+
+}  // namespace
+
+bool AcceptControl(int fd, std::string_view keyPem, const std::string& passPhrase,
+                   std::string_view certPem, SslHandle& out, int& reason) {
+    return AcceptWith(fd, keyPem, passPhrase, certPem, out, reason,
+                      [](SSL* ssl) { return HandshakeOk(SSL_accept(ssl)); });
 }
 
 bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& passPhrase,
                           std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
                           const std::atomic<int>* stop) {
     const int64_t deadline = Clock::MonotonicMs() + int64_t{waitSeconds} * 1000;
-    out = SslHandle{};
-    reason = 0;
-    if (fd < 0 || keyPem.empty() || certPem.empty()) {
-        reason = fd < 0 ? 9 : (keyPem.empty() ? 4 : 6);
-        return false;
-    }
-    SSL_CTX* ctx = nullptr;
-    SSL* ssl = nullptr;
-    reason = PrepareServer(fd, keyPem, passPhrase, certPem, ctx, ssl);
-    if (!ctx) return false;
-    if (reason == 0 && !AcceptWithin(ssl, fd, deadline, stop)) reason = 10;
-    return Finish(ssl, ctx, reason, out);
+    return AcceptWith(fd, keyPem, passPhrase, certPem, out, reason,
+                      [&](SSL* ssl) { return AcceptWithin(ssl, fd, deadline, stop); });
 }
 
 bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs) {

@@ -145,24 +145,26 @@ void Tagline(const FieldChange& c, UserRecord& r, Outcome& out) {
     Text(c, r.tagline, " Tagline successfully changed.", out);
 }
 
-void Credits(const FieldChange& c, UserRecord& r, Outcome& out) {
+// A signed amount of kilobytes, logged with its old value.
+void KilobyteAmount(const FieldChange& c, int32_t& field, const char* invalid, const char* changed,
+                    Outcome& out) {
     int64_t v = 0;
-    if (!Number(c, 0, kInt32Min, kInt32Max, out, " Invalid number of credits.", v)) return;
-    const long old = r.credits;
-    r.credits = static_cast<int32_t>(v);
-    Done(out, " Credits successfully changed.",
+    if (!Number(c, 0, kInt32Min, kInt32Max, out, invalid, v)) return;
+    const long old = field;
+    field = static_cast<int32_t>(v);
+    Done(out, changed,
          StringUtil::Format(": changed %s for '%s' from %ldKb to %ldKb", c.field.c_str(),
                             c.user.c_str(), old, static_cast<long>(v)));
 }
 
+void Credits(const FieldChange& c, UserRecord& r, Outcome& out) {
+    KilobyteAmount(c, r.credits, " Invalid number of credits.", " Credits successfully changed.",
+                   out);
+}
+
 void WeeklyAllotment(const FieldChange& c, UserRecord& r, Outcome& out) {
-    int64_t v = 0;
-    if (!Number(c, 0, kInt32Min, kInt32Max, out, " Invalid weekly credit allotment.", v)) return;
-    const long old = r.weeklyAllotment;
-    r.weeklyAllotment = static_cast<int32_t>(v);
-    Done(out, " Weekly credit allotment successfully changed.",
-         StringUtil::Format(": changed %s for '%s' from %ldKb to %ldKb", c.field.c_str(),
-                            c.user.c_str(), old, static_cast<long>(v)));
+    KilobyteAmount(c, r.weeklyAllotment, " Invalid weekly credit allotment.",
+                   " Weekly credit allotment successfully changed.", out);
 }
 
 void FlagsField(const FieldChange& c, UserRecord& r, Outcome& out) {
