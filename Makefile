@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 # Most end-to-end tests wait on sockets and timers, so more of them than cores run side by side.
 TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
 
-.PHONY: all deps configure build run test fuzz clean
+.PHONY: all deps configure build run test fuzz deb docs clean
 
 all: build
 
@@ -27,6 +27,16 @@ run: configure
 test: build
 	@cd $(BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" \
 		ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
+
+# The Debian package of the programs built here, in $(BUILD)/deb.
+deb: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orvex vantor orvex-passwd orvex-keys
+	@scripts/make-deb $(BUILD)
+
+# The SITE command table of doc/site-commands.md, from the command table and the help files.
+docs: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orvex-docgen
+	@scripts/make-docs $(BUILD)
 
 fuzz: deps
 	@scripts/run-fuzzers

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -171,13 +172,26 @@ bool WaitForClients() {
     return Run().liveClients <= 0;
 }
 
+// The working directory is the program's folder from the start (main).
+const char* ConfigFile() {
+    static const char* const chosen = [] {
+        std::error_code error;
+        return ConfigFileFor(std::filesystem::current_path(error).string());
+    }();
+    return chosen;
+}
+
 }  // namespace
+
+const char* ConfigFileFor(std::string_view programDir) {
+    return programDir == kPackagedProgramDir ? kPackagedConfigFile : kConfigFile;
+}
 
 bool LoadSite(ServerSite& site) {
     SiteConfig& config = site.Config();
-    if (!config.Load(kConfigFile)) {
+    if (!config.Load(ConfigFile())) {
         site.LogProgram("MAIN", "ERROR: unable to load the site configuration file '%s'.",
-                        kConfigFile);
+                        ConfigFile());
         return false;
     }
     site.ConfigureStores();
@@ -210,7 +224,7 @@ bool LoadSite(ServerSite& site) {
 
 void ReloadSite(ServerSite& site) {
     SiteConfig& config = site.Config();
-    config.Load(kConfigFile);
+    config.Load(ConfigFile());
     site.ConfigureStores();
     site.Accounts().LoadAccounts();
     site.Accounts().LoadRemoteAccounts();

@@ -3,12 +3,17 @@
 // opened), the reload loop that keeps every store in step with its file, and the orderly stop.
 
 #include <cstdint>
+#include <string_view>
 
 namespace orvex {
 
 class ServerSite;
 
+// The configuration beside the installation, relative to the program's folder; the program that
+// the Debian package puts in /usr/sbin reads the one in /etc/orvex instead.
 inline constexpr const char* kConfigFile = "../etc/orvex.conf";
+inline constexpr const char* kPackagedConfigFile = "/etc/orvex/orvex.conf";
+inline constexpr const char* kPackagedProgramDir = "/usr/sbin";
 inline constexpr uint32_t kReloadIntervalMs = 3000;
 
 enum class ServerOutcome {
@@ -16,6 +21,9 @@ enum class ServerOutcome {
     Stopped,        // served and stopped in order
     ClientsRemain,  // stopped, but client threads outlived the wait: the site is left in place
 };
+
+// The configuration file of the program run from `programDir`.
+const char* ConfigFileFor(std::string_view programDir);
 
 // The start-up routine of both modes; returns once the stop flag has ended the serving.
 ServerOutcome RunServer();

@@ -101,6 +101,16 @@ constexpr KeyRule kKeys[] = {
     {"cscript", Key::CScript, 4, true},
 };
 
+}  // namespace
+
+std::vector<std::string_view> SiteConfigKeyNames() {
+    std::vector<std::string_view> names;
+    for (const auto& k : kKeys) names.push_back(k.name);
+    return names;
+}
+
+namespace {
+
 const KeyRule* FindKey(std::string_view name, size_t tokens) {
     for (const auto& k : kKeys)
         if (StringUtil::EqualNoCase(name, k.name))

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
@@ -90,6 +91,9 @@ using ConfigLog = std::function<void(const std::string&)>;
 
 // Fills `flags` with the built-in expression of every SITE command, in list order.
 bool BuildDefaultSiteFlags(KeyedList<std::string>& flags);
+
+// Every key the parser knows, in table order: the configuration reference documents each.
+std::vector<std::string_view> SiteConfigKeyNames();
 
 // Parses the text of the file `path` (named in messages) into `out` and validates it. False when
 // the record must not be used.

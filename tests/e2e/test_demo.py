@@ -6,8 +6,10 @@ import ftplib
 import io
 import os
 import re
+import shlex
 import shutil
 import signal
+import subprocess
 import tempfile
 import unittest
 
@@ -55,6 +57,12 @@ class Demo(unittest.TestCase):
         ftp = self.ftp(port, first)
         ftp.storbinary("STOR kept.txt", io.BytesIO(b"uploaded during the first run\n"))
         ftp.quit()
+        # The lftp line works as printed: AUTH TLS with the self-signed certificate.
+        lftp = next(l.split("e.g.", 1)[1] for l in demo.lines if "e.g.  lftp " in l)
+        if shutil.which("lftp"):
+            listed = subprocess.run(shlex.split(lftp), input="ls\nbye\n", capture_output=True,
+                                    text=True, timeout=120)
+            self.assertIn("kept.txt", listed.stdout, listed.stderr)
         self.assertEqual(demo.stop(signal.SIGINT), 0)
 
         demo, second, port = self.run_demo()
