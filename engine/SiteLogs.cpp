@@ -1,4 +1,6 @@
 // The site object's program and access logs.
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -43,9 +45,11 @@ bool LogFileName(std::string_view name, std::string_view directory, std::string&
         root = directory;
         FileUtil::ToBackslashes(root);
         FileUtil::AddTrailingSep(root);
-        if (!FileUtil::IsDirectory(root)) return false;
+        // The operator's own path: links in it, the folder itself included (a packaged site
+        // keeps its logs in /var/log), are his to choose.
+        struct stat st {};
+        if (stat(FileUtil::OsPath(root).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     }
-    // The operator's own path: links in it are his to choose.
     out = FileUtil::ResolveText(root, "", name);
     return !out.empty();
 }

@@ -119,13 +119,14 @@ class Package(unittest.TestCase):
                     self.assertLess(time.monotonic(), deadline, "orvex -d never listened")
                     time.sleep(0.2)
             self.assertTrue(ftp.login("orvex", password).startswith("230"))
+            self.assertIn("Usage: SITE NUKE", ftp.sendcmd("SITE HELP NUKE"))
             ftp.mkd("uploads")
             self.assertIn("uploads", ftp.nlst())
             ftp.quit()
-            self.assertTrue(os.listdir("/var/log/orvex"))
         finally:
             os.killpg(server.pid, signal.SIGTERM)
             server.communicate(timeout=60)
+        self.assertIn("orvex.log", os.listdir("/var/log/orvex"))
 
 
 if __name__ == "__main__":
