@@ -182,6 +182,18 @@ TEST_F(LogTest, MissingDirectoryIsRefusedAndTheOldFileKept) {
     EXPECT_EQ(Slurp(dir_ / "access.log"), "bob\n");
 }
 
+// A packaged site's logs folder leads to /var/log.
+TEST_F(LogTest, LinkedFolderIsFollowed) {
+    ClockedSite site;
+    fs::create_directory(dir_ / "var-log");
+    fs::create_directory_symlink(dir_ / "var-log", dir_ / "logs");
+    ASSERT_TRUE(site.SetProgramLogFile("orvex.log", (dir_ / "logs").string()));
+    site.SetProgramLogFormat("%M");
+    EXPECT_TRUE(site.LogProgram("MAIN", "linked"));
+    site.FlushLogs();
+    EXPECT_EQ(Slurp(dir_ / "var-log" / "orvex.log"), "linked\n");
+}
+
 TEST_F(LogTest, FileNameStaysUnderItsDirectory) {
     ClockedSite site;
     fs::create_directory(dir_ / "logs");
