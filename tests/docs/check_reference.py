@@ -43,12 +43,12 @@ class Reference(unittest.TestCase):
                          "doc/site-commands.md is out of date: run `make docs`")
         for row in table.splitlines()[2:]:
             name, who, purpose = [c.strip() for c in re.split(r"(?<!\\)\|", row.strip("|"))]
-            self.assertTrue(who and purpose.endswith("."), row)
+            self.assertTrue(who and purpose, "a command without a help file: %s" % name)
 
     @unittest.skipUnless(shutil.which("mandoc"), "mandoc is not installed (scripts/install-deps)")
     def test_man_pages_pass_mandoc_lint(self):
         pages = sorted(p for p in os.listdir(DOC) if re.fullmatch(r".+\.[0-9]\.md", p))
-        self.assertEqual(len(pages), 5, pages)
+        self.assertGreaterEqual(len(pages), 5, pages)
         with tempfile.TemporaryDirectory() as tmp:
             made = []
             for page in pages:
