@@ -56,13 +56,17 @@ void FtpSession::CommandLoop() {
     int failedLogins = 0;
     // A connection that never logs in holds a thread and a descriptor: it gets a deadline.
     int64_t loginDeadline = Clock::MonotonicMs() + int64_t{limits.loginSeconds} * 1000;
+    Metrics& stats = site_.Stats();
     auto loggedOut = [&] {
+        if (loggedIn) --stats.LoggedIn();
         loggedIn = false;
         loginDeadline = Clock::MonotonicMs() + int64_t{limits.loginSeconds} * 1000;
     };
     // False when the failure ends the connection.
     auto loginFailed = [&](const Args& args) {
+        stats.CountLogin(false);
         if (++failedLogins < limits.failedLogins) return true;
+        stats.CountPreLoginRefusal(Metrics::PreLoginRefusal::kFailedLogins);
         Respond(args, "Too many failed logins, closing control connection.", "421");
         abort_ = true;
         ended_ = true;
@@ -72,6 +76,7 @@ void FtpSession::CommandLoop() {
     while (!ended_) {
         if (Run().stopRequested) break;
         if (!loggedIn && Clock::MonotonicMs() >= loginDeadline) {
+            stats.CountPreLoginRefusal(Metrics::PreLoginRefusal::kLoginTimeout);
             Respond(Args{}, "Login timed out, closing control connection.", "421");
             break;
         }
@@ -114,6 +119,8 @@ void FtpSession::CommandLoop() {
             } else if (VerbIs(args, "PASS") && userAccepted) {
                 if (Pass(args)) {
                     if (OnLoggedIn()) {
+                        stats.CountLogin(true);
+                        ++stats.LoggedIn();
                         loginTime_ = Clock::NowSeconds();
                         loggedIn = true;
                         ReleaseLoginPlace();
@@ -172,7 +179,10 @@ void FtpSession::CommandLoop() {
         }
     }
 
-    if (loggedIn) OnLogout();
+    if (loggedIn) {
+        OnLogout();
+        --stats.LoggedIn();
+    }
 }
 
 void FtpSession::Teardown() {

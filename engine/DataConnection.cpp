@@ -111,8 +111,11 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150,
         // An unknown peer address is judged as a third host.
         std::string ip, port;
         if (!SocketUtil::PeerAddress(fd_, ip, port)) ip.clear();
+        // The balancer that carries the control connection forwards the passive ports as well.
+        if (!job.relayIp.empty() && SocketUtil::SameAddress(ip, job.relayIp)) ip = job.peerIp;
         if (!job.site->AllowsDataPeer(job.user, job.peerIp, ip, direction, 1)) {
             SocketUtil::Close(fd_);
+            job.site->Stats().CountDataRefusal(Metrics::DataRefusal::kForeignAddress);
             Fail(job, "Can't open data connection", "426", undo);
             return false;
         }
@@ -124,12 +127,22 @@ bool DataConnection::Open(TransferJob& job, const std::string& text150,
         // The server side of the handshake in both modes: every client acts as the TLS client
         // on its data connections, whichever side opened the TCP connection.
         int reason = 0;
-        const bool ok = SslLayer::AcceptData(
-            fd_, s.Tls(), tls_, reason, job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs);
+        const bool ok = SslLayer::AcceptData(fd_, s.Tls(), tls_, reason,
+                                             job.passive ? kPassiveHandshakeMs : kActiveHandshakeMs,
+                                             job.tlsReuse);
+        job.site->Stats().CountTlsHandshake(ok || reason == SslLayer::kNotResumed);
         if (!ok) {
             SslLayer::Free(tls_);
             SocketUtil::Close(fd_);
-            Fail(job, "Unable to establish an encrypted data channel.", "427", undo);
+            // Whoever reached the passive port first without the control connection's session
+            // may be anyone: the transfer does not take place.
+            if (reason == SslLayer::kNotResumed) {
+                job.site->Stats().CountDataRefusal(Metrics::DataRefusal::kTlsSessionNotResumed);
+                Fail(job, "TLS session of data connection not resumed.", "522", undo);
+            } else {
+                job.site->Stats().CountDataRefusal(Metrics::DataRefusal::kTlsFailed);
+                Fail(job, "Unable to establish an encrypted data channel.", "427", undo);
+            }
             return false;
         }
         SetSendTimeout(fd_, kTlsStallMs);

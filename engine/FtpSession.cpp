@@ -63,6 +63,12 @@ void FtpSession::Announce(bool tls) {
                                    tls ? "CONNECTSSL" : "CONNECT", "", "", ""});
 }
 
+void FtpSession::CloseUnserved() {
+    ReleaseLoginPlace();
+    channel_.SetSocket(-1);
+    SocketUtil::Close(controlFd_);
+}
+
 void FtpSession::ReleaseLoginPlace() {
     if (!loginPlace_) return;
     site_.Logins().Leave(*loginPlace_);

@@ -36,6 +36,12 @@ class FtpSession {
     // The session holds one of the site's places for connections that have not logged in; it
     // gives it back at its login or its end.
     void HoldLoginPlace(const std::string& key) { loginPlace_ = key; }
+    // Reads the PROXY header the site's settings call for, before anything else happens on the
+    // connection, and takes the client's address from it. False when the connection must be
+    // closed (logged with the sender's real address). `clientSpeaksFirst`: implicit TLS.
+    bool TakeProxyHeader(bool clientSpeaksFirst);
+    // Closes the control socket of a connection that ends before its client thread ran.
+    void CloseUnserved();
 
     virtual int Dispatch(const Args& args);
 
@@ -110,6 +116,8 @@ class FtpSession {
     const std::string& PeerIp() const { return peerIp_; }
     const std::string& PeerPort() const { return peerPort_; }
     const std::string& PeerHost() const { return peerHost_; }
+    // The balancer that sent the PROXY header; empty when the peer is the client itself.
+    const std::string& RelayIp() const { return relayIp_; }
     const std::string& LocalIp() const { return localIp_; }
     const std::string& LocalPort() const { return localPort_; }
     const std::string& LocalHost() const { return localHost_; }
@@ -162,6 +170,8 @@ class FtpSession {
     void ClosePassiveListener();
     // The passive listener of PASV and EPSV; its port, or 0 after replying.
     unsigned OpenPassive(const Args& args);
+    // The address PASV names to this client.
+    std::string AnnouncedPassiveAddress() const;
     // After EPSV ALL every other way to set up a data connection is refused (replies).
     bool RefusedAfterEpsvAll(const Args& args);
     // Makes a checked PORT or EPRT address the next data connection's.
@@ -203,6 +213,8 @@ class FtpSession {
     int64_t loginTime_ = 0;
     bool resolveNames_ = false;
     std::optional<std::string> loginPlace_;  // the address its place was taken for
+    std::string relayIp_;                    // the PROXY header's sender
+    std::string proxyDestination_;           // the address the client connected to
 
   private:
     void ReleaseLoginPlace();

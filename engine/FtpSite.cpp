@@ -44,6 +44,16 @@ FtpSite::FtpSite(const char* siteName, const char* siteVersion, const char* engi
 
 FtpSite::~FtpSite() = default;
 
+EdgeSettings FtpSite::Edge() const {
+    LockGuard g(edgeLock_);
+    return edge_;
+}
+
+void FtpSite::SetEdge(EdgeSettings edge) {
+    LockGuard g(edgeLock_);
+    edge_ = std::move(edge);
+}
+
 bool FtpSite::UserExists(std::string&) {
     return true;
 }

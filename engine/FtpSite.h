@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/EdgeSettings.h"
 #include "engine/Logger.h"
+#include "engine/Metrics.h"
 #include "engine/PendingLogins.h"
 #include "engine/ThreadUtil.h"
 
@@ -147,6 +149,11 @@ class FtpSite {
     // Connections that have not logged in yet, with their caps and deadline.
     PendingLogins& Logins() { return logins_; }
 
+    // The load-balancer settings, as a copy: a reload may replace them at any time.
+    EdgeSettings Edge() const;
+    void SetEdge(EdgeSettings edge);
+    Metrics& Stats() { return metrics_; }
+
   protected:
     // The time stamped on log lines and used to expand log file names (seconds since 1970).
     virtual int64_t LogTime() const;
@@ -160,6 +167,9 @@ class FtpSite {
 
     SpeedWindow send_, receive_;
     PendingLogins logins_;
+    Metrics metrics_;
+    mutable Lock edgeLock_;
+    EdgeSettings edge_;
     Logger programLog_{"ftpd.log", 0};
     Logger accessLog_{"%d%m%Y_access.log", 5};
     std::string baseDir_;

@@ -32,11 +32,19 @@ std::unique_ptr<FtpSession> MakeSession(const ListenerArgs& args, int fd) {
 }
 
 // Takes a place among the connections waiting to log in, or answers 421 at once and closes.
-bool Admit(FtpSite& site, int& fd, std::string& ip) {
-    std::string port;
+// `key` is the address the place is held for: none yet for a balancer that names its client in
+// a PROXY header.
+bool Admit(FtpSite& site, int& fd, std::string& key) {
+    std::string ip, port;
     SocketUtil::PeerAddress(fd, ip, port);
-    const PendingLogins::Verdict verdict = site.Logins().Enter(ip);
+    const EdgeSettings edge = site.Edge();
+    const bool relayed = edge.proxyMode != ProxyMode::kOff && edge.MaySendProxyHeader(ip);
+    key = relayed ? std::string() : ip;
+    const PendingLogins::Verdict verdict = site.Logins().Enter(key);
     if (verdict == PendingLogins::kAdmitted) return true;
+    site.Stats().CountPreLoginRefusal(verdict == PendingLogins::kAddressFull
+                                          ? Metrics::PreLoginRefusal::kTooManyFromAddress
+                                          : Metrics::PreLoginRefusal::kTooManyConnections);
     const char* text = verdict == PendingLogins::kAddressFull
                            ? "421 Too many connections from your address.\r\n"
                            : "421 Too many connections.\r\n";
@@ -65,15 +73,15 @@ std::unique_ptr<FtpSession> AcceptSession(const ListenerArgs& args) {
         }
         return nullptr;
     }
-    std::string ip;
-    if (!Admit(*args.site, fd, ip)) return nullptr;
+    std::string placeKey;
+    if (!Admit(*args.site, fd, placeKey)) return nullptr;
     std::unique_ptr<FtpSession> session = MakeSession(args, fd);
     if (!session) {
-        args.site->Logins().Leave(ip);
+        args.site->Logins().Leave(placeKey);
         SocketUtil::Close(fd);
         return nullptr;
     }
-    session->HoldLoginPlace(ip);
+    session->HoldLoginPlace(placeKey);
     return session;
 }
 
@@ -108,9 +116,17 @@ bool StartClientThread(std::unique_ptr<FtpSession> session, const ListenerArgs& 
     return StartSessionThread(
         std::move(session),
         [](std::unique_ptr<FtpSession> owned) {
-            owned->LookUpNames();
-            owned->Announce(false);
-            owned->RunClient();
+            // Counted from here so that shutdown waits for a header still arriving as well.
+            ++Run().liveClients;
+            if (owned->TakeProxyHeader(false)) {
+                owned->LookUpNames();
+                owned->Announce(false);
+                owned->RunClient();
+            } else {
+                owned->CloseUnserved();
+            }
+            owned.reset();
+            DecrementIfPositive(Run().liveClients);
         },
         args);
 }

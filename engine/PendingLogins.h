@@ -21,9 +21,13 @@ class PendingLogins {
 
     void SetLimits(const LoginLimits& limits);
     LoginLimits Limits();
-    // Takes a place for a new connection from `ip`; only kAdmitted takes one.
+    // Takes a place for a new connection from `ip`; only kAdmitted takes one. An empty `ip` is a
+    // connection whose client is not known yet (behind a load balancer): it counts in all only.
     Verdict Enter(const std::string& ip);
     void Leave(const std::string& ip);
+    // Moves a place to another address once the client is known; the place stays where it was
+    // unless kAdmitted.
+    Verdict Move(const std::string& from, const std::string& to);
     int Count();
 
   private:

@@ -10,6 +10,7 @@ struct RunState {
     std::atomic<int> listenerRunning{0};
     std::atomic<int> sslListenerRunning{0};
     std::atomic<int> liveClients{0};
+    std::atomic<int> metricsRunning{0};
 };
 
 RunState& Run();

@@ -24,6 +24,7 @@ namespace orvex::SslLayer {
 namespace {
 
 constexpr int kWaitStepMs = 1000;
+constexpr long kSessionLifetimeSeconds = 24 * 3600;
 constexpr std::chrono::milliseconds kShutdownWait{2000};
 
 std::once_flag g_initOnce;
@@ -150,6 +151,11 @@ int PrepareServer(int fd, std::string_view keyPem, const std::string& passPhrase
     }
     if (reason == 0) reason = InstallCertificates(ctx, certPem);
     if (reason == 0 && SSL_CTX_check_private_key(ctx) != 1) reason = 8;
+    // Data connections resume this connection's session for as long as it lasts.
+    static constexpr unsigned char kSessionContext[] = "orvex-control";
+    SSL_CTX_set_session_id_context(ctx, kSessionContext, sizeof kSessionContext - 1);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
+    SSL_CTX_set_timeout(ctx, kSessionLifetimeSeconds);
     if (reason == 0) {
         ssl = SSL_new(ctx);
         if (!ssl || SSL_set_fd(ssl, fd) != 1) reason = 9;
@@ -234,7 +240,8 @@ bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& pa
                       [&](SSL* ssl) { return AcceptWithin(ssl, fd, deadline, stop); });
 }
 
-bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs) {
+bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs,
+                bool mustResume) {
     out = SslHandle{};
     reason = 0;
     if (fd < 0 || !control.ssl) {
@@ -264,8 +271,11 @@ bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, i
         SSL_set_fd(ssl, fd) == 1 &&
         (timeoutMs > 0 ? AcceptWithin(ssl, fd, Clock::MonotonicMs() + timeoutMs, nullptr)
                        : HandshakeOk(SSL_accept(ssl)));
-    if (!shaken) {
-        reason = 10;
+    // Every context belongs to one control connection, so any session it resumes is that
+    // connection's.
+    if (!shaken || (mustResume && SSL_session_reused(ssl) != 1)) {
+        reason = shaken ? kNotResumed : 10;
+        if (shaken) Shutdown(SslHandle{ssl, nullptr, false});
         SSL_free(ssl);
         ERR_clear_error();
         return false;
@@ -276,7 +286,31 @@ bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, i
     return true;
 }
 
-bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
+namespace {
+
+// A data connection on its control connection's context, offering that connection's session.
+bool ConnectResuming(int fd, int& reason, const SslHandle& control, SslHandle& out) {
+    SSL* ssl = SSL_new(SSL_get_SSL_CTX(control.ssl));
+    if (!ssl || SSL_set_fd(ssl, fd) != 1) {
+        reason = 4;
+    } else {
+        SSL_SESSION* session = SSL_get1_session(control.ssl);
+        if (session) SSL_set_session(ssl, session);
+        SSL_SESSION_free(session);
+        if (!HandshakeOk(SSL_connect(ssl))) reason = 5;
+    }
+    ERR_clear_error();
+    if (reason != 0) {
+        SSL_free(ssl);
+        return false;
+    }
+    out.ssl = ssl;
+    return true;
+}
+
+}  // namespace
+
+bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out, const SslHandle* resume) {
     // The old SSL 2.0 and 3.0 methods are gone; every non-zero mode negotiates TLS.
     (void)encmode;
     out = SslHandle{};
@@ -285,6 +319,7 @@ bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out) {
         reason = 4;
         return false;
     }
+    if (resume && resume->ssl) return ConnectResuming(fd, reason, *resume, out);
     SSL_CTX* ctx = NewContext(TLS_client_method, reason);
     if (!ctx) return false;
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);

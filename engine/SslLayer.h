@@ -35,12 +35,18 @@ bool AcceptControlBounded(int fd, std::string_view keyPem, const std::string& pa
                           std::string_view certPem, SslHandle& out, int& reason, int waitSeconds,
                           const std::atomic<int>* stop);
 // Server handshake on a data connection with the control connection's context, over within
-// `timeoutMs` when that is positive. Reasons: 11 bad arguments, 12 control has no context, 1,
-// 9, 10.
-bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs = 0);
-// Client handshake; encmode 2 and 3 both mean TLS after "AUTH SSL".
+// `timeoutMs` when that is positive. With `mustResume` the client has to resume a session of the
+// control connection. Reasons: 11 bad arguments, 12 control has no context, kNotResumed, 1, 9,
+// 10.
+constexpr int kNotResumed = 13;
+bool AcceptData(int fd, const SslHandle& control, SslHandle& out, int& reason, int timeoutMs = 0,
+                bool mustResume = false);
+// Client handshake; encmode 2 and 3 both mean TLS after "AUTH SSL". A data connection passes its
+// control connection as `resume`: it then shares that context and resumes its session, as
+// servers that guard their passive ports require.
 // Reasons: 1 memory, 2 method, 3 context, 4 no connection object, 5 handshake failed.
-bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out);
+bool Connect(int fd, int& reason, unsigned encmode, SslHandle& out,
+             const SslHandle* resume = nullptr);
 // Sends one close_notify without waiting for the peer's (skipped when the socket cannot take it
 // at once); the handle stays allocated.
 void Shutdown(const SslHandle& h);

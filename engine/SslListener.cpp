@@ -41,14 +41,23 @@ void HandshakeAndServe(std::unique_ptr<FtpSession> session,
     // Counted from here so that shutdown waits for a handshake in progress as well.
     ++Run().liveClients;
     const int fd = session->ControlSocket();
+    // The balancer's header comes before the client's TLS hello.
+    if (!session->TakeProxyHeader(true)) {
+        session->CloseUnserved();
+        session.reset();
+        DecrementIfPositive(Run().liveClients);
+        return;
+    }
     session->LookUpNames();
     SslHandle h;
     int reason = 0;
-    if (!SslLayer::AcceptControlBounded(fd, material->key, material->pass, material->cert, h,
-                                        reason, kHandshakeWaitSeconds, &Run().stopRequested)) {
+    const bool shaken =
+        SslLayer::AcceptControlBounded(fd, material->key, material->pass, material->cert, h, reason,
+                                       kHandshakeWaitSeconds, &Run().stopRequested);
+    session->GetSite().Stats().CountTlsHandshake(shaken);
+    if (!shaken) {
         LogPeer(*session, "SSL negotiation failed from %s:%s -> %s (%u).", fd);
-        int closing = fd;
-        SocketUtil::Close(closing);
+        session->CloseUnserved();
         session.reset();
         DecrementIfPositive(Run().liveClients);
         return;

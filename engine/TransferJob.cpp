@@ -49,6 +49,8 @@ uint32_t Rate(uint64_t bytes, uint32_t start, uint32_t end) {
 // that a client retries instead of keeping a short file.
 void StatisticsReply(TransferJob& job, uint64_t bytes, uint32_t start, uint32_t end,
                      bool complete) {
+    job.succeeded = complete;
+    job.site->Stats().CountBytes(job.jobType != 'R', bytes);
     const double secs = Clock::ElapsedSeconds(start, end);
     const std::string text = StringUtil::FormatBounded(
         80, "[Bytes: %llu][Time: %.2f s][Speed: %.2f K/s]", static_cast<unsigned long long>(bytes),
@@ -433,6 +435,8 @@ void RunTransferJob(std::unique_ptr<TransferJob> job) {
     // A file job's guard: the session's teardown waits for it even after the transfer slot has
     // been handed back before the final reply.
     if (fileJob) ++session->RunningListings();
+    Metrics& stats = job->site->Stats();
+    ++stats.Transferring();
     {
         std::unique_ptr<DataConnection> dc(new (std::nothrow) DataConnection);
         if (!dc) {
@@ -450,6 +454,8 @@ void RunTransferJob(std::unique_ptr<TransferJob> job) {
         }
     }
     ReleaseTransferSlot(*job);
+    stats.CountTransfer(job->Verb(), job->succeeded);
+    --stats.Transferring();
     job.reset();
     // The last touch of the session: once the counters reach 0 its client thread may free it.
     DecrementIfPositive(session->RunningListings());

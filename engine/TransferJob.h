@@ -37,9 +37,12 @@ struct TransferJob {
     // Copies taken by the client thread, so a job never reads the session's strings.
     std::string user;
     std::string peerIp;
+    std::string relayIp;   // the balancer in front of the client, whose data connections it carries
+    bool tlsReuse = true;  // a TLS data connection must resume the control connection's session
     // A file job hands its transfer slot back just before its final reply (see
     // ReleaseTransferSlot), so a client's next RETR or STOR is never refused because of it.
     bool slotReleased = false;
+    bool succeeded = false;  // all the data moved
     // A receive of a file that is no upload of the client's: called with the path written and
     // whether all the data came, once the connection closed. It keeps or removes the file; false
     // when a complete file was refused. No statistics, credits or filesystem entries.

@@ -1,5 +1,6 @@
 #include "standalone/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -65,6 +66,7 @@ int CommandLine::Apply(bool firstPass) {
         const int code = ApplyOne(arg, firstPass);
         if (code >= 0) return code;
     }
+    site_.SetEdge(settings_.edge);
     if (!firstPass) return -1;
     if (userAdded_) return 0;
     if (!userFileGiven_ && !site_.AddUser(user_)) {
@@ -119,6 +121,18 @@ int CommandLine::ApplyOne(const std::string& arg, bool firstPass) {
         case 'F':
             Format(value);
             break;
+        case 'x':
+            Proxy(value);
+            break;
+        case 'A':
+            settings_.edge.pasvAddress = Bounded(value, kBindMax);
+            break;
+        case 't':
+            settings_.edge.tlsDataReuse = value != "0";
+            break;
+        case 'm':
+            MetricsEndpoint(value);
+            break;
         default:
             break;
     }
@@ -163,6 +177,38 @@ void CommandLine::Logging(const std::string& value) {
     if (!site_.SetAccessLogFile(kAccessLogName, path)) {
         site_.LogProgram("MAIN", "WARNING: unable to set the access log path.");
     }
+}
+
+// <mode>[:<mask>,<mask>...]: the masks are the addresses that may send a PROXY header.
+void CommandLine::Proxy(const std::string& value) {
+    const size_t colon = value.find(':');
+    if (!ParseProxyMode(value.substr(0, colon), settings_.edge.proxyMode)) {
+        site_.LogProgram("MAIN", "WARNING: invalid PROXY protocol mode \"%s\" (using off).",
+                         value.c_str());
+        settings_.edge.proxyMode = ProxyMode::kOff;
+        return;
+    }
+    settings_.edge.proxyAllowed.clear();
+    if (colon == std::string::npos) return;
+    const std::string masks = value.substr(colon + 1);
+    for (size_t from = 0; from <= masks.size();) {
+        const size_t comma = std::min(masks.find(',', from), masks.size());
+        if (comma > from) settings_.edge.proxyAllowed.push_back(masks.substr(from, comma - from));
+        from = comma + 1;
+    }
+}
+
+// <port>[:<ip>]
+void CommandLine::MetricsEndpoint(const std::string& value) {
+    const size_t colon = value.find(':');
+    long port = 0;
+    if (!RangeNumber(value.substr(0, colon), port) || port < 0 || port > 65535) {
+        site_.LogProgram("MAIN", "WARNING: invalid metrics port \"%s\".", value.c_str());
+        return;
+    }
+    settings_.metricsPort = static_cast<unsigned>(port);
+    if (colon != std::string::npos)
+        settings_.metricsBind = Bounded(value.substr(colon + 1), kBindMax);
 }
 
 void CommandLine::Format(const std::string& value) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/EdgeSettings.h"
 #include "standalone/StandaloneSite.h"
 
 namespace orvex {
@@ -14,6 +15,9 @@ struct ServerSettings {
     std::string implicitPort = "0";  // "0": no implicit-TLS port
     std::string bindIp;              // empty: every address; at most 31 characters
     int level = 2;
+    EdgeSettings edge;         // -x, -A and -t: behind a load balancer
+    unsigned metricsPort = 0;  // -m: 0 none
+    std::string metricsBind = "127.0.0.1";
 };
 
 class CommandLine {
@@ -37,6 +41,8 @@ class CommandLine {
     void PortRange(const std::string& value);
     void Logging(const std::string& value);
     void Format(const std::string& value);
+    void Proxy(const std::string& value);
+    void MetricsEndpoint(const std::string& value);
     void LoadUsers(const std::string& value);
     int AddUserInteractively(const std::string& value);
     void SetPassword(const std::string& value);

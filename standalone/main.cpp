@@ -11,6 +11,7 @@
 
 #include "engine/Clock.h"
 #include "engine/Listener.h"
+#include "engine/MetricsServer.h"
 #include "engine/RunState.h"
 #include "engine/SocketUtil.h"
 #include "engine/SslLayer.h"
@@ -104,6 +105,8 @@ int Serve(StandaloneSite& site, CommandLine& options) {
         }
     }
 
+    if (s.metricsPort != 0) StartMetricsServer(site, s.metricsBind, s.metricsPort, "vantor");
+
     while (!Run().stopRequested) {
         for (uint32_t waited = 0; waited < kReloadCheckMs && !Run().stopRequested;
              waited += kStepMs)
@@ -124,6 +127,7 @@ int Serve(StandaloneSite& site, CommandLine& options) {
         site.LogProgram("MAIN", "SSL server stopped on port %s", s.implicitPort.c_str());
     WaitUntil(plainEnded);
     site.LogProgram("MAIN", "Server stopped on port %s", s.port.c_str());
+    while (Run().metricsRunning) Clock::SleepMs(kStepMs);
     SocketUtil::Close(plainFd);
     SocketUtil::Close(sslFd);
     while (Run().liveClients > 0) Clock::SleepMs(kStepMs);

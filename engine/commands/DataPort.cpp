@@ -43,6 +43,18 @@ unsigned FtpSession::OpenPassive(const Args& args) {
     return static_cast<unsigned>(std::strtoul(portText.c_str(), nullptr, 10));
 }
 
+std::string FtpSession::AnnouncedPassiveAddress() const {
+    // Behind a balancer or a NAT the site says which address reaches it from where; "control"
+    // is the address the client connected to, which a PROXY header names.
+    const std::string rule = site_.Edge().PasvAddressFor(peerIp_);
+    if (rule.empty()) return localIp_;
+    if (rule != "control") return rule;
+    if (!proxyDestination_.empty()) return proxyDestination_;
+    std::string ip, port;
+    SocketUtil::LocalAddress(controlFd_, ip, port);
+    return ip;
+}
+
 int FtpSession::Pasv(const Args& args) {
     if (RefusedAfterEpsvAll(args)) return 0;
     // The reply of PASV has room for an IPv4 address only.
@@ -53,7 +65,7 @@ int FtpSession::Pasv(const Args& args) {
     const unsigned port = OpenPassive(args);
     if (port == 0) return 0;
     // An announced address that is no IPv4 address cannot go into this reply: the real one can.
-    std::string shown = localIp_, ignored;
+    std::string shown = AnnouncedPassiveAddress(), ignored;
     if (!SocketUtil::IsIp(shown)) SocketUtil::LocalAddress(controlFd_, shown, ignored);
     for (char& c : shown)
         if (c == '.') c = ',';

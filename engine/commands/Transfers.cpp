@@ -73,6 +73,8 @@ std::unique_ptr<TransferJob> FtpSession::NewJob(char jobType, const std::string&
     job->site = &site_;
     job->user = user_;
     job->peerIp = peerIp_;
+    job->relayIp = relayIp_;
+    job->tlsReuse = site_.Edge().tlsDataReuse;
     return job;
 }
 

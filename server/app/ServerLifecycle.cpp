@@ -12,6 +12,7 @@
 #include "engine/FileUtil.h"
 #include "engine/FtpSession.h"
 #include "engine/Listener.h"
+#include "engine/MetricsServer.h"
 #include "engine/RunState.h"
 #include "engine/SocketUtil.h"
 #include "engine/SslLayer.h"
@@ -115,6 +116,9 @@ bool Lifecycle::OpenListeners() {
                          plain_.port.c_str());
     }
 
+    if (const std::optional<SiteConfigRecord> r = config.Snapshot(); r && r->metricsPort != 0)
+        StartMetricsServer(site_, r->metricsBind, r->metricsPort, kServerName);
+
     if (sslPort[0] == '0') return true;
     ssl_.port = sslPort;
     // Without key material nobody could complete a handshake: the port stays closed.
@@ -157,6 +161,7 @@ void Lifecycle::Stop() {
     }
     WaitEnded(plain_);
     site_.LogProgram("MAIN", "Server stopped on port %s", plain_.port.c_str());
+    while (Run().metricsRunning) Clock::SleepMs(kStepMs);
 
     site_.LogProgram("MAIN", "Synchronizing the %s filesystem.", kServerName);
     Filesystem& files = site_.Files();

@@ -76,6 +76,7 @@ void SiteConfig::ApplyToSite(const SiteConfigRecord& r) {
     site_->SetDownloadLimit(r.downloadLimit);
     site_->SetUploadLimit(r.uploadLimit);
     site_->SetPassivePortRange(static_cast<int>(r.pasvLow), static_cast<int>(r.pasvHigh));
+    site_->SetEdge(r.edge);
     const std::string logs = r.fullDataPath + "logs\\";
     site_->SetProgramLogFile(r.logProgName, logs);
     site_->SetAccessLogFile(r.logAccessName, logs);

@@ -54,6 +54,13 @@ enum class Key {
     SiteCmd,
     Custom,
     CScript,
+    ProxyProtocol,
+    ProxyAllowed,
+    PasvAddress,
+    PasvAddressFor,
+    TlsDataReuse,
+    MetricsPort,
+    MetricsBind,
 };
 
 struct KeyRule {
@@ -99,6 +106,13 @@ constexpr KeyRule kKeys[] = {
     {"site_cmd", Key::SiteCmd, 5, true},
     {"custom", Key::Custom, 3, true},
     {"cscript", Key::CScript, 4, true},
+    {"proxy_protocol", Key::ProxyProtocol, 2, false},
+    {"proxy_allowed", Key::ProxyAllowed, 1, true},
+    {"pasv_address", Key::PasvAddress, 2, false},
+    {"pasv_address_for", Key::PasvAddressFor, 3, false},
+    {"tls_data_reuse", Key::TlsDataReuse, 2, false},
+    {"metrics_port", Key::MetricsPort, 2, false},
+    {"metrics_bind", Key::MetricsBind, 2, false},
 };
 
 }  // namespace
@@ -341,6 +355,26 @@ class Parser {
                 r.pasvHigh = high;
                 break;
             }
+            case Key::ProxyProtocol:
+                return ParseProxyMode(t[1], r.edge.proxyMode);
+            case Key::ProxyAllowed:
+                r.edge.proxyAllowed.assign(t.begin() + 1, t.end());
+                break;
+            case Key::PasvAddress:
+                r.edge.pasvAddress = t[1];
+                return t[1] == "control" || SocketUtil::IsIp(t[1]);
+            case Key::PasvAddressFor:
+                if (!SocketUtil::IsIp(t[2]) && t[2] != "control") return false;
+                r.edge.pasvAddressFor.push_back({std::string(t[1]), std::string(t[2])});
+                break;
+            case Key::TlsDataReuse:
+                r.edge.tlsDataReuse = Number(t[1]) != 0;
+                break;
+            case Key::MetricsPort:
+                return Port(t[1], r.metricsPort);
+            case Key::MetricsBind:
+                r.metricsBind = t[1];
+                break;
             case Key::SpeedLimit:
                 r.downloadLimit = Number(t[1]);
                 r.uploadLimit = Number(t[2]);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/EdgeSettings.h"
 #include "engine/FileStamp.h"
 #include "engine/KeyedList.h"
 
@@ -77,6 +78,9 @@ struct SiteConfigRecord {
     std::string logAccessName = "%d%m%Y_access.log";
     std::string logAccessFormat = "%d;%s;%l;%c;%p;%u;%m;%a;%r;%t";
     std::string logDateFormat = "%d/%m/%Y:%H:%M:%S";
+    EdgeSettings edge;         // load balancer in front: PROXY header, passive address, TLS reuse
+    uint32_t metricsPort = 0;  // 0: no metrics endpoint
+    std::string metricsBind = "127.0.0.1";
 
     KeyedList<std::string> siteFlags{"SITE flags list"};  // command -> expression
     KeyedList<CustomCommand> customCommands{"custom SITE commands list"};

@@ -111,6 +111,7 @@ RemoteConnectionPtr AliasStore::AcquireSiteConnection(uint32_t connection,
         AliasFile::DecryptPassword(record.user, record.password).value_or(std::string());
     RemoteConnectionPtr c = LoginRemote(record.address, record.port, record.user, password,
                                         record.encMode, seconds, SourceIp());
+    site_.Stats().CountRemoteConnection(!c);
     LockGuard g(lock_);
     AliasEntry* e = FindLocked(directory);
     Pool::Node* place = nullptr;

@@ -46,6 +46,7 @@ class RemoteConnection {
     int Socket() const { return fd_; }
     unsigned EncMode() const { return encMode_; }
     bool Encrypted() const { return channel_.IsTls(); }
+    const SslHandle& Tls() const { return channel_.Tls(); }
 
     bool Send(std::string_view line, bool urgent = false);
     // The next reply, waiting up to `seconds` for each line (0: no limit).

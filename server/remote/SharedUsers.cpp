@@ -78,7 +78,7 @@ size_t AliasStore::SendUserFile(RemoteConnection& c, const PassiveAddress& to,
     if (ok && c.Encrypted()) {
         SocketUtil::SetRecvTimeout(fd, kDataHandshakeMs);
         int reason = 0;
-        ok = SslLayer::Connect(fd, reason, 2, tls);
+        ok = SslLayer::Connect(fd, reason, 2, tls, &c.Tls());
         SocketUtil::SetRecvTimeout(fd, 0);
     }
     if (ok && text) {
@@ -246,9 +246,11 @@ RemoteConnectionPtr AliasStore::LoginSharedUser(uint32_t connection, const Alias
         return Talk::Done;
     });
     if (t != Talk::Done) return nullptr;
-    return LoginRemote(alias.address, alias.port,
-                       MakeSharedName(stored, rec->homeServer, rec->homePort), password, encMode,
-                       seconds, SourceIp());
+    RemoteConnectionPtr c = LoginRemote(alias.address, alias.port,
+                                        MakeSharedName(stored, rec->homeServer, rec->homePort),
+                                        password, encMode, seconds, SourceIp());
+    site_.Stats().CountRemoteConnection(!c);
+    return c;
 }
 
 }  // namespace orvex

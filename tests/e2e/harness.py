@@ -1,5 +1,6 @@
 """Starts the real server binaries for end-to-end tests and talks to them."""
 
+import ftplib
 import os
 import select
 import shutil
@@ -13,6 +14,18 @@ import unittest
 BIN_DIR = os.environ.get(
     "ORVEX_BIN_DIR",
     os.path.join(os.path.dirname(__file__), "..", "..", "build", "bin"))
+
+
+class FTP_TLS(ftplib.FTP_TLS):
+    """ftplib's TLS client whose data connections resume the control connection's TLS session,
+    which the server requires by default (the plain class starts a new session on each)."""
+
+    def ntransfercmd(self, cmd, rest=None):
+        conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
+        if self._prot_p:
+            conn = self.context.wrap_socket(conn, server_hostname=self.host,
+                                            session=self.sock.session)
+        return conn, size
 
 
 def binary(name):

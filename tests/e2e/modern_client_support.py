@@ -13,7 +13,7 @@ import socket
 import ssl
 import subprocess
 
-from harness import RawClient
+from harness import FTP_TLS, RawClient
 
 FEAT = ["211-Extensions supported", "211-  AUTH SSL", "211-  PBSZ", "211-  PROT", "211- AUTH TLS",
         "211- EPSV", "211- EPRT", "211- MDTM", "211- SIZE", "211- REST STREAM",
@@ -132,7 +132,7 @@ class ModernClients:
         data = bytes((i * 13 + i // 251) & 0xFF for i in range(200000))
         with open(os.path.join(self.served, "c.bin"), "wb") as f:
             f.write(data)
-        ftp = ftplib.FTP_TLS(context=ssl._create_unverified_context(), timeout=30)
+        ftp = FTP_TLS(context=ssl._create_unverified_context(), timeout=30)
         self.addCleanup(ftp.close)
         ftp.connect("127.0.0.1", self.port)
         ftp.login(self.user, self.password)  # AUTH TLS first

@@ -15,7 +15,7 @@ import threading
 import time
 import unittest
 
-from harness import RawClient
+from harness import FTP_TLS, RawClient
 from orvex_support import OrvexSite, eventually, free_port, user_file
 
 PASSWORD = "Adm1nPass"
@@ -102,7 +102,7 @@ class Vsftpd:
             self.proc.stderr.close()
 
 
-class TlsClient(ftplib.FTP_TLS):
+class TlsClient(FTP_TLS):
     def __init__(self, **kw):
         super().__init__(context=ssl._create_unverified_context(), **kw)
 

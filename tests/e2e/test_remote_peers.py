@@ -35,7 +35,8 @@ class PeerAliases(RemoteCase):
         user = ["-Uu", "-Pp", f"-H{cls.vhome}", "-Rlvcpstduoamnrwx", "-L0"]
         cls.vantor = Vantor(user, cls.tmp, quiet=True)
         cls.peers.append(cls.vantor)
-        cls.vantor_tls = Vantor(user + ["-e"], cls.tmp, quiet=True)
+        # The client's data connections reach vantor directly, without vantor's control session.
+        cls.vantor_tls = Vantor(user + ["-e", "-t0"], cls.tmp, quiet=True)
         cls.peers.append(cls.vantor_tls)
         cls.btmp = tempfile.mkdtemp(prefix="orvex-b-", dir=cls.tmp)
         cls.b = OrvexSite(cls.btmp)

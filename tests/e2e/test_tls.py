@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BaseSiteServer, RawClient, TempDirTestCase
+from harness import BaseSiteServer, FTP_TLS, RawClient, TempDirTestCase
 from session_support import GREETING, ServerCase, expect_reply, message_lines
 
 PASS = "quosk"
@@ -54,7 +54,7 @@ def payload(size, seed=7):
     return bytes((i * seed + i // 253) & 0xFF for i in range(size))
 
 
-class FtpSsl(ftplib.FTP_TLS):
+class FtpSsl(FTP_TLS):
     """ftplib's TLS client, asking for "AUTH SSL" in place of "AUTH TLS"."""
 
     def auth(self):
@@ -199,7 +199,7 @@ class ImplicitPortTest(TlsCase):
         port = pasv_port(c.cmd("PASV"))
         data = socket.create_connection(("127.0.0.1", port), timeout=10)
         c.send("LIST\r\n")
-        tls = client_context().wrap_socket(data)
+        tls = c.sock.context.wrap_socket(data, session=c.sock.session)
         self.assertTrue(c.reply()[-1].startswith("150 "))
         listing = b""
         while True:
@@ -317,7 +317,7 @@ class FtplibTest(TlsCase):
         self.assertTrue(c.cmd("TYPE I").startswith("200 "))
         data = socket.create_connection(("127.0.0.1", pasv_port(c.cmd("PASV"))), timeout=10)
         c.send("STOR raw.bin\r\n")
-        tls = client_context().wrap_socket(data)
+        tls = c.sock.context.wrap_socket(data, session=c.sock.session)
         self.assertTrue(c.reply()[-1].startswith("150 "))
         body = payload(300007)
         tls.sendall(body)
@@ -342,7 +342,7 @@ class MidTransferTest(TlsCase):
         self.assertTrue(c.cmd("TYPE I").startswith("200 "))
         data = socket.create_connection(("127.0.0.1", pasv_port(c.cmd("PASV"))), timeout=10)
         c.send("RETR big.bin\r\n")
-        tls = client_context().wrap_socket(data)
+        tls = c.sock.context.wrap_socket(data, session=c.sock.session)
         self.addCleanup(tls.close)
         self.assertTrue(c.reply()[-1].startswith("150 "))
         self.assertTrue(tls.recv(4096))

@@ -40,6 +40,11 @@ USAGE = [
     ("-R<flags>         permissions for the user (default = %s)", ("lvcpstduoamn",)),
     "-L<level>:<path>  logging level (default level = 2, path = CWD)",
     "-F<type>:<format> set the format for the program/access (type = p/a) logs",
+    "-x<mode>:<masks>  PROXY protocol header (off/optional/required) from the",
+    "                  load balancers at these address masks (comma separated)",
+    "-A<IP>|control    address PASV announces (control = the one connected to)",
+    "-t0               TLS data connections need not resume the control session",
+    "-m<port>[:<IP>]   Prometheus metrics on this port (default IP = 127.0.0.1)",
 ]
 
 RANGES = [

@@ -5,6 +5,7 @@ import random
 import re
 import socket
 import unittest
+import urllib.request
 
 from harness import RawClient
 from vantor_support import VantorCase
@@ -87,3 +88,30 @@ class PortRangeTest(VantorCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class BalancerOptionsTest(VantorCase):
+    def test_proxy_header_passive_address_and_metrics(self):
+        metrics = free_run(1)[0]
+        server = self.start("-xoptional:127.0.0.1", "-Acontrol", f"-m{metrics}")
+        # The header names the client and the address it connected to, which PASV announces.
+        c = RawClient(server.port, timeout=20)
+        self.addCleanup(c.close)
+        c.send("PROXY TCP4 192.0.2.44 198.51.100.9 5000 21\r\n")
+        self.assertEqual(c.reply(), ["220 Connected to Vantor"])
+        c.cmd("USER anonymous")
+        self.assertTrue(c.cmd("PASS x").startswith("230"))
+        self.assertRegex(c.cmd("PASV"), r"^227 Entering Passive Mode \(198,51,100,9,\d+,\d+\)")
+        c.send("STAT\r\n")
+        self.assertIn("(192.0.2.44)", "\n".join(c.reply()))
+        # Optional: a client without a header is served as it is.
+        plain = RawClient(server.port, timeout=20)
+        self.addCleanup(plain.close)
+        self.assertEqual(plain.reply(), ["220 Connected to Vantor"])
+        plain.cmd("USER anonymous")
+        self.assertTrue(plain.cmd("PASS x").startswith("230"))
+        self.assertRegex(plain.cmd("PASV"), r"^227 Entering Passive Mode \(127,0,0,1,")
+        with urllib.request.urlopen(f"http://127.0.0.1:{metrics}/metrics", timeout=10) as r:
+            text = r.read().decode()
+        self.assertIn('orvex_build_info{program="vantor",', text)
+        self.assertIn('orvex_logins_total{result="success"} 2', text)

@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from harness import RawClient
+from harness import FTP_TLS, RawClient
 from vantor_support import VantorCase
 
 USER, PASSWORD = "tess", "t1s"
@@ -30,7 +30,7 @@ def payload(size, seed=11):
     return bytes((i * seed + i // 251) & 0xFF for i in range(size))
 
 
-class FtpSsl(ftplib.FTP_TLS):
+class FtpSsl(FTP_TLS):
     """ftplib's TLS client, asking for "AUTH SSL"."""
 
     def auth(self):
@@ -40,7 +40,7 @@ class FtpSsl(ftplib.FTP_TLS):
         return resp
 
 
-class ImplicitFtp(ftplib.FTP_TLS):
+class ImplicitFtp(FTP_TLS):
     """ftplib on a port that is encrypted from the start."""
 
     def connect(self, host, port, timeout):

@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BaseSiteServer, RawClient, empty_dir
+from harness import BaseSiteServer, FTP_TLS, RawClient, empty_dir
 
 PASV_RE = re.compile(r"227 Entering Passive Mode \((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)\.")
 
@@ -134,7 +134,7 @@ def final_code(client):
     return client.reply()[-1][:3]
 
 
-class SslFtp(ftplib.FTP_TLS):
+class SslFtp(FTP_TLS):
     """ftplib speaking "AUTH SSL" (the only AUTH argument the server takes)."""
 
     def __init__(self):

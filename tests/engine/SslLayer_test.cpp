@@ -267,6 +267,32 @@ TEST_F(SslLayerTest, BoundedAcceptGivesUpOnSilentPeerAndOnStop) {
     EXPECT_EQ(tv.tv_usec, 0);
 }
 
+// A data connection must come from whoever holds the control connection's session: a fresh
+// client is refused, one that resumes (as the alias client does) gets through.
+TEST_F(SslLayerTest, DataHandshakeMustResumeControlSession) {
+    ASSERT_TRUE(Handshake());
+    // TLS 1.3 hands out its tickets after the handshake: one exchange lets the client take them.
+    ASSERT_EQ(SslLayer::Write(server_, "x", 1), 1);
+    char c;
+    ASSERT_EQ(SslLayer::Read(client_, &c, 1), 1);
+    for (bool resume : {false, true}) {
+        int dv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, dv), 0);
+        SslHandle data, peer;
+        int reason = 0, cr = 0;
+        auto server = std::async(std::launch::async, [&] {
+            return SslLayer::AcceptData(dv[0], server_, data, reason, 5000, true);
+        });
+        SslLayer::Connect(dv[1], cr, 2, peer, resume ? &client_ : nullptr);
+        EXPECT_EQ(server.get(), resume);
+        EXPECT_EQ(reason, resume ? 0 : SslLayer::kNotResumed);
+        SslLayer::Free(data);
+        SslLayer::Free(peer);
+        close(dv[0]);
+        close(dv[1]);
+    }
+}
+
 TEST_F(SslLayerTest, DataHandshakeBorrowsControlContext) {
     ASSERT_TRUE(Handshake());
     int dv[2];
