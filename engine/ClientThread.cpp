@@ -90,7 +90,11 @@ void FtpSession::CommandLoop() {
             line.assign(1, kTick);
             tick = true;
         } else if (ready < 0) {
-            site_.LogProgram("MAIN", "Error connecting to client (%s disconnected).",
+            // A client that leaves without QUIT is no error of the connection.
+            site_.LogProgram("MAIN",
+                             Control().PeerClosed()
+                                 ? "Client closed the connection (%s disconnected)."
+                                 : "Error connecting to client (%s disconnected).",
                              user_.c_str());
             Quit(Args{});
             break;

@@ -14,6 +14,7 @@ namespace orvex {
 namespace {
 
 constexpr int kShutdownLockTries = 100;  // about one second
+constexpr long kEndOfStream = -3;        // what TakePlain and TakeTls report for it
 
 // poll() for input on one socket, restarting after signals. The lock is never held here.
 int PollReadable(int fd, int ms) {
@@ -118,6 +119,7 @@ long ControlChannel::ReadLineWithin(std::string& line, size_t size, int ms, bool
         const long got = encrypted_ ? TakeTls(room) : TakePlain(room);
         if (got > 0) continue;
         if (got < 0) {
+            peerClosed_ = got == kEndOfStream;
             // The last bytes before the end of the stream still form a line.
             if (partial_.empty() || discarding_) return kClosed;
             line.swap(partial_);
@@ -145,7 +147,7 @@ long ControlChannel::TakePlain(size_t room) {
     do {
         n = recv(fd_, buf, want, MSG_PEEK | MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    if (n == 0) return -3;
+    if (n == 0) return kEndOfStream;
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     const void* lf = memchr(buf, '\n', static_cast<size_t>(n));
     const size_t take =
@@ -153,7 +155,7 @@ long ControlChannel::TakePlain(size_t room) {
     do {
         n = recv(fd_, buf, take, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    if (n == 0) return -3;
+    if (n == 0) return kEndOfStream;
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     partial_.append(buf, static_cast<size_t>(n));
     return n;
@@ -173,7 +175,7 @@ long ControlChannel::TakeTls(size_t room) {
         }
         char c = 0;
         const long n = SslLayer::Read(tls_, &c, 1);
-        if (n <= 0) return moved > 0 ? moved : (n == 0 ? -3 : -1);
+        if (n <= 0) return moved > 0 ? moved : (n == 0 ? kEndOfStream : -1);
         partial_.push_back(c);
         ++moved;
         --room;

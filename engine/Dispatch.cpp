@@ -43,6 +43,7 @@ int FtpSession::Dispatch(const Args& args) {
             break;
         case 'M':
             if (is("MDTM")) return Mdtm(args);
+            if (is("MFMT")) return Mfmt(args);
             if (is("MKD")) return Mkd(args);
             if (is("MLSD")) return Mlsd(args);
             if (is("MLST")) return Mlst(args);

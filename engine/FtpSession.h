@@ -60,6 +60,7 @@ class FtpSession {
     virtual int Help(const Args& args);
     virtual int List(const Args& args);
     virtual int Mdtm(const Args& args);
+    virtual int Mfmt(const Args& args);
     virtual int Mkd(const Args& args);
     virtual int Mlsd(const Args& args);
     virtual int Mlst(const Args& args);
@@ -102,6 +103,8 @@ class FtpSession {
     int CheckAccess(const char* verb, const std::string* path, std::string_view letters,
                     bool checkParent);
     int NotUnderstood(const Args& args);
+    // MDTM with two arguments or more whose first is a time: it sets that time.
+    static bool SetsModifyTime(const Args& args);
 
     // Accessors shared with transfer threads.
     int ControlSocket() const { return controlFd_; }
@@ -172,6 +175,10 @@ class FtpSession {
     unsigned OpenPassive(const Args& args);
     // The address PASV names to this client.
     std::string AnnouncedPassiveAddress() const;
+    // `typed` resolved when the user may write there (STOR's letters); empty after replying.
+    std::string WritablePath(const Args& args, const std::string& typed);
+    // MFMT and MDTM's setting form: args[1] the time, the path after it.
+    int SetModifyTime(const Args& args);
     // After EPSV ALL every other way to set up a data connection is refused (replies).
     bool RefusedAfterEpsvAll(const Args& args);
     // Makes a checked PORT or EPRT address the next data connection's.

@@ -36,6 +36,10 @@ unsigned ParseSelection(std::string_view text, std::string& echo);
 // "YYYYMMDDHHMMSS" in UTC, as MDTM and the modify fact give it; empty when it cannot be shown.
 // Broken down directly: a time of 0 is 1970, not "now".
 std::string UtcStamp(int64_t time);
+// The other way, for the times MFMT and MDTM set: exactly "YYYYMMDDHHMMSS" naming a real UTC
+// date and time from 1970 on (a fraction of a second after a "." is allowed and dropped); false for
+// anything else, so that a file name is never read as a time.
+bool ParseUtcStamp(std::string_view text, int64_t& time);
 
 // The "perm" letters of an entry; `allows` tells whether the user holds any of some command
 // letters on the entry.

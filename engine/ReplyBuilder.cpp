@@ -45,7 +45,27 @@ bool ReplyBuilder::Reply(std::string_view text, std::string_view code, int mode)
     }
     line.append(text);
     StringUtil::MakeCrlf(line);
+    if (mode < 2) {
+        // One write with the held lines, so that no other line can come between them.
+        std::lock_guard<std::mutex> g(heldLock_);
+        if (!held_.empty()) {
+            std::string lines;
+            for (const std::string& held : held_) {
+                std::string one = std::string(code) + '-' + held;
+                StringUtil::MakeCrlf(one);
+                lines += one;
+            }
+            held_.clear();
+            line.insert(0, lines);
+        }
+    }
     return ch_.WriteAll(line.data(), line.size());
+}
+
+void ReplyBuilder::HoldContinuation(std::vector<std::string> lines) {
+    std::lock_guard<std::mutex> g(heldLock_);
+    held_.insert(held_.end(), std::make_move_iterator(lines.begin()),
+                 std::make_move_iterator(lines.end()));
 }
 
 bool ReplyBuilder::ReadLine(std::string& out, size_t size) {

@@ -41,6 +41,8 @@ class ControlChannel {
     static constexpr long kClosed = -1;
     static constexpr long kNoLineYet = -2;
     long ReadLineWithin(std::string& line, size_t size, int ms, bool* cut = nullptr);
+    // Whether the last kClosed came from the peer ending the stream rather than from an error.
+    bool PeerClosed() const { return peerClosed_; }
     // Puts a line that was read too early back in front of the input, with whether it had been
     // cut; the reading thread only.
     void PushBackLine(std::string_view line, bool cut);
@@ -64,6 +66,7 @@ class ControlChannel {
     std::string pushedBack_;
     bool hasPushedBack_ = false;
     bool pushedBackCut_ = false;
+    bool peerClosed_ = false;  // only touched by the reading thread
     std::atomic<bool> encrypted_{false};
 };
 
@@ -74,6 +77,9 @@ class ReplyBuilder {
     // Mode 0 final line "code text", 1 continuation "code-text", 2 "    text" without code, 3
     // " text" (the fact line of MLST).
     bool Reply(std::string_view text, std::string_view code, int mode = 0);
+    // Lines that belong to a reply not yet sent: they go out as its continuation lines, with
+    // its code, in front of the next line that carries one (from whichever thread sends it).
+    void HoldContinuation(std::vector<std::string> lines);
     // One command line cut at its first CR/LF, at most size-1 characters.
     bool ReadLine(std::string& out, size_t size = 1024);
     // ReadLine waiting at most `ms`: 1 a line, 2 a line that was too long (cut, its rest
@@ -85,6 +91,8 @@ class ReplyBuilder {
 
   private:
     ControlChannel& ch_;
+    std::mutex heldLock_;
+    std::vector<std::string> held_;
 };
 
 class ResponseReader {

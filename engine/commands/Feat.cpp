@@ -1,4 +1,4 @@
-// FEAT: the original security lines, then one line per extension the engine serves.
+// FEAT: one line per extension the engine serves, the security ones first.
 
 #include <string>
 
@@ -9,16 +9,19 @@ namespace orvex {
 
 int FtpSession::Feat(const Args& args) {
     const bool tls = TlsOffered();
-    auto line = [&](const std::string& text) { Respond(args, text, "211", true, false, false, 1); };
-    line("Extensions supported");
-    if (tls) line("  AUTH SSL");
-    line("  PBSZ");
-    line("  PROT");
-    if (tls) line(" AUTH TLS");
-    for (const char* feature : {" EPSV", " EPRT", " MDTM", " SIZE", " REST STREAM"}) line(feature);
-    line(" MLST " + MachineListing::FeatureText(machineFacts_));
-    line(" UTF8");
-    line(" TVFS");
+    // Feature lines carry no code and begin with one space, as clients read them.
+    auto feature = [&](const std::string& text) {
+        Respond(args, text, "211", true, false, false, 3);
+    };
+    Respond(args, "Extensions supported", "211", true, false, false, 1);
+    if (tls) feature("AUTH SSL");
+    feature("PBSZ");
+    feature("PROT");
+    if (tls) feature("AUTH TLS");
+    for (const char* name : {"EPSV", "EPRT", "MDTM", "MFMT", "SIZE", "REST STREAM"}) feature(name);
+    feature("MLST " + MachineListing::FeatureText(machineFacts_));
+    feature("UTF8");
+    feature("TVFS");
     Respond(args, "FEAT command successful.", "211");
     return 1;
 }

@@ -110,12 +110,8 @@ int FtpSession::Stor(const Args& args, int storeMode) {
     if (!NeedsArgument(*this, args)) return 0;
     std::string typed = Join(args);
     FileUtil::StripTrailingSep(typed);
-    if (!CheckAccess(args[0].c_str(), &typed, "uw", true)) return 0;
-    const std::string path = FileUtil::Resolve(root_, cwd_, typed);
-    if (path.empty()) {
-        Respond(args, "ERROR: unable to set file path.", "550");
-        return 0;
-    }
+    const std::string path = WritablePath(args, typed);
+    if (path.empty()) return 0;
     const std::string shown = commands::Shown(typed);
     if (!FileUtil::IsDirectory(FileUtil::DirName(path))) {
         Respond(args, SetMessage("%s: The system cannot find the path specified.", shown.c_str()),
@@ -123,12 +119,20 @@ int FtpSession::Stor(const Args& args, int storeMode) {
         return 0;
     }
     if (commands::LeafIsForbidden(root_, path) || FileUtil::IsDirectory(path)) {
+        // No retry can change it: 553, not a 4xx that clients try again for ever.
         Respond(args,
                 SetMessage("%s: The system cannot write to the file specified.", shown.c_str()),
-                "425");
+                "553");
         return 0;
     }
     return StartJob('R', storeMode, std::string(), typed) ? 1 : 0;
+}
+
+std::string FtpSession::WritablePath(const Args& args, const std::string& typed) {
+    if (!CheckAccess(args[0].c_str(), &typed, "uw", true)) return {};
+    std::string path = FileUtil::Resolve(root_, cwd_, typed);
+    if (path.empty()) Respond(args, "ERROR: unable to set file path.", "550");
+    return path;
 }
 
 int FtpSession::Stou(const Args& args) {

@@ -148,6 +148,7 @@ int AliasSession::ForwardDataPort(const Args& args, bool port, const Inherited& 
         passive_ = !port;
         portAddress_.clear();
         portNumber_.clear();
+        dataPortHeld_ = true;
     }
     return RelayOr(args, target, r, failure);
 }
@@ -169,8 +170,9 @@ int AliasSession::Dele(const Args& args) {
 }
 
 int AliasSession::Mdtm(const Args& args) {
-    return OnPath(args, {"MDTM", "drlvx", "ERROR: unable to run MDTM command.", false},
-                  [this](const Args& a) { return SiteSession::Mdtm(a); });
+    const Inherited inherited = [this](const Args& a) { return SiteSession::Mdtm(a); };
+    if (SetsModifyTime(args)) return ForwardModifyTime(args, inherited);
+    return OnPath(args, {"MDTM", "drlvx", "ERROR: unable to run MDTM command.", false}, inherited);
 }
 
 int AliasSession::Size(const Args& args) {

@@ -19,6 +19,14 @@ bool IsViaLine(const Args& args) {
            StringUtil::EqualNoCase(args[1], "REMOTE") && StringUtil::EqualNoCase(args[2], "VIA");
 }
 
+// The commands that use a data connection, or set up the next one.
+bool UsesDataPort(const std::string& verb) {
+    for (std::string_view v :
+         {"PASV", "PORT", "EPSV", "EPRT", "RETR", "STOR", "STOU", "APPE", "LIST", "NLST", "MLSD"})
+        if (StringUtil::EqualNoCase(verb, v)) return true;
+    return false;
+}
+
 // Telnet interrupt bytes may come glued to the front of the verb.
 bool IsAborLine(std::string_view line) {
     const std::string verb = StringUtil::Uppered(line.substr(0, line.find(' ')));
@@ -39,21 +47,25 @@ void AliasSession::OnLogout() {
     // Before the registry lets the connection number go to someone else.
     if (Registered()) server_.Aliases().EndSession(ConnectionNumber(), user_);
     heldAlias_.clear();
+    dataPortHeld_ = false;
     SiteSession::OnLogout();
 }
 
 int AliasSession::Dispatch(const Args& args) {
     if (IsViaLine(args)) return AcceptVia(args) ? 1 : 0;
     touchedHeld_ = false;
+    if (!args.empty() && UsesDataPort(args[0])) dataPortHeld_ = false;
     const int result = SiteSession::Dispatch(args);
-    // A connection kept for the command that uses it goes back once a command went elsewhere.
-    if (!heldAlias_.empty() && !touchedHeld_) ReleaseHeld();
+    // A connection kept for the command that uses it goes back once a command went elsewhere;
+    // clients send TYPE, SIZE or MDTM between PASV and RETR, which must not lose the data port.
+    if (!heldAlias_.empty() && !touchedHeld_ && !dataPortHeld_) ReleaseHeld();
     return result;
 }
 
 void AliasSession::ReleaseHeld() {
     server_.Aliases().ReleaseHeld(ConnectionNumber());
     heldAlias_.clear();
+    dataPortHeld_ = false;
 }
 
 bool AliasSession::AcceptVia(const Args& args) {
@@ -129,8 +141,11 @@ RemoteReply AliasSession::ForwardToAlias(const std::string& directory, std::stri
                                          Hold hold) {
     // This session came from a chain that began here: forwarding again would never end.
     if (looped_) return RemoteReply::One("451", "Unable to access directory");
-    // Held connections of other aliases go back first: one alias at a time keeps one.
-    if (!heldAlias_.empty() && !StringUtil::EqualNoCase(heldAlias_, directory)) ReleaseHeld();
+    // Held connections of other aliases go back first: one alias at a time keeps one. A data
+    // port stays for its transfer while a command elsewhere only borrows a connection.
+    if (!heldAlias_.empty() && !StringUtil::EqualNoCase(heldAlias_, directory) &&
+        !(dataPortHeld_ && hold == Hold::None))
+        ReleaseHeld();
     const RemoteState want{type_, remoteMode_};
     ForwardOptions options;
     options.hold = hold == Hold::Keep;

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/remote/AliasStore.h"
 #include "server/session/SiteSession.h"
@@ -30,6 +32,7 @@ class AliasSession : public SiteSession {
     int Epsv(const Args& args) override;
     int List(const Args& args) override;
     int Mdtm(const Args& args) override;
+    int Mfmt(const Args& args) override;
     int Mkd(const Args& args) override;
     int Mlsd(const Args& args) override;
     int Mlst(const Args& args) override;
@@ -127,6 +130,11 @@ class AliasSession : public SiteSession {
     int ForwardTransfer(const Args& args, const AliasTarget& target, const std::string& line,
                         TransferKind kind, const std::string& prelude = {});
     int ForwardDataPort(const Args& args, bool port, const Inherited& inherited);
+    // MFMT, and MDTM with a time: sent on as MFMT where the remote server offers it.
+    int ForwardModifyTime(const Args& args, const Inherited& inherited);
+    // Whether the alias's server lists `feature` in its FEAT reply, asked once per session and
+    // alias; none when it did not answer.
+    std::optional<bool> RemoteOffers(const std::string& directory, std::string_view feature);
     // Credits and statistics of a transfer through an alias to another server of this kind:
     // what the first reply announced, and what the final one says moved.
     struct TransferAccount {
@@ -155,12 +163,17 @@ class AliasSession : public SiteSession {
     std::optional<std::string> chosenMirror_;
     // Raised at every weighted mirror choice and mixed into its seed.
     uint32_t mirrorCounter_ = 0;
+    // The FEAT lines of the aliases' servers, by alias directory in upper case.
+    std::map<std::string, std::vector<std::string>> remoteFeatures_;
     // MODE as the client set it inside aliases (TYPE is the engine's own field).
     char remoteMode_ = 'S';
     // The alias where a command left its connection held, and whether the running command
     // was sent there (any other command lets it go).
     std::string heldAlias_;
     bool touchedHeld_ = false;
+    // The held connection carries a forwarded PASV or PORT: it stays, whatever commands come
+    // between, until the transfer command that uses it (or another data command).
+    bool dataPortHeld_ = false;
     // The forwarding chain announced by the server this session came from, and whether this
     // server is already part of it.
     std::string upstream_;

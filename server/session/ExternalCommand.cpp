@@ -99,27 +99,27 @@ ScriptVerdict RelayScriptOutput(std::string_view output) {
             // A line too short to hold a code, of digits only, carries nothing.
             if (line.size() < 3 && line.find_first_not_of("0123456789") == std::string::npos)
                 continue;
-            verdict.lines.push_back({line, "", 2});
+            verdict.lines.push_back(line);
             continue;
         }
-        if (line.size() == 3) {
-            verdict.lines.push_back({"", code, 1});
-            continue;
-        }
-        const std::string text = line.substr(4);
-        if (line[3] != ' ') {
-            verdict.lines.push_back({text, code, 1});
+        const std::string text = line.size() > 4 ? line.substr(4) : std::string();
+        if (line.size() <= 3 || line[3] != ' ') {
+            verdict.lines.push_back(text);
             continue;
         }
         lastFinal = true;
-        const bool refuses = code[0] == '4' || code[0] == '5';
         // Only a refusal may end the reply: otherwise the command answers for itself.
-        verdict.lines.push_back({text, code, refuses ? 0 : 1});
+        if (code[0] == '4' || code[0] == '5') {
+            verdict.finalText = text;
+            break;
+        }
+        verdict.lines.push_back(text);
         break;
     }
     if (IsCode(lastCode) && (lastCode[0] == '4' || lastCode[0] == '5')) {
         verdict.allow = false;
-        if (!lastFinal) verdict.lines.push_back({"Command failed.", lastCode, 0});
+        verdict.code = lastCode;
+        if (!lastFinal) verdict.finalText = "Command failed.";
     }
     return verdict;
 }

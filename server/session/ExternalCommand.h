@@ -22,25 +22,22 @@ std::vector<std::string> ProgramArgv(const std::string& program,
 // A last line without a line end counts; nothing after the last line end does.
 std::vector<std::string> OutputLines(std::string_view output, size_t piece);
 
-// One line to send: mode 0 final, 1 continuation, 2 plain text without a code.
-struct RelayedLine {
-    std::string text;
-    std::string code;
-    int mode = 1;
-    bool operator==(const RelayedLine&) const = default;
-};
-
-// A pre script's output as the client sees it, and whether the command may run.
+// A pre script's output as the client sees it, and whether the command may run. Every line is
+// a continuation line of the reply that ends it: of the script's own final line when the script
+// refuses the command, else of the command's first reply.
 struct ScriptVerdict {
-    std::vector<RelayedLine> lines;
+    std::vector<std::string> lines;
     bool allow = true;
+    // When refusing: the code of the reply and the text of its final line.
+    std::string code;
+    std::string finalText;
 };
 
 // Each line's first three characters are its reply code: "ddd text" is a final line (ending the
-// relay), "ddd-text" a continuation, "ddd" alone an empty continuation, a line without a numeric
-// code plain text. The script refuses the command when the last line read has a 4xx or 5xx code;
-// "Command failed." then closes the reply unless that line was final. A final line with any
-// other code is relayed as a continuation, so the command still sends its own final reply.
+// relay), "ddd-text" a continuation, "ddd" alone an empty line; a line without a numeric code is
+// text as it stands. The script refuses the command when the last line read has a 4xx or 5xx
+// code; "Command failed." then closes the reply unless that line was final. Lines of any other
+// code only lend their text, so that the command's own reply ends them.
 ScriptVerdict RelayScriptOutput(std::string_view output);
 
 }  // namespace orvex

@@ -62,7 +62,8 @@ bool SiteSession::ShowEventLog(std::string_view file, long days, std::string_vie
     const std::string path = server_.MakeDataPath("logs/", file);
     if (path.empty()) return false;
     UniqueFile f = FileUtil::OpenFile(path, "r");
-    if (!f) return false;
+    // Nothing was logged yet: a log that is not there is an empty one.
+    if (!f) return FileUtil::Kind(path) == 0;
     const int64_t cutoff = days > 0 ? Clock::NowSeconds() - days * kSecondsPerDay : 0;
     char buffer[kLogLineBuffer];
     while (std::fgets(buffer, sizeof buffer, f.get())) {

@@ -79,8 +79,9 @@ int Links(SiteSession& s, const Args& args) {
     for (const auto& node : s.Server().Links().ListLinks()) {
         std::string_view below;
         if (!FileUtil::SkipPrefixNoCase(node.data.linkDir, s.SiteRoot(), below)) continue;
+        // The real directory as it is stored, trailing separator and all.
         s.Line(StringUtil::Format(" | /%-27s | %-39s |", Shown(below).c_str(),
-                                  Shown(node.data.realDir).c_str()));
+                                  FileUtil::Slashed(node.data.realDir).c_str()));
         ++shown;
     }
     s.Line(" |------------------------------+-----------------------------------------|");

@@ -74,7 +74,8 @@ int Who(SiteSession& s, const Args& args) {
             const uint32_t connection = static_cast<uint32_t>(n.id);
             const std::string action = FormatAction(site, connection, n.data, now);
             if (kind == OnlineKind::Local) {
-                s.Line(StringUtil::Format(" | %-9s | %-15s | %-9s | %-28s |", name.c_str(),
+                // A longer tagline is cut to its column.
+                s.Line(StringUtil::Format(" | %-9s | %-15.15s | %-9s | %-28s |", name.c_str(),
                                           user->tagline.c_str(), user->group.c_str(),
                                           action.c_str()));
             } else {

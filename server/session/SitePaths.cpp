@@ -125,15 +125,19 @@ bool SiteSession::ResolveChecked(const Args& args, const std::string& typed,
 }
 
 int SiteSession::RunMapped(const Args& args, const char* verb,
-                           const std::function<int(const Args&)>& run, bool directoryForm) {
-    if (args.size() < 2) return run(args);
-    std::string typed = Join(args);
+                           const std::function<int(const Args&)>& run, bool directoryForm,
+                           size_t first) {
+    if (args.size() <= first) return run(args);
+    std::string typed = Join(args, 0, first);
     if (directoryForm && !typed.empty()) FileUtil::AddTrailingSep(typed);
     ScopedMapping mapped(*this, typed);
     if (!mapped.Mapped()) return run(args);
     std::string path = mapped.Path();
     if (directoryForm) FileUtil::StripTrailingSep(path);
-    return run(Args{verb, path});
+    Args runArgs(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(first));
+    runArgs.front() = verb;
+    runArgs.push_back(path);
+    return run(runArgs);
 }
 
 }  // namespace orvex

@@ -86,9 +86,15 @@ bool SiteSession::RunScript(const std::string& script, std::vector<std::string> 
     if (!pre) return true;
     // A script that could not run printed nothing.
     if (status < 0) output.clear();
-    const ScriptVerdict verdict = RelayScriptOutput(output);
-    for (const RelayedLine& line : verdict.lines) Replies().Reply(line.text, line.code, line.mode);
-    return verdict.allow;
+    ScriptVerdict verdict = RelayScriptOutput(output);
+    if (verdict.allow) {
+        // The command's own reply, whatever its code, carries them.
+        Replies().HoldContinuation(std::move(verdict.lines));
+        return true;
+    }
+    for (const std::string& line : verdict.lines) Replies().Reply(line, verdict.code, 1);
+    Replies().Reply(verdict.finalText, verdict.code);
+    return false;
 }
 
 int SiteSession::RunCommandProgram(const std::vector<std::string>& argv) {

@@ -32,6 +32,7 @@ class SiteSession : public FtpSession {
     int Dele(const Args& args) override;
     int List(const Args& args) override;
     int Mdtm(const Args& args) override;
+    int Mfmt(const Args& args) override;
     int Mkd(const Args& args) override;
     int Mlsd(const Args& args) override;
     int Mlst(const Args& args) override;
@@ -165,15 +166,19 @@ class SiteSession : public FtpSession {
                    std::string* ownerName = nullptr);
     // Whether the last component of `path` can be a new entry of the filesystem tables.
     static bool IsStorableLeaf(std::string_view path);
+    // APPE, or STOR after REST, by the uploader of the file that is there: a resumed upload,
+    // which the dupe check lets through.
+    bool ResumesOwnUpload(const std::string& full, int storeMode);
     // The user's limit of simultaneous transfers of `kind` is reached (replies 553).
     bool TransferLimitReached(const Args& args, int kind);
     // Maps `typed` through the links, asks for the permission `letters` and resolves it against
     // the engine view; false after replying. `engineRoot` gets the root it was resolved under.
     bool ResolveChecked(const Args& args, const std::string& typed, std::string_view letters,
                         std::string& full, std::string* engineRoot = nullptr);
-    // Runs an engine handler with the typed path mapped through the links.
+    // Runs an engine handler with the typed path mapped through the links. The path is made of
+    // the arguments from `first` on; those before it are handed on as they came.
     int RunMapped(const Args& args, const char* verb, const std::function<int(const Args&)>& run,
-                  bool directoryForm);
+                  bool directoryForm, size_t first = 1);
 
     ServerSite& server_;
     std::string siteDir_;

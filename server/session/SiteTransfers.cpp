@@ -32,13 +32,16 @@ int SiteSession::Stor(const Args& args, int storeMode) {
     const std::string full = FileUtil::Resolve(root_, cwd_, mapped.Or(typed));
     if (!full.empty()) {
         if (!IsStorableLeaf(full)) {
+            // A name the site refuses is refused for good (RFC 959's "file name not allowed").
             const std::string shown = FileUtil::Slashed(typed);
             Respond(args,
                     SetMessage("%s: The system cannot write to the file specified.", shown.c_str()),
-                    "425");
+                    "553");
             return 0;
         }
-        if (const std::optional<DupeRecord> dupe = server_.Files().FindDupe(full)) {
+        const std::optional<DupeRecord> dupe =
+            ResumesOwnUpload(full, storeMode) ? std::nullopt : server_.Files().FindDupe(full);
+        if (dupe) {
             std::string uploader;
             if (!server_.Accounts().UserNameOf(static_cast<int32_t>(dupe->uploader), uploader,
                                                kUploaderNameMax + 1))
@@ -55,6 +58,13 @@ int SiteSession::Stor(const Args& args, int storeMode) {
     }
     return mapped.Mapped() ? FtpSession::Stor(Args{"STOR", mapped.Path()}, storeMode)
                            : FtpSession::Stor(args, storeMode);
+}
+
+bool SiteSession::ResumesOwnUpload(const std::string& full, int storeMode) {
+    const bool resumes = storeMode == 2 || (storeMode == 0 && restartOffset_ > 0);
+    if (!resumes || FileUtil::Kind(full) != 2) return false;
+    const std::optional<FileRecord> file = server_.Files().GetFile(full);
+    return file && StringUtil::EqualNoCase(OwnerName(file->owner), user_);
 }
 
 }  // namespace orvex

@@ -1,5 +1,5 @@
-// The commands that only need their path mapped through the directory links (LIST, MDTM, MLSD,
-// MLST, SIZE, STAT), and QUIT with its goodbye text.
+// The commands that only need their path mapped through the directory links (LIST, MDTM, MFMT,
+// MLSD, MLST, SIZE, STAT), and QUIT with its goodbye text.
 
 #include "engine/FileUtil.h"
 #include "engine/TextFileReply.h"
@@ -11,7 +11,13 @@ namespace orvex {
 
 int SiteSession::Mdtm(const Args& args) {
     return RunMapped(
-        args, "MDTM", [this](const Args& a) { return FtpSession::Mdtm(a); }, false);
+        args, "MDTM", [this](const Args& a) { return FtpSession::Mdtm(a); }, false,
+        SetsModifyTime(args) ? 2 : 1);
+}
+
+int SiteSession::Mfmt(const Args& args) {
+    return RunMapped(
+        args, "MFMT", [this](const Args& a) { return FtpSession::Mfmt(a); }, false, 2);
 }
 
 int SiteSession::Size(const Args& args) {

@@ -4,6 +4,7 @@ A module mixes `ModernClients` into a class that starts its server once and sets
 `password`, `served` (the user's directory), `owner`, `group`, `modes` (of a new file and a new
 directory) and `ipv6` (whether ::1 is served too)."""
 
+import calendar
 import ftplib
 import io
 import os
@@ -15,10 +16,11 @@ import subprocess
 
 from harness import FTP_TLS, RawClient
 
-FEAT = ["211-Extensions supported", "211-  AUTH SSL", "211-  PBSZ", "211-  PROT", "211- AUTH TLS",
-        "211- EPSV", "211- EPRT", "211- MDTM", "211- SIZE", "211- REST STREAM",
-        "211- MLST type*;size*;modify*;perm*;unix.mode*;unix.owner*;unix.group*;",
-        "211- UTF8", "211- TVFS", "211 FEAT command successful."]
+# RFC 2389's form, which tnftp reads: a feature line begins with one space and has no code.
+FEAT = ["211-Extensions supported", " AUTH SSL", " PBSZ", " PROT", " AUTH TLS", " EPSV", " EPRT",
+        " MDTM", " MFMT", " SIZE", " REST STREAM",
+        " MLST type*;size*;modify*;perm*;unix.mode*;unix.owner*;unix.group*;", " UTF8", " TVFS",
+        "211 FEAT command successful."]
 
 
 def ipv6_loopback():
@@ -101,7 +103,7 @@ class ModernClients:
             self.assertRegex(listing, "(?m)^" + self.facts(f"d{own}").replace("$", "\r$"))
             self.assertEqual(c.cmd("OPTS MLST Size;bogus;type"), "200 MLST OPTS size;type;")
             self.assertEqual(self.ask(c, f"MLST {name}")[1], f" type=file;size=5; {name}")
-            self.assertIn("211- MLST type*;size*;modify;perm;unix.mode;unix.owner;unix.group;",
+            self.assertIn(" MLST type*;size*;modify;perm;unix.mode;unix.owner;unix.group;",
                           self.ask(c, "FEAT"))
             # After EPSV ALL only EPSV sets up data connections.
             self.assertEqual(c.cmd("EPSV ALL"), "200 EPSV ALL command successful.")
@@ -109,20 +111,75 @@ class ModernClients:
                 self.assertEqual(c.cmd(verb), f"503 {verb.split()[0]} not allowed after EPSV ALL.")
             self.assertEqual(self.data(c, f"RETR {name}", host)[0], "12345")
 
-    def run_client(self, *argv):
-        if not shutil.which(argv[0]):
-            self.skipTest(f"{argv[0]} is missing")
+    def client_home(self):
         home = os.path.join(self.served, "..", "client-home")
         os.makedirs(home, exist_ok=True)
+        return home
+
+    def run_client(self, *argv, ok=True):
+        if not shutil.which(argv[0]):
+            self.skipTest(f"{argv[0]} is missing")
+        home = self.client_home()
         r = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
                            cwd=home, env=dict(os.environ, HOME=home, LFTP_HOME=home))
-        self.assertEqual(r.returncode, 0, r.stderr.decode(errors="replace")[-3000:])
+        self.assertEqual(r.returncode == 0, ok, r.stderr.decode(errors="replace")[-3000:])
         return r.stdout, r.stderr.decode(errors="replace")
 
-    def lftp(self, host, *commands):
+    def lftp(self, host, *commands, ok=True, retries=1):
         return self.run_client("lftp", "-c", "; ".join([
-            "set ssl:verify-certificate no", "set net:max-retries 1", "debug 5",
-            f"open -u {self.user},{self.password} ftp://{host}:{self.port}", *commands]))[1]
+            "set ssl:verify-certificate no", f"set net:max-retries {retries}",
+            "set net:reconnect-interval-base 1", "debug 5",
+            f"open -u {self.user},{self.password} ftp://{host}:{self.port}", *commands]),
+            ok=ok)[1]
+
+    def session(self):
+        c = RawClient(self.port, timeout=20)
+        self.addCleanup(c.close)
+        c.reply()
+        c.cmd(f"USER {self.user}")
+        self.assertEqual(self.ask(c, f"PASS {self.password}")[-1],
+                         f"230 User {self.user} logged in.")
+        return c
+
+    def test_modification_times(self):
+        when = calendar.timegm((2020, 1, 2, 3, 4, 5))
+        with open(os.path.join(self.served, "times.txt"), "w") as f:
+            f.write("t")
+        outside = os.path.join(self.served, "..", "outside.txt")
+        with open(outside, "w") as f:
+            f.write("o")
+        os.utime(outside, (1000000000, 1000000000))
+        os.symlink(outside, os.path.join(self.served, "out.txt"))
+        c = self.session()
+        for command, reply in (
+                # rclone's MFMT, then ncftp's MDTM with the time first.
+                ("MFMT 20200102030405 times.txt", "213 Modify=20200102030405; times.txt"),
+                ("MDTM times.txt", "213 20200102030405"),
+                ("MDTM 20261210024135 times.txt", "213 Modify=20261210024135; times.txt"),
+                ("MDTM times.txt", "213 20261210024135"),
+                # Not the exact shape of a time: a file name as it always was.
+                ("MDTM 2026121002413 times.txt",
+                 "550 2026121002413 times.txt: No such file or directory."),
+                ("MFMT 20261310000000 times.txt", "501 '20261310000000': Invalid time value."),
+                ("MFMT 20200102030405", "500 'MFMT': Invalid number of parameters."),
+                ("MFMT 20200102030405 none.txt", "550 none.txt: No such file or directory."),
+                ("MFMT 20200102030405 /", "550 /: not a plain file."),
+                ("MFMT 20200102030405.5 /times.txt", "213 Modify=20200102030405; /times.txt")):
+            self.assertEqual(c.cmd(command), reply, command)
+        self.assertEqual(os.stat(os.path.join(self.served, "times.txt")).st_mtime, when)
+        # A link out of the root leads nowhere.
+        self.assertRegex(c.cmd("MFMT 20200102030405 out.txt"), "^550 ")
+        self.assertEqual(os.stat(outside).st_mtime, 1000000000)
+        # lftp's mirror sets the times of what it uploads.
+        tree = os.path.join(self.client_home(), "tree")
+        os.makedirs(tree, exist_ok=True)
+        for name in ("a.txt", "b.txt"):
+            with open(os.path.join(tree, name), "w") as f:
+                f.write(name)
+            os.utime(os.path.join(tree, name), (when, when))
+        self.assertIn("---> MFMT 20200102030405 ", self.lftp("127.0.0.1", "mirror -R tree tree"))
+        for name in ("a.txt", "b.txt"):
+            self.assertEqual(os.stat(os.path.join(self.served, "tree", name)).st_mtime, when)
 
     def curl(self, *args):
         return self.run_client("curl", "-sS", "-k", "-g", "--max-time", "60", "-u",

@@ -101,7 +101,7 @@ class SiteSession(VfsCase):
                          "550 all/foo: Cannot create a file when that file already exists.")
         self.assertEqual(alice.cmd("MKD all/a;b"), "550 all/a;b: Unable to create directory.")
         self.assertEqual(self.refused(self.upload, self.ftp("alice"), "all/x#y", 1),
-                         "425 all/x#y: The system cannot write to the file specified.")
+                         "553 all/x#y: The system cannot write to the file specified.")
         alice.cmd("RNFR all/Foo")
         self.assertEqual(alice.cmd("RNTO all/c;d"), "550 all/c;d: Unable to rename file.")
         for name in ("a;b", "x#y", "c;d"):

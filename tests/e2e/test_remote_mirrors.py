@@ -1,14 +1,18 @@
 """Mirrors over two vantor peers: the SITE REMOTE mirror commands and the mirror file, downloads
-spread by weight, the local tree as a mirror, the fall back to the default mirror, uploads
-refused, and SITE DIRMIRROR with an id of the mirror table."""
+spread by weight (also with curl's commands between PASV and RETR), the local tree as a mirror,
+the fall back to the default mirror, uploads refused, SITE DIRMIRROR with an id of the mirror
+table, and modification times set through aliases."""
 
+import calendar
 import ftplib
 import io
 import os
 import re
+import subprocess
 
 from orvex_support import free_port
-from remote_support import PASSWORD, RawClient, RemoteCase, download, passive, read_all
+from remote_support import (PASSWORD, RawClient, RemoteCase, ScriptedServer, download, passive,
+                            read_all)
 from vantor_support import Vantor
 
 ROW = re.compile(r"200- \| +(\d+)([* ]) \| (\S+) +\| (\d+) +\( *([\d.]+)%\) \|$")
@@ -25,16 +29,23 @@ class Mirrors(RemoteCase):
                 os.makedirs(os.path.join(home, d))
                 with open(os.path.join(home, d, "which.txt"), "w") as f:
                     f.write(name)
+                # As long as the local one: curl holds the download to the size SIZE gave.
+                with open(os.path.join(home, d, "same.txt"), "w") as f:
+                    f.write(name.ljust(5, "."))
             vantor = Vantor(["-Uu", "-Pp", f"-H{home}", "-Rlvcpstduoamnrwx", "-L0"], cls.tmp,
                             quiet=True)
             cls.peers.append(vantor)
             cls.homes.append((home, vantor.port))
+        # A server whose FEAT lists no MFMT.
+        cls.scripted = ScriptedServer()
+        cls.peers.append(cls.scripted)
         # Directories of the site with their mirror ids, as the filesystem file keeps them.
         records = cls.site.read("fs/orvex.fs")
         for number, (d, mirror) in enumerate(LOCAL_DIRS.items(), start=2):
             os.makedirs(cls.site.path(f"site/{d}"))
-            with open(cls.site.path(f"site/{d}/which.txt"), "w") as f:
-                f.write("local")
+            for name in ("which.txt", "same.txt"):
+                with open(cls.site.path(f"site/{d}/{name}"), "w") as f:
+                    f.write("local")
             records += f"{cls.site_dir(d)};{number};rwxrwxrwx;0;100;;0;{mirror}\n"
         cls.site.write("fs/orvex.fs", records)
 
@@ -44,6 +55,8 @@ class Mirrors(RemoteCase):
         for name, (_, port) in zip(("m1", "m2"), cls.homes):
             assert c.cmd(f"SITE REMOTE ADDALIAS {{{name}}} 127.0.0.1 {port} u p /") == \
                 "200 Alias successfully added."
+        assert c.cmd(f"SITE REMOTE ADDALIAS {{plain}} 127.0.0.1 {cls.scripted.port} u p /") == \
+            "200 Alias successfully added."
         # Nothing listens there: every forward to it fails.
         assert c.cmd(f"SITE REMOTE ADDALIAS {{dead}} 127.0.0.1 {free_port()} u p /") == \
             "200 Alias successfully added."
@@ -147,7 +160,7 @@ class Mirrors(RemoteCase):
         data = passive(c)
         c.send("NLST\r\n")
         self.assertEqual(c.reply()[-1][:4], "150 ")
-        self.assertEqual(read_all(data).decode().split(), ["which.txt"])
+        self.assertEqual(sorted(read_all(data).decode().split()), ["same.txt", "which.txt"])
         data.close()
         self.assertEqual(c.reply()[-1][:4], "226 ")
         data = passive(c)
@@ -176,3 +189,31 @@ class Mirrors(RemoteCase):
             f.storbinary("STOR up.txt", io.BytesIO(b"x"))
         self.assertEqual(str(refused.exception),
                          "501 Unable to upload to the specified directory.")
+        # curl sends TYPE I and SIZE between PASV and RETR: the connection that took the PASV
+        # waits for the RETR.
+        got = {self.curl(f"ftp://127.0.0.1:{self.port}/mir/same.txt") for _ in range(12)}
+        self.assertLessEqual(got, {b"one..", b"two.."})
+
+    def test_times_inside_aliases(self):
+        c = self.raw()
+        one = os.path.join(self.homes[0][0], "dm", "which.txt")
+        for command, reply in (
+                ("MFMT 20200102030405 /m1/dm/which.txt",
+                 "213 Modify=20200102030405; /dm/which.txt"),
+                ("MDTM 20210102030405 /m1/dm/which.txt",
+                 "213 Modify=20210102030405; /dm/which.txt"),
+                ("MDTM /m1/dm/which.txt", "213 20210102030405"),
+                ("MFMT 20200102030405 /plain/x.txt",
+                 "502 Modification times cannot be set in this directory."),
+                ("MDTM 20200102030405 /plain/x.txt",
+                 "502 Modification times cannot be set in this directory.")):
+            self.assertEqual(c.cmd(command), reply, command)
+        self.assertEqual(os.stat(one).st_mtime, calendar.timegm((2021, 1, 2, 3, 4, 5)))
+        self.assertEqual(self.scripted.lines_for("MFMT"), [])
+        self.assertEqual(self.scripted.lines_for("MDTM"), [])
+
+    def curl(self, url):
+        r = subprocess.run(["curl", "-sS", "--max-time", "30", "-u", f"orvex:{PASSWORD}", url],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr.decode(errors="replace"))
+        return r.stdout

@@ -3,6 +3,7 @@ commands (TEXT, EXEC, IS) and the scripts that run before and after commands, th
 commands, the server commands (AUTHMODE, SHUTDOWN, GENKEYS, CERTINFO) and passwords kept out of
 the logs."""
 
+import ftplib
 import os
 import stat
 import subprocess
@@ -45,9 +46,10 @@ class SiteDispatch(SiteAdminCase):
         files = {
             "echo.sh": ECHO_SCRIPT,
             "allow.sh": RECORDING + 'echo "a plain line"\necho "200-Checked by script."\n'
-                        'echo "200 Go ahead."\necho "200-never sent"\n',
+                        'echo "230 Go ahead."\necho "200-never sent"\n',
             "refuse.sh": 'echo "550 Not shown today."\necho "200-never sent"\n',
             "refuse_cont.sh": 'echo "250-Looking..."\necho "550-Not now."\n',
+            "wipe_check.sh": 'echo "checking wipe: $1"\necho "550 Wiping is disabled here."\n',
             "post.sh": RECORDING + 'echo "500 The post script cannot answer."\n',
             "rules.txt": "Rule one: be nice.\n//a comment line\nRule two: share.\n",
         }
@@ -73,6 +75,7 @@ class SiteDispatch(SiteAdminCase):
             "cscript SITE[:space:]GROUPS pre /scripts/allow.sh",
             "cscript SITE[:space:]SHOW pre /scripts/refuse.sh",
             "cscript SITE[:space:]USERSYNC pre /scripts/refuse_cont.sh",
+            "cscript SITE[:space:]WIPE pre /scripts/wipe_check.sh",
             "cscript SITE[:space:]PERMISSIONS pre /scripts/gone.sh",
             "cscript SITE[:space:]FLAGS post /scripts/post.sh",
         ]
@@ -178,9 +181,10 @@ class SiteDispatch(SiteAdminCase):
 
     def test_pre_and_post_scripts(self):
         c = self.login("plain")
-        # Informational lines and a 2xx line let the command run and answer for itself.
+        # Informational lines and a 2xx line let the command run and answer for itself: they
+        # are continuation lines of its reply, with its code.
         lines = self.ask(c, "SITE GROUPS ;rm $(x)")
-        self.assertEqual(lines[:3], ["    a plain line", "200-Checked by script.",
+        self.assertEqual(lines[:3], ["200-a plain line", "200-Checked by script.",
                                      "200-Go ahead."])
         self.assertEqual(lines[-1], "200 3 user groups")
         with open(self.site.path("scripts/allow.sh.args")) as f:
@@ -190,7 +194,18 @@ class SiteDispatch(SiteAdminCase):
         self.assertEqual(self.ask(c, "SITE SHOW plain"), ["550 Not shown today."])
         # A refusal as a continuation line is closed by the server.
         self.assertEqual(self.ask(c, "SITE USERSYNC"),
-                         ["250-Looking...", "550-Not now.", "550 Command failed."])
+                         ["550-Looking...", "550-Not now.", "550 Command failed."])
+        # A plain line before the refusal: ftplib reads one 550 reply, and the next command
+        # gets its own answer.
+        f = ftplib.FTP()
+        self.addCleanup(f.close)
+        f.connect("127.0.0.1", self.port, timeout=20)
+        f.login("plain", "pw")
+        with self.assertRaises(ftplib.error_perm) as refused:
+            f.sendcmd("SITE WIPE /copied")
+        self.assertEqual(str(refused.exception).splitlines(),
+                         ["550-checking wipe: SITE WIPE /copied", "550 Wiping is disabled here."])
+        self.assertEqual(f.sendcmd("NOOP"), "200 NOOP command successful.")
         # A configured pre script that is missing refuses, and says so.
         self.assertEqual(self.ask(c, "SITE PERMISSIONS"), ["550 Command failed."])
         # A post script cannot change the reply.
@@ -223,7 +238,8 @@ class SiteDispatch(SiteAdminCase):
         lines = self.ask(c, "SITE LOGINS 1 Bad host")
         self.assertEqual(len(lines), 2)
         self.assertTrue(lines[0].endswith("alice: host (10.0.0.1): Bad host."), lines)
-        self.assertEqual(self.ask(c, "SITE REQLOG"), ["501 Unable to access request log."])
+        # Nothing requested yet: no log is an empty log.
+        self.assertEqual(self.ask(c, "SITE REQLOG"), ["200 Command Successful."])
         self.final(c, "SITE TAGLINE logged")
         lines = self.ask(c, "SITE SYSLOG 1 changed tagline")
         self.assertTrue(lines[-2].endswith("] orvex: changed tagline to 'logged'"), lines)

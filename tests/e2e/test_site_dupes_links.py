@@ -96,7 +96,8 @@ class SiteDupesLinks(SiteFsCase):
             " .------------------------------------------------------------------------.",
             " | LinkName                       DirectoryPath                           |",
             " |------------------------------+-----------------------------------------|",
-            row % ("music", self.real), row % ("pub/my link", self.site_dir("pub/inner")),
+            # The real directories as stored, with their trailing separator.
+            row % ("music", self.real + "/"), row % ("pub/my link", self.site_dir("pub/inner/")),
             " |------------------------------+-----------------------------------------|",
             " |   2 Total links                                                        |",
             " `------------------------------------------------------------------------'",

@@ -62,7 +62,7 @@ class Transfer:
 class SiteOnline(SiteAdminCase):
     users = {
         "op": {"flags": "1"}, "watcher": {"flags": "E"}, "kicker": {"flags": "D"},
-        "plain": {"tagline": "just-looking"},
+        "plain": {"tagline": "just-looking-around-here"},  # longer than its column
         "dl": {"general": f"0 0 {DOWN_LIMIT} 0", "group": "crew", "ratio": 1,
                "credits": 100000},
         "ul": {"general": f"0 0 0 {UP_LIMIT}", "flags": "1", "tagline": "sharing"},
@@ -118,7 +118,7 @@ class SiteOnline(SiteAdminCase):
         rows = [line for line in lines if line.count("|") == 5]
         patterns = {
             "op": rf"^200- \| op        \| none            \| users     \| {IDLE} +\|$",
-            "plain": rf"^200- \| plain     \| just-looking    \| users     \| {IDLE} +\|$",
+            "plain": rf"^200- \| plain     \| just-looking-ar \| users     \| {IDLE} +\|$",
             "dl": r"^200- \| dl        \| none            \| crew      \| "
                   r"DL: big\.bin     at +\d+\.\dK/s \|$",
             "ul": r"^200- \| ul        \| sharing         \| users     \| "

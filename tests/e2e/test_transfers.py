@@ -218,10 +218,11 @@ class DataConnectionFailures(DataCase):
                          "550 no/where: The system cannot find the path specified.")
         for name in ("a:b", "q?x", "s*t", 'x"y', "p|q"):
             with self.subTest(name=name):
+                # Refused for good: a 4xx would send clients into retrying for ever.
                 self.assertEqual(c.cmd(f"STOR {name}"),
-                                 f"425 {name}: The system cannot write to the file specified.")
+                                 f"553 {name}: The system cannot write to the file specified.")
                 self.assertEqual(c.cmd(f"APPE {name}"),
-                                 f"425 {name}: The system cannot write to the file specified.")
+                                 f"553 {name}: The system cannot write to the file specified.")
         self.assertEqual(c.cmd("STOU"), "500 'STOU': Invalid number of parameters.")
         self.assertEqual(c.cmd("APPE"), "500 'APPE': Invalid number of parameters.")
         self.assertEqual(os.listdir(self.root), ["dir"])

@@ -1,5 +1,5 @@
-// What a pre script prints, relayed to the client: at most one final line, always the last, and
-// a refusal always ends the reply.
+// What a pre script prints, relayed to the client: lines without line ends, and a final line
+// with a 4xx or 5xx code exactly when the script refuses the command.
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,14 +12,11 @@ using namespace orvex;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string output(reinterpret_cast<const char*>(data), size);
     const ScriptVerdict v = RelayScriptOutput(output);
-    for (size_t i = 0; i < v.lines.size(); ++i) {
-        const RelayedLine& l = v.lines[i];
-        if (l.text.find('\n') != std::string::npos || l.text.size() > 255) abort();
-        if (l.mode == 0 && i + 1 != v.lines.size()) abort();
-        if (l.mode != 2 && l.code.size() != 3) abort();
-        if (l.mode == 0 && l.code[0] != '4' && l.code[0] != '5') abort();
-    }
-    const bool closed = !v.lines.empty() && v.lines.back().mode == 0;
-    if (v.allow == closed) abort();
+    for (const std::string& line : v.lines)
+        if (line.find('\n') != std::string::npos || line.size() > 255) abort();
+    // A refusal has a 4xx or 5xx code and a final line; a command that may run has neither.
+    if (v.allow != v.code.empty()) abort();
+    if (!v.allow && (v.code.size() != 3 || (v.code[0] != '4' && v.code[0] != '5'))) abort();
+    if (v.allow && !v.finalText.empty()) abort();
     return 0;
 }

@@ -41,41 +41,44 @@ TEST(ExternalCommand, OutputLinesArePiecesWithoutLineEnds) {
 }
 
 TEST(ExternalCommand, PreScriptRelay) {
-    using L = RelayedLine;
     struct Case {
         const char* output;
-        std::vector<RelayedLine> lines;
-        bool allow;
+        Words lines;       // continuation lines, of the reply that ends them
+        const char* code;  // refused: the reply's code and its final text
+        const char* final;
     };
     const Case cases[] = {
-        {"", {}, true},
-        {"just text\n", {L{"just text", "", 2}}, true},
-        {"-12 not a code\n", {L{"-12 not a code", "", 2}}, true},
-        {"12\n4\n\n", {}, true},  // too short for a code: nothing
-        {"200\n", {L{"", "200", 1}}, true},
+        {"", {}, "", ""},
+        {"just text\n", {"just text"}, "", ""},
+        {"-12 not a code\n", {"-12 not a code"}, "", ""},
+        {"12\n4\n\n", {}, "", ""},  // too short for a code: nothing
+        {"200\n", {""}, "", ""},
         // A 1xx-3xx final line does not end the reply: the command still answers.
-        {"200-a\n200 b\n200 never\n", {L{"a", "200", 1}, L{"b", "200", 1}}, true},
-        {"150 wait\n", {L{"wait", "150", 1}}, true},
-        {"550 no\n200 never\n", {L{"no", "550", 0}}, false},
-        {"450 busy\r\n", {L{"busy", "450", 0}}, false},
-        {"550-no\n", {L{"no", "550", 1}, L{"Command failed.", "550", 0}}, false},
-        {"250-a\n550-b",
-         {L{"a", "250", 1}, L{"b", "550", 1}, L{"Command failed.", "550", 0}},
-         false},
-        {"550", {L{"", "550", 1}, L{"Command failed.", "550", 0}}, false},
-        {"550-x\n200-y\n", {L{"x", "550", 1}, L{"y", "200", 1}}, true},
-        {"550-x\nplain\n", {L{"x", "550", 1}, L{"plain", "", 2}}, true},
+        {"200-a\n200 b\n200 never\n", {"a", "b"}, "", ""},
+        {"150 wait\n", {"wait"}, "", ""},
+        {"550 no\n200 never\n", {}, "550", "no"},
+        {"450 busy\r\n", {}, "450", "busy"},
+        {"550-no\n", {"no"}, "550", "Command failed."},
+        {"250-a\n550-b", {"a", "b"}, "550", "Command failed."},
+        {"550", {""}, "550", "Command failed."},
+        // Plain lines before a refusal belong to the refusal's reply.
+        {"checking wipe: SITE WIPE /x\n550 Wiping is disabled.\n",
+         {"checking wipe: SITE WIPE /x"},
+         "550",
+         "Wiping is disabled."},
+        {"550-x\n200-y\n", {"x", "y"}, "", ""},
+        {"550-x\nplain\n", {"x", "plain"}, "", ""},
     };
     for (const Case& c : cases) {
         const ScriptVerdict v = RelayScriptOutput(c.output);
         EXPECT_EQ(v.lines, c.lines) << c.output;
-        EXPECT_EQ(v.allow, c.allow) << c.output;
+        EXPECT_EQ(v.allow, *c.code == 0) << c.output;
+        EXPECT_EQ(v.code, c.code) << c.output;
+        EXPECT_EQ(v.finalText, c.final) << c.output;
     }
     // Lines are read in pieces of 255 characters; the rest is a line of its own.
     const ScriptVerdict v = RelayScriptOutput("200-" + std::string(300, 'y'));
-    ASSERT_EQ(v.lines.size(), 2u);
-    EXPECT_EQ(v.lines[0].text, std::string(251, 'y'));
-    EXPECT_EQ(v.lines[1], (L{std::string(49, 'y'), "", 2}));
+    EXPECT_EQ(v.lines, (Words{std::string(251, 'y'), std::string(49, 'y')}));
 }
 
 TEST(ExternalCommand, ShellScriptsRunThroughBash) {
