@@ -4,6 +4,9 @@
 
 #include <set>
 
+#include "server/accounts/UserName.h"
+#include "server/accounts/UserRecord.h"
+
 namespace orvex {
 namespace {
 
@@ -19,8 +22,38 @@ TEST(SharedNames, NamesAndTheirParts) {
     // Whatever another server sends must never name a file outside the users folder.
     for (const char* bad :
          {"bob", "bob$$21", "../x$1.2.3.4$21", "bob$../../etc$21", "bob$a/b$21", "bob$a\\b$21",
-          "bob$..$21", "bob$1.2.3.4$99999", "bob$1.2.3.4$", "1bob$1.2.3.4$21"})
+          "bob$..$21", "bob$1.2.3.4$99999", "bob$1.2.3.4$", "1bob$1.2.3.4$21", "bob$10.0.0.2$70000",
+          "bob$1.2.3.4$0", "bob$1.2.3.4$4294967317"}) {
         EXPECT_FALSE(SplitSharedName(bad)) << bad;
+        // One rule for the port: what the name check takes, the split takes too.
+        EXPECT_FALSE(IsValidSharedName(bad)) << bad;
+    }
+    EXPECT_EQ(SplitSharedName("bob$1.2.3.4$65535")->port, 65535u);
+}
+
+TEST(SharedNames, ReceivedUsersBringNoAuthority) {
+    struct Case {
+        const char* received;
+        const char* here;  // null: a user this server does not have
+        const char* kept;
+    };
+    const Case cases[] = {
+        {"1", nullptr, ""}, {"127ABCDEFGR3468HIJ", nullptr, "3468HIJ"},
+        {"4", "12", "412"},  // our own operator stays one
+        {"17", "3", ""},     // and nobody becomes one here
+        {"", "R", "R"},
+    };
+    for (const Case& c : cases) {
+        UserRecord received, here;
+        received.flags = c.received;
+        received.ipMasks[0] = "*";
+        here.flags = c.here ? c.here : "";
+        here.ipMasks[0] = "10.0.0.*";
+        KeepAuthorityHere(received, c.here ? &here : nullptr);
+        EXPECT_EQ(received.flags, c.kept) << c.received;
+        // An operator's addresses stay ours too.
+        EXPECT_EQ(received.ipMasks[0], here.HasFlag('1') && c.here ? "10.0.0.*" : "*");
+    }
 }
 
 TEST(SharedNames, MessageFields) {
