@@ -5,7 +5,6 @@
 #include <set>
 
 #include "server/accounts/UserName.h"
-#include "server/accounts/UserRecord.h"
 
 namespace orvex {
 namespace {
@@ -29,31 +28,6 @@ TEST(SharedNames, NamesAndTheirParts) {
         EXPECT_FALSE(IsValidSharedName(bad)) << bad;
     }
     EXPECT_EQ(SplitSharedName("bob$1.2.3.4$65535")->port, 65535u);
-}
-
-TEST(SharedNames, ReceivedUsersBringNoAuthority) {
-    struct Case {
-        const char* received;
-        const char* here;  // null: a user this server does not have
-        const char* kept;
-    };
-    const Case cases[] = {
-        {"1", nullptr, ""}, {"127ABCDEFGR3468HIJ", nullptr, "3468HIJ"},
-        {"4", "12", "412"},  // our own operator stays one
-        {"17", "3", ""},     // and nobody becomes one here
-        {"", "R", "R"},
-    };
-    for (const Case& c : cases) {
-        UserRecord received, here;
-        received.flags = c.received;
-        received.ipMasks[0] = "*";
-        here.flags = c.here ? c.here : "";
-        here.ipMasks[0] = "10.0.0.*";
-        KeepAuthorityHere(received, c.here ? &here : nullptr);
-        EXPECT_EQ(received.flags, c.kept) << c.received;
-        // An operator's addresses stay ours too.
-        EXPECT_EQ(received.ipMasks[0], here.HasFlag('1') && c.here ? "10.0.0.*" : "*");
-    }
 }
 
 TEST(SharedNames, MessageFields) {
