@@ -1,5 +1,6 @@
 #include "engine/ReplyBuilder.h"
 
+#include "engine/Clock.h"
 #include "engine/StringUtil.h"
 
 namespace orvex {
@@ -93,18 +94,36 @@ bool ResponseReader::SendCommand(std::string_view line, bool urgent) {
 
 std::vector<std::string> ResponseReader::ReadResponse(std::string& code) {
     code.clear();
+    overrun_ = false;
     std::vector<std::string> out;
     if (!ch_.Usable()) return out;
-    // A time-out of 0 waits without limit, like a plain blocking read.
-    const int waitMs = timeout_ > 0 ? timeout_ * 1000 : -1;
+    // One deadline for the whole response: a peer sending a line now and then, or one endless
+    // line, cannot hold the caller beyond it. A time-out of 0 waits without limit.
+    const uint32_t start = Clock::NowMs();
+    const int64_t limitMs = timeout_ > 0 ? int64_t{timeout_} * 1000 : -1;
     std::vector<std::string> lines;
     std::string opener;
+    size_t bytes = 0;
     for (;;) {
-        // Every line is waited for with the time-out, so a peer that stops in the middle of a
-        // response cannot hold the caller for ever.
-        if (ch_.WaitInput(waitMs) <= 0) break;
+        int leftMs = -1;
+        if (limitMs >= 0) {
+            const int64_t spent = Clock::ElapsedMs(start, Clock::NowMs());
+            if (spent >= limitMs) {
+                overrun_ = true;
+                break;
+            }
+            leftMs = static_cast<int>(limitMs - spent);
+        }
         std::string line;
-        if (ch_.ReadLineRaw(line, 512) <= 0) break;
+        bool cut = false;
+        const long n = ch_.ReadLineWithin(line, kLineMax + 1, leftMs, &cut);
+        if (n == ControlChannel::kClosed) break;
+        bytes += line.size();
+        if (n == ControlChannel::kNoLineYet || cut || bytes > kBytesMax ||
+            lines.size() >= kLinesMax) {
+            overrun_ = true;
+            break;
+        }
         StringUtil::StripEol(line);
         lines.push_back(std::move(line));
         const std::string& l = lines.back();

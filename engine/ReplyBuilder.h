@@ -97,18 +97,30 @@ class ReplyBuilder {
 
 class ResponseReader {
   public:
+    // What one response may take, so that a hostile server can neither fill the memory nor hold
+    // the reader: a longer line, more bytes or lines, or a response not over within the time-out
+    // ends the reading without a code, and Overrun() tells.
+    static constexpr size_t kLineMax = 4096;
+    static constexpr size_t kBytesMax = size_t{1} << 20;
+    static constexpr size_t kLinesMax = 8192;
+
     explicit ResponseReader(ControlChannel& channel) : ch_(channel) {}
     ControlChannel& Channel() { return ch_; }
+    // Seconds for a whole response; 0 waits without limit.
     void SetTimeout(int seconds) { timeout_ = seconds; }
     bool SendCommand(std::string_view line, bool urgent = false);
     // Lines of the response without their code and separator (or the four blanks of an
     // indented line); `code` gets the final line's code (empty when none came). A response
     // opened by "xyz-" ends only at a line beginning "xyz ". Empty vector: nothing was read.
     std::vector<std::string> ReadResponse(std::string& code);
+    // The last response broke a bound above: the rest of it is still coming, so the
+    // connection is out of step for good.
+    bool Overrun() const { return overrun_; }
 
   private:
     ControlChannel& ch_;
     int timeout_ = 10;
+    bool overrun_ = false;
 };
 
 }  // namespace orvex

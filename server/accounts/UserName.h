@@ -2,6 +2,8 @@
 // User names: local names, and the "user$server$port" names of users from other servers.
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,8 +21,10 @@ inline bool IsSharedName(std::string_view name) {
 }
 
 // "user$server$port": a valid local name, a server address of letters, digits, ".", "-", "_" and
-// ":", and a decimal port; at most 63 characters in all.
+// ":", and a port (SharedNamePort); at most 63 characters in all.
 bool IsValidSharedName(std::string_view name);
+// The port part of a shared name: decimal digits naming 1 to 65535; none otherwise.
+std::optional<uint32_t> SharedNamePort(std::string_view text);
 
 // A name that may be looked up as a file in the users folder.
 inline bool IsValidUserName(std::string_view name) {

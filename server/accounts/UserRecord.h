@@ -25,6 +25,8 @@ inline constexpr char kFlagDeleted = '6';
 inline constexpr char kFlagUseredit = '7';
 inline constexpr char kFlagAnonymous = '8';
 inline constexpr char kFlagRemote = 'R';
+// The operator's flag and the flags that administer users or the site.
+inline constexpr std::string_view kAdministeringFlags = "127ABCDEFGR";
 
 // Statistics groups, in the order of the file.
 enum StatGroup : size_t {

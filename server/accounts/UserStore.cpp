@@ -251,10 +251,13 @@ UserRecord UserStore::TemplateFor(std::string_view group) {
 }
 
 int UserStore::AddUser(std::string_view name, std::string_view password, std::string_view creator,
-                       std::string_view group, bool creatorHome) {
+                       std::string_view group, bool creatorHome, std::string_view withoutFlags) {
     if (!IsValidLocalName(name) || !accounts_) return 0;
     UserRecord rec = TemplateFor(group);
     rec.fileStamp = {};
+    std::erase_if(rec.flags, [withoutFlags](char f) {
+        return withoutFlags.find(f) != std::string_view::npos;
+    });
     int32_t groupId = -1;
     if (!group.empty()) {
         rec.group = std::string(group.substr(0, kUserTextMax));

@@ -62,9 +62,10 @@ class UserStore {
                       uint32_t connection = 0);
 
     // 2 if the user file or the passwd entry exists already, 1 created, 0 failed (invalid name,
-    // the user file or the passwd line could not be written).
+    // the user file or the passwd line could not be written). `withoutFlags` are taken out of
+    // what the template gives.
     int AddUser(std::string_view name, std::string_view password, std::string_view creator,
-                std::string_view group, bool creatorHome);
+                std::string_view group, bool creatorHome, std::string_view withoutFlags = {});
     bool DeleteUser(std::string_view name);
     // 2 if the new name exists, 1 renamed, 0 failed.
     int RenameUser(std::string_view oldName, std::string_view newName);

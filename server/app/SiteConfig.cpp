@@ -168,6 +168,9 @@ uint32_t SiteConfig::GetResolveDns() const {
 uint32_t SiteConfig::GetAllowServicePorts() const {
     return With(lock_, record_, [](const R& r) { return r.allowServicePorts; });
 }
+bool SiteConfig::GetTrustPeerAdminFlags() const {
+    return With(lock_, record_, [](const R& r) { return r.trustPeerAdminFlags != 0; });
+}
 uint32_t SiteConfig::GetNukeRename() const {
     return With(lock_, record_, [](const R& r) { return r.nukeRename; });
 }

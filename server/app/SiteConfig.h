@@ -56,6 +56,7 @@ class SiteConfig {
     uint32_t GetSslPort() const;
     uint32_t GetResolveDns() const;
     uint32_t GetAllowServicePorts() const;
+    bool GetTrustPeerAdminFlags() const;
     uint32_t GetNukeRename() const;
     uint32_t GetNukeEmptyKb() const;      // size at or below which a nuked directory is empty
     uint32_t GetNukeEmptyCharge() const;  // KB charged for nuking an empty directory

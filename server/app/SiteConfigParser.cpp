@@ -35,6 +35,7 @@ enum class Key {
     Shutdown,
     AuthMode,
     ServicePorts,
+    TrustPeerAdminFlags,
     FxpPasv,
     FxpPort,
     PasvRange,
@@ -87,6 +88,7 @@ constexpr KeyRule kKeys[] = {
     {"shutdown", Key::Shutdown, 2, false},
     {"auth_mode", Key::AuthMode, 2, false},
     {"allow_service_ports", Key::ServicePorts, 2, false},
+    {"trust_peer_admin_flags", Key::TrustPeerAdminFlags, 2, false},
     {"allow_fxp_pasv", Key::FxpPasv, 2, true},
     {"allow_fxp_port", Key::FxpPort, 2, true},
     {"pasv_port_range", Key::PasvRange, 3, false},
@@ -341,6 +343,9 @@ class Parser {
                 break;
             case Key::ServicePorts:
                 r.allowServicePorts = Number(t[1]);
+                break;
+            case Key::TrustPeerAdminFlags:
+                r.trustPeerAdminFlags = Number(t[1]);
                 break;
             case Key::FxpPasv:
                 r.fxpPasv = Join(t, 1);

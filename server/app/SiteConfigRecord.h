@@ -60,6 +60,8 @@ struct SiteConfigRecord {
     uint32_t shutdown = 0;
     uint32_t authMode = 0;
     uint32_t allowServicePorts = 0;
+    // Users received from other servers keep their operator and administrator flags.
+    uint32_t trustPeerAdminFlags = 0;
     std::string fxpPasv = "*";
     std::string fxpPort = "0";
     uint32_t pasvLow = 0;

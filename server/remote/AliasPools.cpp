@@ -276,7 +276,7 @@ RemoteReply AliasStore::ForwardCommand(uint32_t connection, std::string_view dir
         if (!r.Complete()) {
             // Closed before answering: the server never took the command, so a fresh
             // connection may. A late or half reply leaves it unknown: no second try.
-            const bool closed = r.lines.empty() && c->WaitInput(0) != 0;
+            const bool closed = r.lines.empty() && !c->Dead() && c->WaitInput(0) != 0;
             DropConnection(directory, c->Socket());
             if (closed) continue;
             return {};

@@ -36,7 +36,12 @@ RemoteReply RemoteConnection::Read(int seconds) {
     RemoteReply r;
     if (dead_) return r;
     reader_.SetTimeout(seconds);
+    // A TLS record that never ends would hold a read inside the library past every deadline.
+    if (channel_.IsTls()) SocketUtil::SetRecvTimeout(fd_, static_cast<unsigned>(seconds) * 1000);
     r.lines = reader_.ReadResponse(r.code);
+    if (channel_.IsTls()) SocketUtil::SetRecvTimeout(fd_, 0);
+    // The rest of an over-long or late reply would be read as the answer to the next command.
+    if (reader_.Overrun()) Kill();
     if (dead_) r.code.clear();
     return r;
 }
@@ -84,7 +89,7 @@ RemoteConnectionPtr LoginRemote(const std::string& address, uint32_t port, const
     SocketUtil::SetKeepAlive(fd);
     auto conn = std::make_shared<RemoteConnection>(fd, encMode);
     // Any greeting will do, even a refusal: the login below decides.
-    if (conn->Read(seconds).lines.empty()) return nullptr;
+    if (!conn->Read(seconds).Complete()) return nullptr;
     if (encMode != 0) {
         if (!conn->Exchange("AUTH SSL", seconds).Begins('2') || !conn->StartTls()) return nullptr;
         if (!conn->Exchange("PBSZ 0", seconds).Complete()) return nullptr;

@@ -49,7 +49,8 @@ class RemoteConnection {
     const SslHandle& Tls() const { return channel_.Tls(); }
 
     bool Send(std::string_view line, bool urgent = false);
-    // The next reply, waiting up to `seconds` for each line (0: no limit).
+    // The next reply, within `seconds` in all (0: no limit). A reply that breaks the reader's
+    // bounds or comes too late kills the connection and reads as none.
     RemoteReply Read(int seconds);
     RemoteReply Exchange(std::string_view line, int seconds, bool urgent = false);
     // Replies or a close the server sent unasked: the connection is out of step with its

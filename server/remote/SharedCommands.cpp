@@ -9,6 +9,7 @@
 
 #include "engine/Clock.h"
 #include "engine/FileUtil.h"
+#include "engine/SocketUtil.h"
 #include "engine/StringUtil.h"
 #include "server/accounts/AccountStore.h"
 #include "server/accounts/GroupStore.h"
@@ -61,12 +62,24 @@ std::optional<Request> ReadRequest(AliasSession& s, const Args& args, int firstC
     r.home = args[5];
     if (localAllowed && StringUtil::EqualNoCase(r.home, "LOCAL"))
         r.home = "LOCAL";
-    else if (!IsIpAddress(r.home))
+    else if (!IsIpAddress(r.home) || !SocketUtil::SameAddress(r.home, s.PeerIp()))
+        // A peer speaks only for the users whose home it is: otherwise any account with the
+        // remote flag could make up users of any server, and log in as them here.
         return refuse("%s: Invalid home IP.", args[5], 2);
     const std::optional<uint32_t> port = ReadPort(args[6]);
     if (!port) return refuse("%s: Invalid home port.", args[6], 3);
     r.port = *port;
     return r;
+}
+
+// A received user file as this server keeps it: rewritten when the peer may not decide its
+// administering flags (see KeepAuthorityHere). False when it cannot be rewritten.
+bool KeepReceivedAuthority(ServerSite& site, const std::string& path, const std::string& fileName,
+                           UserRecord& rec) {
+    if (site.Config().GetTrustPeerAdminFlags()) return true;
+    const std::optional<UserRecord> here =
+        IsSharedName(fileName) ? std::nullopt : site.Users().FindUser(fileName);
+    return !KeepAuthorityHere(rec, here ? &*here : nullptr) || WriteUserFile(path, rec);
 }
 
 // Receives `fileName` into the users folder: the data lands in a temporary file, which takes
@@ -81,10 +94,12 @@ bool ReceiveUserFile(AliasSession& s, const std::string& fileName, int64_t times
         [&site, target, fileName, timestamp, shared, local](const std::string& path,
                                                             bool complete) {
             UserRecord rec;
-            const bool valid =
-                complete && ReadUserFile(path, fileName, local, rec, [&site](const std::string& l) {
-                    site.LogProgram("MAIN", "%s", l.c_str());
-                });
+            const bool valid = complete &&
+                               ReadUserFile(path, fileName, local, rec,
+                                            [&site](const std::string& l) {
+                                                site.LogProgram("MAIN", "%s", l.c_str());
+                                            }) &&
+                               KeepReceivedAuthority(site, path, fileName, rec);
             if (!valid || std::rename(FileUtil::OsPath(path).c_str(),
                                       FileUtil::OsPath(target).c_str()) != 0) {
                 FileUtil::RemoveFile(path);
@@ -128,16 +143,16 @@ int Login(AliasSession& s, const Args& args) {
         name, StoredPassword(r->base, *password), Clock::NowSeconds() + kTemporaryPasswordSeconds,
         s.SiteRoot());
     if (rec && stored && rec->fileStamp.sec == r->timestamp) {
-        s.Respond(args,
-                  StringUtil::Format("User '%s' is valid (%s).", name.c_str(), password->c_str()),
-                  "200");
+        s.RespondWithSecret(
+            args, StringUtil::Format("User '%s' is valid (%s).", name.c_str(), password->c_str()),
+            *password, "200");
         return 1;
     }
-    s.Respond(args,
-              StringUtil::Format(rec ? "Information for user '%s' is defunct (%s)."
-                                     : "No information found for user '%s' (%s).",
-                                 name.c_str(), password->c_str()),
-              rec ? "151" : "152");
+    s.RespondWithSecret(args,
+                        StringUtil::Format(rec ? "Information for user '%s' is defunct (%s)."
+                                               : "No information found for user '%s' (%s).",
+                                           name.c_str(), password->c_str()),
+                        *password, rec ? "151" : "152");
     if (!stored || !ReceiveUserFile(s, name, r->timestamp, false)) {
         site.Accounts().ExpireRemoteLogin(name);
         s.Respond(args, "ERROR: unable to create a new transfer thread.", "500");

@@ -5,6 +5,7 @@
 
 #include "engine/StringUtil.h"
 #include "server/accounts/UserName.h"
+#include "server/accounts/UserRecord.h"
 
 namespace orvex {
 
@@ -37,7 +38,7 @@ std::optional<SharedName> SplitSharedName(std::string_view name) {
     if (!IsValidSharedName(name)) return std::nullopt;
     const size_t first = name.find('$');
     const size_t second = name.find('$', first + 1);
-    const std::optional<uint32_t> port = ReadPort(name.substr(second + 1));
+    const std::optional<uint32_t> port = SharedNamePort(name.substr(second + 1));
     if (!port) return std::nullopt;
     return SharedName{std::string(name.substr(0, first)),
                       std::string(name.substr(first + 1, second - first - 1)), *port};
@@ -85,6 +86,19 @@ std::optional<UserData> ReadUserDataReply(const std::vector<std::string>& lines)
         out.file += '\n';
     }
     return std::nullopt;
+}
+
+bool KeepAuthorityHere(UserRecord& received, const UserRecord* here) {
+    const UserRecord before = received;
+    std::erase_if(received.flags,
+                  [](char f) { return kAdministeringFlags.find(f) != std::string_view::npos; });
+    if (here) {
+        for (char f : here->flags)
+            if (kAdministeringFlags.find(f) != std::string_view::npos) received.flags += f;
+        // Another server must not open an operator's account to more addresses either.
+        if (here->HasFlag(kFlagSiteop)) received.ipMasks = here->ipMasks;
+    }
+    return received != before;
 }
 
 std::optional<std::string> MakeTemporaryPassword() {

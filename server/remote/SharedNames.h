@@ -48,6 +48,12 @@ struct UserData {
 };
 std::optional<UserData> ReadUserDataReply(const std::vector<std::string>& lines);
 
+// A user file received from another server, as this server keeps it: unless the operator trusts
+// its peers, the administering flags (and a site operator's address masks) stay as `here` has
+// them; a user this server does not have yet gets none. True when `received` changed.
+struct UserRecord;
+bool KeepAuthorityHere(UserRecord& received, const UserRecord* here);
+
 // 16 letters from the system's random source; none when it fails.
 std::optional<std::string> MakeTemporaryPassword();
 

@@ -32,10 +32,14 @@ std::optional<AliasRecord> AliasSession::FetchUnknownUser() {
                 return data ? Talk::Done : Talk::Refused;
             });
         if (t != Talk::Done) continue;
-        // Written only when it reads as a user file, and then whole or not at all.
+        // Written only when it reads as a user file, and then whole or not at all; without the
+        // administering flags unless the operator trusts the peers with them.
         UserRecord parsed;
-        if (!ParseUserFile(data->file, shared, parsed, {}) ||
-            !WriteFileAtomically(server_.MakeDataPath("users/", shared), data->file))
+        if (!ParseUserFile(data->file, shared, parsed, {})) continue;
+        const bool stripped =
+            !server_.Config().GetTrustPeerAdminFlags() && KeepAuthorityHere(parsed, nullptr);
+        if (!WriteFileAtomically(server_.MakeDataPath("users/", shared),
+                                 stripped ? FormatUserFile(parsed) : data->file))
             continue;
         server_.Accounts().AddRemoteLogin(
             shared, data->hash, Clock::NowSeconds() + kTemporaryPasswordSeconds, alias.localPath);

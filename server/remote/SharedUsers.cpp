@@ -63,7 +63,14 @@ std::optional<PassiveAddress> AliasStore::OpenPassive(RemoteConnection& c) {
     if (c.Encrypted() && !c.Exchange("PROT E", kForwardSeconds).Begins('2')) return std::nullopt;
     const RemoteReply r = c.Exchange("PASV", kForwardSeconds);
     if (!r.Begins('2') || r.lines.empty()) return std::nullopt;
-    return ParsePassiveReply(r.lines.front());
+    std::optional<PassiveAddress> to = ParsePassiveReply(r.lines.front());
+    // User files go to the peer itself: a reply naming another address would have this server
+    // hand an account to whatever listens there.
+    std::string peer, peerPort;
+    if (to && !(SocketUtil::PeerAddress(c.Socket(), peer, peerPort) &&
+                SocketUtil::SameAddress(to->ip, peer)))
+        return std::nullopt;
+    return to;
 }
 
 size_t AliasStore::SendUserFile(RemoteConnection& c, const PassiveAddress& to,

@@ -13,7 +13,32 @@ std::optional<UserRecord> IssuerRecord(SiteSession& s) {
 }
 
 bool MayActOn(const UserRecord& issuer, std::string_view targetGroup) {
-    return !issuer.HasFlag(kFlagGadmin) || StringUtil::EqualNoCase(issuer.group, targetGroup);
+    if (!issuer.HasFlag(kFlagGadmin)) return true;
+    // Without a group it would hold every user who has none.
+    return !issuer.group.empty() && StringUtil::EqualNoCase(issuer.group, targetGroup);
+}
+
+Authority AuthorityOver(const std::optional<UserRecord>& issuer, const UserRecord& target) {
+    const bool siteop = issuer && issuer->HasFlag(kFlagSiteop);
+    if (target.HasFlag(kFlagSiteop) && !siteop) return Authority::SiteopOnly;
+    if (issuer && !MayActOn(*issuer, target.group)) return Authority::OtherGroup;
+    return Authority::Granted;
+}
+
+bool CheckAuthority(SiteSession& s, const Args& args, const UserRecord& target,
+                    const char* groupCode) {
+    const std::optional<UserRecord> issuer = IssuerRecord(s);
+    switch (AuthorityOver(issuer, target)) {
+        case Authority::Granted:
+            return true;
+        case Authority::OtherGroup:
+            s.Respond(args, NotInGroup(*issuer), groupCode);
+            return false;
+        case Authority::SiteopOnly:
+            s.Respond(args, kNoAccess, "550");
+            return false;
+    }
+    return false;
 }
 
 std::string NotInGroup(const UserRecord& issuer) {

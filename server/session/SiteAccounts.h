@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Tokenizer.h"
 #include "server/accounts/UserRecord.h"
 
 namespace orvex {
@@ -24,10 +25,21 @@ inline constexpr const char* kDashLine =
 // The record of the user running the command.
 std::optional<UserRecord> IssuerRecord(SiteSession& s);
 
-// A group administrator acts only on users of the own group; everybody else on anybody.
+// A group administrator acts only on users of the own group (on nobody while it has none);
+// everybody else on anybody.
 bool MayActOn(const UserRecord& issuer, std::string_view targetGroup);
 // "Invalid Access. User is not in group (%s)." with the issuer's group.
 std::string NotInGroup(const UserRecord& issuer);
+
+// Whether the issuer may act on an account: nobody without flag 1 acts on a flag-1 user, so that
+// no chain of commands leads a lesser account to the operator's password, addresses or flags;
+// and the group-administrator rule. An unknown issuer counts as one without flags.
+enum class Authority { Granted, OtherGroup, SiteopOnly };
+Authority AuthorityOver(const std::optional<UserRecord>& issuer, const UserRecord& target);
+// AuthorityOver, answering a refusal: the group rule with its text and `groupCode`, a flag-1
+// target with the command's access refusal. False after a refusal.
+bool CheckAuthority(SiteSession& s, const Args& args, const UserRecord& target,
+                    const char* groupCode);
 
 // A typed number (it begins with "0" or reads as a nonzero number) between `low` and `high`.
 bool ReadNumberIn(std::string_view text, int64_t low, int64_t high, int64_t& value);

@@ -281,6 +281,22 @@ const Field* FindField(std::string_view name) {
     return nullptr;
 }
 
+// Whether a home lies at or below the default home directory, where the sites of the accounts
+// are: anywhere else (the installation with its keys and passwords, the host's own files) only
+// a site operator may send a user.
+bool InsideSites(const SiteConfig& config, const std::string& home) {
+    std::string sites = config.GetDefaultHomeDir();
+    if (sites.empty()) return false;
+    FileUtil::AddTrailingSep(sites);
+    std::string rest = home;
+    FileUtil::AddTrailingSep(rest);
+    if (rest.compare(0, sites.size(), sites) != 0) return false;
+    rest.erase(0, sites.size());
+    std::string normalised = rest;
+    FileUtil::NormaliseDots(normalised);
+    return normalised == rest && FileUtil::StaysUnder(sites, home);
+}
+
 // HOMEDIR lives in the passwd account: "./" values under the root path, others absolute.
 void HomeDir(const FieldChange& c, Outcome& out) {
     const std::string typed = c.Joined();
@@ -291,6 +307,7 @@ void HomeDir(const FieldChange& c, Outcome& out) {
         home = AccountText::AbsolutePath(typed);
     // A ";" table field: separators and line ends would break the passwd file.
     const bool written = AccountText::IsTableField(typed) &&
+                         (c.siteop || InsideSites(c.s.Server().Config(), home)) &&
                          c.s.Server().Accounts().UpdateAccount(c.user, [&home](Account& a) {
                              a.home = home;
                              return true;
@@ -387,8 +404,10 @@ int Change(SiteSession& s, const Args& args) {
             if (listed) s.Line(failed);
             continue;
         }
-        if (issuer && !MayActOn(*issuer, record->group)) {
-            if (single) s.Line(" " + NotInGroup(*issuer));
+        if (const Authority a = AuthorityOver(issuer, *record); a != Authority::Granted) {
+            if (single)
+                s.Line(" " +
+                       (a == Authority::OtherGroup ? NotInGroup(*issuer) : std::string(kNoAccess)));
             if (listed) s.Line(failed);
             continue;
         }

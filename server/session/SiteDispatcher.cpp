@@ -68,6 +68,16 @@ void SiteSession::Line(std::string_view text) {
     Replies().Reply(text, "200", 1);
 }
 
+int SiteSession::RespondWithSecret(const Args& args, std::string_view text, std::string_view secret,
+                                   std::string_view code) {
+    std::string logged(text);
+    if (!secret.empty())
+        for (size_t at = logged.find(secret); at != std::string::npos; at = logged.find(secret, at))
+            logged.erase(at, secret.size());
+    Respond(args, logged, code, false, true);
+    return Respond(args, text, code, true, false);
+}
+
 void SiteSession::SysopLog(std::string_view message) {
     WriteEventLog("sysop.log", message, user_);
 }

@@ -94,6 +94,16 @@ int ChGrp(SiteSession& s, const Args& args) {
         s.Respond(args, Quoted("'%s': unable to load user information.", user), "502");
         return 0;
     }
+    if (args.size() > 3) {
+        // A group administrator's rights follow its group: only an operator moves one.
+        const std::optional<UserRecord> issuer = IssuerRecord(s);
+        const bool siteop = issuer && issuer->HasFlag(kFlagSiteop);
+        if (record->HasFlag(kFlagGadmin) && !siteop) {
+            s.Respond(args, kNoAccess, "550");
+            return 0;
+        }
+        if (!CheckAuthority(s, args, *record, "503")) return 0;
+    }
     if (args.size() == 3) {
         ShowMembership(s, Quoted(" %s is a member of the following group:", user), record->group);
         s.Respond(args, "Use SITE CHGRP <username> <group> to toggle groups.", "200");
@@ -129,6 +139,12 @@ int Group(SiteSession& s, const Args& args) {
         ShowMembership(s, " You are a member of the following group:", record->group);
         s.Respond(args, "Command successful.", "200");
         return 1;
+    }
+    // A group administrator that changed groups would administer another group's users: it
+    // stays where an operator put it, as a group-locked user does.
+    if (record->HasFlag(kFlagGadmin) && !record->HasFlag(kFlagSiteop)) {
+        s.Respond(args, kNoAccess, "550");
+        return 0;
     }
     std::string group;
     const std::optional<GroupRecord> g = s.Server().Groups().FindGroup(args[2], &group);

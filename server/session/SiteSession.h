@@ -101,6 +101,10 @@ class SiteSession : public FtpSession {
     bool RunScript(const std::string& script, std::vector<std::string> arguments, bool pre);
     // A continuation line with code 200.
     void Line(std::string_view text);
+    // Answers `text` whole, while the access log gets it with `secret` (a password it carries)
+    // left out, as it never gets PASS arguments.
+    int RespondWithSecret(const Args& args, std::string_view text, std::string_view secret,
+                          std::string_view code);
     // A line in sysop.log under this session's user.
     void SysopLog(std::string_view message);
     // The inbox of an existing user (any case) under the stored spelling; empty for names that

@@ -82,6 +82,8 @@ int AddAccount(SiteSession& s, const Args& args, size_t at, const std::string* g
 
     UserStore& users = s.Server().Users();
     const std::optional<UserRecord> issuer = IssuerRecord(s);
+    // A group's template must not hand the operator's flag to an account a lesser user made.
+    const std::string withheld = issuer && issuer->HasFlag(kFlagSiteop) ? "" : "1";
     std::string joined;
     int added = 0;
     if (issuer && issuer->HasFlag(kFlagGadmin)) {
@@ -91,7 +93,7 @@ int AddAccount(SiteSession& s, const Args& args, size_t at, const std::string* g
             return 0;
         }
         joined = issuer->group;
-        added = users.AddUser(name, password, s.UserName(), joined, true);
+        added = users.AddUser(name, password, s.UserName(), joined, true, withheld);
         if (added != 1) GiveUserSlotBack(s);
     } else if (group) {
         if (!s.Server().Groups().FindGroup(*group, &joined)) {
@@ -99,9 +101,9 @@ int AddAccount(SiteSession& s, const Args& args, size_t at, const std::string* g
                       "507");
             return 0;
         }
-        added = users.AddUser(name, password, s.UserName(), joined, false);
+        added = users.AddUser(name, password, s.UserName(), joined, false, withheld);
     } else {
-        added = users.AddUser(name, password, s.UserName(), "", false);
+        added = users.AddUser(name, password, s.UserName(), "", false, withheld);
     }
 
     if (added == 2) {
@@ -159,23 +161,23 @@ int DelUser(SiteSession& s, const Args& args) {
     const bool gadmin = issuer && issuer->HasFlag(kFlagGadmin);
     unsigned deleted = 0;
     std::string someone;
-    bool otherGroup = false;
+    bool otherGroup = false, siteopOnly = false;
     for (const std::string& name : UsersMatching(s, pattern)) {
         if (StringUtil::EqualNoCase(name, s.UserName())) continue;
-        bool ours = true;
+        Authority authority = Authority::Granted;
         bool newly = false;
         s.Server().Users().UpdateUser(
             name,
             [&](UserRecord& r) {
-                ours = !issuer || MayActOn(*issuer, r.group);
-                if (!ours || r.HasFlag(kFlagDeleted)) return false;
+                authority = AuthorityOver(issuer, r);
+                if (authority != Authority::Granted || r.HasFlag(kFlagDeleted)) return false;
                 r.flags.push_back(kFlagDeleted);
                 newly = true;
                 return true;
             },
             s.ConnectionNumber());
-        if (!ours) {
-            otherGroup = true;
+        if (authority != Authority::Granted) {
+            (authority == Authority::OtherGroup ? otherGroup : siteopOnly) = true;
             continue;
         }
         if (someone.empty()) someone = name;
@@ -197,6 +199,10 @@ int DelUser(SiteSession& s, const Args& args) {
         s.Respond(args, NotInGroup(*issuer), "503");
         return 0;
     }
+    if (siteopOnly) {
+        s.Respond(args, kNoAccess, "550");
+        return 0;
+    }
     s.Respond(args, StringUtil::Format("User '%s' does not exist.", pattern.c_str()), "502");
     return 0;
 }
@@ -208,7 +214,7 @@ int ReAdd(SiteSession& s, const Args& args) {
         s.SendHelpLines("site.readd.top");
         std::vector<std::string> names;
         for (const auto& n : s.Server().Users().ListUsers(UserStore::kAllUsers))
-            if (n.data.HasFlag(kFlagDeleted) && (!issuer || MayActOn(*issuer, n.data.group)))
+            if (n.data.HasFlag(kFlagDeleted) && AuthorityOver(issuer, n.data) == Authority::Granted)
                 names.push_back(n.name.value_or(""));
         for (size_t i = 0; i < names.size(); i += 2) {
             std::string line = StringUtil::Format(" %-33s", names[i].c_str());
@@ -227,12 +233,12 @@ int ReAdd(SiteSession& s, const Args& args) {
     const std::string& pattern = args[2];
     unsigned readded = 0;
     std::string someone;
-    bool otherGroup = false, noSlots = false;
+    bool otherGroup = false, siteopOnly = false, noSlots = false;
     for (const std::string& name : UsersMatching(s, pattern)) {
         const std::optional<UserRecord> target = s.Server().Users().FindUser(name);
         if (!target || !target->HasFlag(kFlagDeleted)) continue;
-        if (!MayActOn(*issuer, target->group)) {
-            otherGroup = true;
+        if (const Authority a = AuthorityOver(issuer, *target); a != Authority::Granted) {
+            (a == Authority::OtherGroup ? otherGroup : siteopOnly) = true;
             continue;
         }
         if (gadmin && !TakeUserSlot(s)) {
@@ -268,6 +274,8 @@ int ReAdd(SiteSession& s, const Args& args) {
     }
     if (otherGroup) {
         s.Respond(args, NotInGroup(*issuer), "502");
+    } else if (siteopOnly) {
+        s.Respond(args, kNoAccess, "550");
     } else if (noSlots) {
         s.Respond(args, kNoSlots, "504");
     } else {
@@ -279,10 +287,12 @@ int ReAdd(SiteSession& s, const Args& args) {
 
 int Purge(SiteSession& s, const Args& args) {
     const std::string pattern = args.size() > 2 ? args[2] : std::string("*");
+    const std::optional<UserRecord> issuer = IssuerRecord(s);
     unsigned purged = 0;
     for (const std::string& name : UsersMatching(s, pattern)) {
         const std::optional<UserRecord> target = s.Server().Users().FindUser(name);
         if (!target || !target->HasFlag(kFlagDeleted)) continue;
+        if (AuthorityOver(issuer, *target) != Authority::Granted) continue;
         s.Server().Registry().KickUser(name, s.ConnectionNumber());
         if (!s.Server().Users().DeleteUser(name)) continue;
         s.Line(StringUtil::Format(" User (%s) purged.", name.c_str()));
@@ -324,6 +334,8 @@ int RenUser(SiteSession& s, const Args& args) {
         s.Respond(args, StringUtil::Format("'%s' is not an allowed username.", to.c_str()), "504");
         return 0;
     }
+    const std::optional<UserRecord> target = s.Server().Users().FindUser(from);
+    if (target && !CheckAuthority(s, args, *target, "506")) return 0;
     switch (s.Server().Users().RenameUser(from, to)) {
         case 1:
             s.SysopLog(StringUtil::Format(": renamed user '%s' to '%s'", from.c_str(), to.c_str()));

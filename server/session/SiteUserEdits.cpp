@@ -25,7 +25,7 @@ int32_t ClampCredits(int64_t value) {
 }
 
 // The target of a command on another user: its stored name and record, after the unknown-user
-// and group-administrator checks have answered with their codes. None after a refusal.
+// and authority checks have answered with their codes. None after a refusal.
 struct Target {
     std::string name;
     UserRecord record;
@@ -39,13 +39,7 @@ std::optional<Target> FindTarget(SiteSession& s, const Args& args, const char* u
         return std::nullopt;
     }
     t.record = std::move(*record);
-    if (groupCode) {
-        const std::optional<UserRecord> issuer = IssuerRecord(s);
-        if (issuer && !MayActOn(*issuer, t.record.group)) {
-            s.Respond(args, NotInGroup(*issuer), groupCode);
-            return std::nullopt;
-        }
-    }
+    if (!CheckAuthority(s, args, t.record, groupCode)) return std::nullopt;
     return t;
 }
 
@@ -276,6 +270,8 @@ int Take(SiteSession& s, const Args& args) {
     const std::optional<Transfer> t =
         ReadTransfer(s, args, "You must specify the amount of credits to take.");
     if (!t) return 0;
+    const std::optional<UserRecord> target = s.Server().Users().FindUser(t->name);
+    if (target && !CheckAuthority(s, args, *target, "504")) return 0;
     AddCredits(s, t->name, -t->amount);
     if (!t->message.empty()) s.SendMessage(t->name, t->message);
     const unsigned amount = static_cast<unsigned>(t->amount);

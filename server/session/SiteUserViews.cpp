@@ -103,9 +103,16 @@ int UserData(SiteSession& s, const Args& args) {
     if (args.size() < 3) return s.SendHelp(args, "site.userdata");
     std::string name;
     if (!SendUserFile(s, args, name)) return 0;
+    // The operator's stored password is for operators only: with it another server would let
+    // in anyone who knows it as that account.
+    const std::optional<UserRecord> issuer = IssuerRecord(s);
+    const std::optional<UserRecord> target = s.Server().Users().FindUser(name);
+    const bool withheld =
+        target && target->HasFlag(kFlagSiteop) && !(issuer && issuer->HasFlag(kFlagSiteop));
     const std::optional<Account> account = s.Server().Accounts().FindAccount(name);
-    const std::string password = account ? account->password : std::string();
-    s.Respond(args, StringUtil::Format("Command successful (%s).", password.c_str()), "200");
+    const std::string password = account && !withheld ? account->password : std::string();
+    s.RespondWithSecret(args, StringUtil::Format("Command successful (%s).", password.c_str()),
+                        password, "200");
     return 1;
 }
 

@@ -105,8 +105,9 @@ class BaseSiteServer(Server):
 class RawClient:
     """A bare control connection, for exact replies and odd input."""
 
-    def __init__(self, port, host="127.0.0.1", timeout=10):
-        self.sock = socket.create_connection((host, port), timeout=timeout)
+    def __init__(self, port, host="127.0.0.1", timeout=10, source=None):
+        self.sock = socket.create_connection((host, port), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         self.buf = b""
 
     def send(self, data):

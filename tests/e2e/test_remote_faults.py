@@ -3,12 +3,16 @@ greetings, refused logins, dropped connections, late and multi-line replies, res
 that never end, state left on pooled connections, and PORT and PASV addresses out of range."""
 
 import os
+import re
 import socket
 import ssl
 import threading
 import time
 
-from remote_support import RemoteCase, ScriptedServer, alias_line, eventually, make_cert
+from harness import RawClient
+from orvex_support import user_file
+from remote_support import (RemoteCase, ScriptedServer, alias_line, eventually, make_cert,
+                            passive)
 
 UNABLE = "451 Unable to access directory"
 
@@ -53,6 +57,35 @@ def pasv_then_reset(server, conn, arg):
     return "227 Entering Passive Mode (127,0,0,1,4,1)"
 
 
+def endless_greeting(server, conn, arg):
+    """A multi-line greeting that never ends."""
+    while True:
+        conn.sendall(("220-" + "x" * 60 + "\r\n").encode() * 512)
+
+
+def dribbled_greeting(server, conn, arg):
+    """A greeting line every second, for longer than any reply may take."""
+    for _ in range(30):
+        conn.sendall(b"220-wait\r\n")
+        time.sleep(1)
+    return "220 ready"
+
+
+def endless_line(server, conn, arg):
+    """A greeting line that never reaches its line feed."""
+    conn.sendall(b"220 ")
+    while True:
+        conn.sendall(b"A" * 65536)
+
+
+def rss_kb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 def reset_after_login(server, conn, arg):
     conn.sendall(b"230 in\r\n")
     time.sleep(0.05)
@@ -60,7 +93,7 @@ def reset_after_login(server, conn, arg):
 
 
 class ScriptedFaults(RemoteCase):
-    users = {"bob": {"uid": 301}, "dave": {"uid": 302}}
+    users = {"bob": {"uid": 301}, "dave": {"uid": 302}, "link": {"uid": 303, "flags": "R"}}
 
     @classmethod
     def prepare(cls):
@@ -85,6 +118,9 @@ class ScriptedFaults(RemoteCase):
             "abort": {"RETR": "150 opening", "ABOR": ["426 aborted", "226 abor ok"]},
             "kick": {"RETR": late_final(5, "226 late")},
             "hang": {"RETR": "150 opening"},
+            "endless": {"GREETING": endless_greeting},
+            "dribble": {"GREETING": dribbled_greeting},
+            "longline": {"GREETING": endless_line},
         }
         cls.scripted = {}
         for name, script in servers.items():
@@ -94,13 +130,24 @@ class ScriptedFaults(RemoteCase):
         cls.scripted["pasvreset"] = ScriptedServer({"PASV": pasv_then_reset, "RETR": "550 no", "PROT": "200 ok"},
                                                    tls=tls)
         cls.peers += [cls.scripted["resettls"], cls.scripted["pasvreset"]]
+        # A peer whose PASV names another host: the user file must not go there.
+        cls.elsewhere = socket.socket()
+        cls.elsewhere.bind(("127.0.0.2", 0))
+        cls.elsewhere.listen(4)
+        cls.elsewhere.settimeout(0.5)
+        port = cls.elsewhere.getsockname()[1]
+        cls.scripted["evilpeer"] = ScriptedServer({
+            "PASV": f"227 Entering Passive Mode (127,0,0,2,{port >> 8},{port & 255})",
+            "SITE": "152 No information found for user 'bob' (ABCDEFGHIJKLMNOP)."})
+        cls.peers.append(cls.scripted["evilpeer"])
         lines = []
         for name, server in cls.scripted.items():
             encmode = 2 if name in ("authno", "resettls", "pasvreset") else 0
+            kind = ("D", 1) if name == "evilpeer" else ("G", 0)
             for directory in ([name, name + "2"] if name == "hang" else [name]):
                 os.makedirs(cls.site.path(f"site/{directory}"), exist_ok=True)
                 lines.append(alias_line(cls.site_dir(directory), "127.0.0.1", server.port,
-                                        encmode=encmode))
+                                        encmode=encmode, server_type=kind[0], share=kind[1]))
         cls.write_aliases(lines)
 
     def inside(self, name, user="orvex"):
@@ -290,3 +337,55 @@ class ScriptedFaults(RemoteCase):
         self.assertEqual(bob.cmd("NOOP"), "200 ok")
         for o in others:
             self.assertEqual(o.cmd("NOOP"), "200 ok")
+
+    def test_hostile_replies_are_bounded(self):
+        c = self.raw()
+        pid = self.server.proc.pid
+        before = rss_kb(pid)
+        for name in ("endless", "dribble", "longline"):
+            start = time.monotonic()
+            self.assertEqual(c.cmd(f"CWD /{name}"), UNABLE, name)
+            self.assertLess(time.monotonic() - start, 20, name)
+            # The connection is dropped, not left to its sender.
+            self.assertTrue(eventually(lambda: self.scripted[name].closed >= 1, timeout=15), name)
+        self.assertLess(rss_kb(pid) - before, 64 << 10)
+        self.assertEqual(c.cmd("CWD /greet421"), "250 cwd ok")
+
+    def test_a_hostile_peer(self):
+        # Entering a sharing alias whose PASV names another host: nothing is sent anywhere.
+        bob = self.raw("bob", "pw")
+        self.assertEqual(bob.cmd("CWD /evilpeer"), UNABLE)
+        self.assertEqual(self.scripted["evilpeer"].lines_for("SITE"), [])
+        with self.assertRaises(socket.timeout):
+            self.elsewhere.accept()[0].close()
+        # A peer logs in only the users whose home it is, and none of them as an operator.
+        link = self.raw("link", "pw")
+        for line in ("SITE REMOTE LOGIN evil 0 1.2.3.4 21", "SITE REMOTE UPDATE bob 0 1.2.3.4 21"):
+            self.assertEqual(link.cmd(line), "503 1.2.3.4: Invalid home IP.", line)
+        name = "evil$127.0.0.1$21"
+        data = passive(link)
+        link.send("SITE REMOTE LOGIN evil 0 127.0.0.1 21\r\n")
+        first = link.reply()[-1]
+        self.assertRegex(first, rf"^152 No information found for user '{re.escape(name)}' "
+                                r"\([A-Y]{16}\)\.$")
+        password = first[-18:-2]
+        self.assertEqual(link.reply()[-1][:3], "150")
+        data.sendall(user_file(flags="17R4", ips=("*",)).encode())
+        data.close()
+        self.assertEqual(link.reply()[-1][:3], "226")
+        evil = RawClient(self.port, timeout=30)
+        self.addCleanup(evil.close)
+        evil.reply()
+        evil.cmd(f"USER {name}")
+        evil.send(f"PASS {password}\r\n")
+        self.assertEqual(evil.reply()[-1], "230 User evil logged in.")
+        flags = [line for line in self.site.read(f"ftp-data/users/{name}").splitlines()
+                 if line.startswith("FLAGS")]
+        self.assertEqual(flags, ["FLAGS 4"])
+        self.assertEqual(evil.cmd("SITE CHPASS orvex x"),
+                         "550 You do not have access to this command.")
+        # The temporary password reached no log.
+        logs = self.site.path("ftp-data/logs")
+        for log in os.listdir(logs):
+            with open(os.path.join(logs, log), errors="replace") as f:
+                self.assertNotIn(password, f.read(), log)

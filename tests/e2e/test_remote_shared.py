@@ -51,7 +51,7 @@ def make_site(tmp, ip, users):
 
 
 def login(ip, port, user, password, source=None):
-    c = RawClient(port, host=ip, timeout=30)
+    c = RawClient(port, host=ip, timeout=30, source=source)
     c.reply()
     c.cmd(f"USER {user}")
     c.send(f"PASS {password}\r\n")
@@ -116,7 +116,9 @@ class SharedUsers(unittest.TestCase):
         return c
 
     def link(self, on_b=True):
-        c, r = login(B_IP if on_b else A_IP, self.pb if on_b else self.pa, "link", LINK)
+        # A peer's messages come from the peer, which speaks for its own users only.
+        c, r = login(B_IP if on_b else A_IP, self.pb if on_b else self.pa, "link", LINK,
+                     source=A_IP if on_b else B_IP)
         self.addCleanup(c.close)
         self.assertEqual(r[-1], "230 User link logged in.")
         return c
@@ -182,15 +184,15 @@ class SharedUsers(unittest.TestCase):
                 ("SITE REMOTE LOGIN ../x 1 1.2.3.4 21", "501 ../x: Invalid username."),
                 ("SITE REMOTE LOGIN bob 1x 1.2.3.4 21", "502 1x: Invalid timestamp."),
                 ("SITE REMOTE LOGIN bob 1 ../../etc 21", "503 ../../etc: Invalid home IP."),
-                ("SITE REMOTE LOGIN bob 1 1.2.3.4 65536", "504 65536: Invalid home port."),
+                (f"SITE REMOTE LOGIN bob 1 {A_IP} 65536", "504 65536: Invalid home port."),
                 ("SITE REMOTE UPDATE b/c 0 1.2.3.4 21", "501 b/c: Invalid username."),
                 ("SITE REMOTE UPDATE bob -1 1.2.3.4 21", "502 -1: Invalid timestamp."),
                 ("SITE REMOTE UPDATE bob 0 a..b 21", "503 a..b: Invalid home IP."),
                 ("SITE REMOTE UPDATE bob 0 local x", "504 x: Invalid home port."),
                 ("SITE REMOTE UPDATE bob 0 local 21",
                  "505 User 'bob' is not logged in as a shared user."),
-                ("SITE REMOTE UPDATE nobody 0 1.2.3.4 21",
-                 "506 User 'nobody$1.2.3.4$21' does not exist."),
+                (f"SITE REMOTE UPDATE nobody 0 {A_IP} 21",
+                 f"506 User 'nobody${A_IP}$21' does not exist."),
                 ("SITE REMOTE SHAREDLOGIN 1x 1.2.3.4 21", "501 1x: Invalid username."),
                 ("SITE REMOTE SHAREDLOGIN link host 21", "502 host: Invalid home IP."),
                 ("SITE REMOTE SHAREDLOGIN link 1.2.3.4 -5", "503 -5: Invalid home port."),
@@ -325,7 +327,7 @@ class SharedUsers(unittest.TestCase):
             port = int(m.group(5)) * 256 + int(m.group(6))
             self.assertEqual(c.cmd(f"SITE REMOTE UPDATE bob 0 {A_IP} {self.pa}"),
                              f"150 Information for user '{name}' is defunct.")
-            d = socket.create_connection((B_IP, port), timeout=10)
+            d = socket.create_connection((B_IP, port), timeout=10, source_address=(A_IP, 0))
             self.assertEqual(c.reply()[-1][:3], "150")
             d.sendall(payload)
             if reset:

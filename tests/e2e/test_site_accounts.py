@@ -3,6 +3,7 @@ what reaches the user and passwd files, with the group-administrator rules and s
 
 import os
 
+from orvex_support import user_file
 from site_admin_support import NO_ACCESS, SiteAdminCase
 
 
@@ -22,9 +23,18 @@ class SiteAccounts(SiteAdminCase):
         "oldname": {"password": "OldPw1"}, "taken": {},
         "poor": {"flags": "G", "credits": 50}, "cash": {"credits": 100},
         "idle1": {"flags": "I"}, "ipuser": {}, "pwuser": {}, "rat": {"ratio": 3},
+        "gcrew": {"flags": "2", "group": "gang", "slots": "5 5", "gid": 161},
+        "lonely": {"flags": "2", "group": ""}, "nogroup": {"group": ""}, "ued": {"flags": "7"},
+        "peer": {"flags": "R"}, "op2": {"flags": "1", "group": "siteops", "gid": 101},
     }
     groups = (("staff", "The staff", 150, 0), ("crew", "The crew", 151, 0),
-              ("band", "The band", 152, 0))
+              ("band", "The band", 152, 0), ("ops", "Operators", 160, 0),
+              ("gang", "The gang", 161, 0))
+
+    @classmethod
+    def prepare(cls):
+        # A group template that makes operators: only an operator may use it to.
+        cls.site.write("ftp-data/users/default.ops", user_file(flags="17", group="ops"))
 
     def test_adduser_and_gadduser(self):
         c = self.login()
@@ -416,3 +426,54 @@ class SiteAccounts(SiteAdminCase):
         users = [n for n in os.listdir(self.site.path("ftp-data/users")) if "." not in n]
         self.assertEqual(self.ask(c, "SITE USERSYNC"),
                          [f"200 User information synchronized ({len(users)} total users)."])
+
+    def test_no_way_up_to_siteop(self):
+        admin_hash = self.passwd_entry("orvex")[1]
+        admin_ips = self.user_ips("orvex")
+        done = ["200 Done"]
+        refused = ["200- You do not have access to this command."] + done
+        # A group administrator stays in the group it administers and never reaches an operator.
+        g = self.login("gcrew")
+        for command in ("SITE CHPASS orvex x", "SITE ADDIP orvex 6.6.6.6", "SITE GROUP gang",
+                        "SITE GROUP siteops", "SITE DELUSER orvex", "SITE RATIO orvex 0"):
+            self.assertEqual(self.ask(g, command), [NO_ACCESS], command)
+        self.assertEqual(self.user_field("gcrew", "GROUP"), "gang")
+        # Without a group it holds nobody, not everybody without one.
+        self.assertEqual(self.ask(self.login("lonely"), "SITE ADDIP nogroup 6.6.6.6"),
+                         ["502 Invalid Access. User is not in group ()."])
+        # A user editor edits users, but no operator, and sends nobody out of the sites.
+        e = self.login("ued")
+        for command in ("SITE CHPASS orvex x", "SITE ADDIP orvex 6.6.6.6", "SITE DELIP orvex 0",
+                        "SITE RENUSER orvex orvex2", "SITE DELUSER orvex", "SITE DELUSER op2",
+                        "SITE CHGRP orvex users", "SITE CHGRP gcrew siteops"):
+            self.assertEqual(self.ask(e, command), [NO_ACCESS], command)
+        for change in ("orvex ratio 1", "op2 homedir /", "orvex flags -1"):
+            self.assertEqual(self.ask(e, "SITE CHANGE " + change), refused, change)
+        self.assertEqual(self.ask(e, "SITE CHANGE { orvex ued } tagline x"),
+                         ["200- Error modifying orvex.", "200- Successfully modified ued"] + done)
+        for home in ("/", "./site/../etc", "./", "/etc"):
+            self.assertEqual(self.ask(e, "SITE CHANGE ued homedir " + home),
+                             ["200- Error modifying ued."] + done, home)
+        self.assertEqual(self.ask(e, "SITE CHANGE ued homedir ./site/"),
+                         ["200- Homedir for ued changed to ./site/"] + done)
+        self.assertEqual(self.ask(e, "SITE GADDUSER ops sneaky pw"),
+                         ["200 User (sneaky) successfully added to group ops."])
+        self.assertEqual(self.user_field("sneaky", "FLAGS"), "7")
+        # Nobody without flag 1 reads an operator's stored password, and no log holds one.
+        p = self.login("peer")
+        self.assertEqual(self.ask(p, "SITE USERDATA orvex")[-1], "200 Command successful ().")
+        outsider_hash = self.passwd_entry("outsider")[1]
+        self.assertEqual(self.ask(p, "SITE USERDATA outsider")[-1],
+                         f"200 Command successful ({outsider_hash}).")
+        self.assertEqual(self.ask(self.login(), "SITE USERDATA orvex")[-1],
+                         f"200 Command successful ({admin_hash}).")
+        log = self.access_log()
+        self.assertNotIn(admin_hash, log)
+        self.assertNotIn(outsider_hash, log)
+        # Everything of the operators is as it was; an operator still edits another one.
+        self.assertEqual(self.passwd_entry("orvex")[1], admin_hash)
+        self.assertEqual(self.user_ips("orvex"), admin_ips)
+        self.assertEqual(self.user_field("op2", "FLAGS"), "1")
+        self.login()
+        self.assertEqual(self.ask(self.login(), "SITE ADDIP op2 10.9.9.9"),
+                         ["200 IP (10.9.9.9) successfully added to op2."])

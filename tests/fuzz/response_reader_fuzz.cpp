@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (lines.empty()) break;
         if (!code.empty() && code.size() != 3) abort();
         for (const auto& l : lines) {
-            if (l.size() > 511 || l.find_first_of("\r\n") != std::string::npos) abort();
+            if (l.size() > orvex::ResponseReader::kLineMax ||
+                l.find_first_of("\r\n") != std::string::npos)
+                abort();
         }
         total += lines.size();
         if (total > size + 1) abort();  // every line consumes at least one byte

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "server/accounts/UserName.h"
+
 namespace orvex {
 namespace {
 
@@ -19,8 +21,13 @@ TEST(SharedNames, NamesAndTheirParts) {
     // Whatever another server sends must never name a file outside the users folder.
     for (const char* bad :
          {"bob", "bob$$21", "../x$1.2.3.4$21", "bob$../../etc$21", "bob$a/b$21", "bob$a\\b$21",
-          "bob$..$21", "bob$1.2.3.4$99999", "bob$1.2.3.4$", "1bob$1.2.3.4$21"})
+          "bob$..$21", "bob$1.2.3.4$99999", "bob$1.2.3.4$", "1bob$1.2.3.4$21", "bob$10.0.0.2$70000",
+          "bob$1.2.3.4$0", "bob$1.2.3.4$4294967317"}) {
         EXPECT_FALSE(SplitSharedName(bad)) << bad;
+        // One rule for the port: what the name check takes, the split takes too.
+        EXPECT_FALSE(IsValidSharedName(bad)) << bad;
+    }
+    EXPECT_EQ(SplitSharedName("bob$1.2.3.4$65535")->port, 65535u);
 }
 
 TEST(SharedNames, MessageFields) {
