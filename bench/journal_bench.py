@@ -28,16 +28,13 @@ PASSWORD = "benchpw"
 
 def start(bin_dir, tmp, journal_sync):
     os.environ["ORVEX_BIN_DIR"] = os.path.abspath(bin_dir)
-    from orvex_support import OrvexSite, user_file
+    from orvex_support import OrvexSite
     site = OrvexSite(tmp)
     site.set_password("orvex", PASSWORD)
     keys = {"fs_sync_freq": "0", "default_homedir": "./site/"}
     if journal_sync:
         keys["journal_sync"] = journal_sync
     site.set_conf(**keys)
-    site.write("etc/passwd", site.read("etc/passwd") + "bench;;201;100;01-01-25;./site/\n")
-    site.set_password("bench", PASSWORD)
-    site.write("ftp-data/users/bench", user_file(ratio=3))
     server = site.start()
     return server, server.ready()
 
@@ -45,7 +42,7 @@ def start(bin_dir, tmp, journal_sync):
 def client(port):
     f = ftplib.FTP()
     f.connect("127.0.0.1", port, timeout=60)
-    f.login("bench", PASSWORD)
+    f.login("orvex", PASSWORD)
     return f
 
 
