@@ -8,7 +8,8 @@ namespace orvex::JournalFormat {
 namespace {
 
 uint32_t Check(std::string_view text) {
-    return static_cast<uint32_t>(Digest(text) ^ (Digest(text) >> 32));
+    const uint64_t d = Digest(text);
+    return static_cast<uint32_t>(d ^ (d >> 32));
 }
 
 void Escape(std::string_view in, std::string& out) {
