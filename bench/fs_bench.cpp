@@ -1,9 +1,11 @@
 // Filesystem records at scale, run by hand (not part of the test suite):
 //
-//     cmake --build build --target fs_bench && build/bench/fs_bench [directories] [files]
+//     cmake --build build --target fs_bench && build/bench/fs_bench [directories] [files] [changes]
 //
 // Lays out orvex.fs with `directories` records (default 100000) holding `files` file records
-// each (default 10), then times Load and reports the process memory, times a permission check,
+// each (default 10) and a journal of `changes` entries (default 0; half of them directory
+// changes, half file changes), then times Load with the journal's replay and reports the
+// process memory, times a permission check,
 // an effective ratio, a mirror id and a dupe switch, and counts the files one write-back writes
 // after an upload into a known directory.
 
@@ -24,6 +26,7 @@
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
 #include "server/fs/Filesystem.h"
+#include "server/fs/JournalFormat.h"
 
 using namespace orvex;
 namespace fsys = std::filesystem;
@@ -68,6 +71,7 @@ double NanosPerCall(int calls, Op op) {
 int main(int argc, char** argv) {
     const int dirs = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int files = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int changes = argc > 3 ? std::atoi(argv[3]) : 0;
     char tmpl[] = "/tmp/orvex-fsbench-XXXXXX";
     const std::string root = mkdtemp(tmpl);
     for (const char* d : {"/fs", "/etc", "/ftp-data/users", "/ftp-data/logs", "/site"})
@@ -104,6 +108,23 @@ int main(int argc, char** argv) {
                 fsys::create_directories(os);
                 std::ofstream(os + "some.release.name-group.r00") << "x";
             }
+        }
+    }
+
+    {
+        std::ofstream journal(root + "/fs/orvex.journal");
+        journal << JournalFormat::kHeader;
+        for (int i = 0; i < changes; ++i) {
+            const std::string dir = dirPath(i % dirs);
+            const std::string n = std::to_string(i);
+            if (i % 2 == 0)
+                journal << JournalFormat::FormatLine(
+                    i + 1, 'D',
+                    {dir, std::to_string(i % dirs + 1), "rwxrwxr-x", "201", "100", "-1", "0", "0"});
+            else
+                journal << JournalFormat::FormatLine(
+                    i + 1, 'F',
+                    {dir + "some.release.name-group.r00", "rw-r--r--", "201", "100", n, "0"});
         }
     }
 

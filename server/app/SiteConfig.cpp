@@ -189,6 +189,10 @@ uint32_t SiteConfig::GetDupeCheckDays() const {
 uint32_t SiteConfig::GetFsSyncFreq() const {
     return With(lock_, record_, [](const R& r) { return r.fsSyncFreq; });
 }
+JournalSync SiteConfig::GetJournalSync() const {
+    LockGuard g(lock_);
+    return record_ ? record_->journalSync : JournalSync::Second;
+}
 
 std::vector<std::string> SiteConfig::GetIgnoreTypes() const {
     return With(lock_, record_, [](const R& r) {

@@ -63,6 +63,7 @@ class SiteConfig {
     uint32_t GetNukeMultMax() const;
     uint32_t GetDupeCheckDays() const;
     uint32_t GetFsSyncFreq() const;
+    JournalSync GetJournalSync() const;  // Second before the first load
     std::vector<std::string> GetIgnoreTypes() const;
     bool IsIgnoredType(std::string_view fileName) const;
 

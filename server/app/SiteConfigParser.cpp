@@ -41,6 +41,7 @@ enum class Key {
     PasvRange,
     SpeedLimit,
     FsSyncFreq,
+    JournalSyncMode,
     DupeCheck,
     IgnoreType,
     NukeDirStyle,
@@ -94,6 +95,7 @@ constexpr KeyRule kKeys[] = {
     {"pasv_port_range", Key::PasvRange, 3, false},
     {"speed_limit", Key::SpeedLimit, 3, false},
     {"fs_sync_freq", Key::FsSyncFreq, 2, false},
+    {"journal_sync", Key::JournalSyncMode, 2, false},
     {"dupe_check", Key::DupeCheck, 2, false},
     {"ignore_type", Key::IgnoreType, 2, true},
     {"nukedir_style", Key::NukeDirStyle, 4, false},
@@ -386,6 +388,16 @@ class Parser {
                 break;
             case Key::FsSyncFreq:
                 r.fsSyncFreq = Number(t[1]);
+                break;
+            case Key::JournalSyncMode:
+                if (StringUtil::EqualNoCase(t[1], "always"))
+                    r.journalSync = JournalSync::Always;
+                else if (StringUtil::EqualNoCase(t[1], "second"))
+                    r.journalSync = JournalSync::Second;
+                else if (StringUtil::EqualNoCase(t[1], "never"))
+                    r.journalSync = JournalSync::Never;
+                else
+                    return false;
                 break;
             case Key::DupeCheck:
                 r.dupeCheck = Number(t[1]);

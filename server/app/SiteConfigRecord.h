@@ -21,6 +21,10 @@ constexpr size_t kCustomTextMax = 79;
 constexpr size_t kSiteIpMax = 31;
 constexpr size_t kDefaultSiteFlagCount = 113;
 
+// How often the filesystem journal is forced to disk (`journal_sync`): at every change, once a
+// second, or when the system chooses.
+enum class JournalSync : uint8_t { Always, Second, Never };
+
 struct CustomCommand {
     std::string name;
     char scope = 0;    // first letter of the scope word, upper case: 'D', 'G' or a local one
@@ -69,7 +73,8 @@ struct SiteConfigRecord {
     uint32_t downloadLimit = 0;  // bytes per second, 0 none
     uint32_t uploadLimit = 0;
     uint32_t fsSyncFreq = 0;  // minutes
-    uint32_t dupeCheck = 0;   // days
+    JournalSync journalSync = JournalSync::Second;
+    uint32_t dupeCheck = 0;  // days
     std::string nukePrefix;
     uint32_t nukeRename = 0;
     uint32_t nukeEmptyKb = 0;  // a nuked directory at or below this size counts as empty

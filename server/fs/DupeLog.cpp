@@ -9,6 +9,7 @@
 #include "engine/os/AtomicFile.h"
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
+#include "server/fs/FsJournal.h"
 #include "server/fs/RecordFormat.h"
 
 namespace orvex {
@@ -28,7 +29,8 @@ std::string BaseOf(std::string_view path) {
 
 }  // namespace
 
-DupeLog::DupeLog(ServerSite& site, Lock& fileLock) : site_(site), fileLock_(fileLock) {}
+DupeLog::DupeLog(ServerSite& site, Lock& fileLock, FsJournal* journal)
+    : site_(site), fileLock_(fileLock), journal_(journal) {}
 
 std::string DupeLog::FilePath() const {
     return site_.MakeDataPath("logs/", "dupelog");
@@ -91,6 +93,7 @@ int DupeLog::Add(uint32_t uploader, std::string_view path, int64_t now) {
         byName_.emplace(std::move(key), std::prev(records_.end()));
     }
     changed_ = true;
+    if (journal_) journal_->Append('A', {name, std::to_string(uploader), std::to_string(time)});
     return 1;
 }
 
@@ -107,6 +110,13 @@ std::optional<DupeRecord> DupeLog::Find(std::string_view path, int64_t now) {
     return *found->second;
 }
 
+std::optional<DupeRecord> DupeLog::Named(std::string_view name) const {
+    LockGuard g(lock_);
+    auto found = byName_.find(StringUtil::Lowered(name));
+    if (found == byName_.end()) return std::nullopt;
+    return *found->second;
+}
+
 int DupeLog::RemoveMatching(std::string_view path) {
     const std::string mask = BaseOf(path);
     LockGuard g(lock_);
@@ -119,7 +129,10 @@ int DupeLog::RemoveMatching(std::string_view path) {
         }
         it = next;
     }
-    if (removed > 0) changed_ = true;
+    if (removed > 0) {
+        changed_ = true;
+        if (journal_) journal_->Append('R', {mask});
+    }
     return removed;
 }
 
@@ -130,6 +143,7 @@ int DupeLog::RemoveName(std::string_view path) {
     if (found == byName_.end()) return 0;
     Erase(found->second);
     changed_ = true;
+    if (journal_) journal_->Append('r', {name});
     return 1;
 }
 
@@ -173,7 +187,8 @@ DupeSearch DupeLog::Search(const std::vector<std::string>& masks, std::string_vi
     return out;
 }
 
-int DupeLog::Write(int64_t now) {
+int DupeLog::Write(int64_t now, bool* failed) {
+    if (failed) *failed = false;
     const std::string path = FilePath();
     const int64_t days = site_.Config().GetDupeCheckDays();
     const int64_t oldest = Now(now) - days * kDaySeconds;
@@ -196,6 +211,7 @@ int DupeLog::Write(int64_t now) {
         LockGuard f(fileLock_);
         written = WriteFileAtomically(path, text);
     }
+    if (failed) *failed = !written;
     if (!written) {
         site_.LogProgram("MAIN", "WARNING: unable to write file %s.",
                          FileUtil::OsPath(path).c_str());

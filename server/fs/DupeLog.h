@@ -18,6 +18,7 @@
 namespace orvex {
 
 class ServerSite;
+class FsJournal;
 
 struct DupeSearch {
     std::vector<DupeRecord> records;  // newest first
@@ -26,8 +27,9 @@ struct DupeSearch {
 
 class DupeLog {
   public:
-    // `fileLock` serialises the log's file with the filesystem's other files.
-    DupeLog(ServerSite& site, Lock& fileLock);
+    // `fileLock` serialises the log's file with the filesystem's other files; every change is
+    // appended to `journal` when one is given.
+    DupeLog(ServerSite& site, Lock& fileLock, FsJournal* journal = nullptr);
     DupeLog(const DupeLog&) = delete;
     DupeLog& operator=(const DupeLog&) = delete;
 
@@ -39,6 +41,8 @@ class DupeLog {
     // The record that makes an upload of `path` a dupe (the caller has ruled out directories
     // that switch checking off).
     std::optional<DupeRecord> Find(std::string_view path, int64_t now = 0);
+    // The record of exactly this base name, whatever its age.
+    std::optional<DupeRecord> Named(std::string_view name) const;
     // Every record whose name matches the base name of `path` taken as a mask (case-sensitive).
     int RemoveMatching(std::string_view path);
     // The record of exactly the base name of `path`.
@@ -48,8 +52,8 @@ class DupeLog {
     DupeSearch Search(const std::vector<std::string>& masks, std::string_view from,
                       std::string_view to, size_t maximum);
     // Rewrites the file when the log changed: the number of lines written. A file that cannot be
-    // written keeps the log marked changed, so the next write-back tries again.
-    int Write(int64_t now = 0);
+    // written keeps the log marked changed, so the next write-back tries again; `failed` tells.
+    int Write(int64_t now = 0, bool* failed = nullptr);
     // Adds the id of every recorded uploader to `ids`.
     void CollectUploaders(std::set<uint32_t>& ids) const;
     bool Changed() const;
@@ -65,6 +69,7 @@ class DupeLog {
 
     ServerSite& site_;
     Lock& fileLock_;
+    FsJournal* journal_;
     mutable Lock lock_;
     List records_;                                            // in the order names first appeared
     std::unordered_map<std::string, List::iterator> byName_;  // lower-cased name

@@ -50,7 +50,8 @@ bool ValidOwner(uint32_t owner) {
 
 Filesystem::Filesystem(ServerSite& site)
     : site_(site),
-      dupes_(site, fileLock_),
+      journal_(site),
+      dupes_(site, fileLock_, &journal_),
       lastSync_(Clock::NowSeconds()),
       lastCheck_(Clock::NowSeconds()) {}
 
@@ -221,9 +222,26 @@ void Filesystem::WarnUnstorable(std::string_view what) {
                      shown.c_str());
 }
 
+void Filesystem::JournalDirectoryLocked(const DirectoryRecord& r) {
+    journal_.Append('D', {r.path, std::to_string(r.id), r.permissions, std::to_string(r.owner),
+                          std::to_string(r.group), std::to_string(r.ratio),
+                          std::to_string(r.dupeDisable), std::to_string(r.mirrorId)});
+}
+
+void Filesystem::JournalFileLocked(const std::string& dir, const FileRecord& f) {
+    journal_.Append('F', {dir + f.name, f.permissions, std::to_string(f.owner),
+                          std::to_string(f.group), std::to_string(f.size), std::to_string(f.free)});
+}
+
 int Filesystem::SetDirectory(std::string_view path, const char* permissions, uint32_t owner,
                              uint32_t group, int32_t ratio, int32_t dupeDisable, int32_t mirrorId,
                              bool update) {
+    return SetDirectoryAs(path, permissions, owner, group, ratio, dupeDisable, mirrorId, update, 0);
+}
+
+int Filesystem::SetDirectoryAs(std::string_view path, const char* permissions, uint32_t owner,
+                               uint32_t group, int32_t ratio, int32_t dupeDisable, int32_t mirrorId,
+                               bool update, int32_t wantedId) {
     if (path.empty() || !ValidOwner(owner)) return 0;
     const std::string key = DirectoryKey(path);
     const std::string mode = Mode(permissions, kDefaultDirectoryMode);
@@ -238,7 +256,8 @@ int Filesystem::SetDirectory(std::string_view path, const char* permissions, uin
         if (maxId_ == std::numeric_limits<int32_t>::max()) return 0;
         DirectoryRecord r;
         r.path = key;
-        r.id = maxId_ + 1;
+        // A replayed record takes the id it had, which names its file list.
+        r.id = wantedId > 0 && !byId_.count(wantedId) ? wantedId : maxId_ + 1;
         e = &CreateLocked(std::move(r));
     }
     DirectoryRecord& r = e->record;
@@ -251,6 +270,7 @@ int Filesystem::SetDirectory(std::string_view path, const char* permissions, uin
     r.deleted = false;
     r.changed = true;
     directoriesChanged_ = true;
+    JournalDirectoryLocked(r);
     return 1;
 }
 
@@ -266,32 +286,42 @@ int Filesystem::SetFile(std::string_view path, const char* permissions, uint32_t
     // A directory first recorded for a file keeps the mode it had unrecorded: recording an
     // upload must not open the directory to everybody's writes.
     if (SetDirectory(dir, kUnknownDirectoryMode, owner, group, -1, 0, 0, false) == 0) return 0;
-    uint64_t bytes = static_cast<uint64_t>(size);
+    FileRecord values;
+    values.name = name;
+    values.permissions = mode;
+    values.owner = owner;
+    values.group = group;
+    values.size = static_cast<uint64_t>(size);
+    values.free = free;
     if (size < 0) {
         FileInfo info;
-        bytes = FileUtil::Stat(dir + name, info) ? info.size : 0;
+        values.size = FileUtil::Stat(dir + name, info) ? info.size : 0;
     }
-    {
-        LockGuard g(directoryLock_);
-        Entry* e = FindLocked(dir);
-        if (!e) return 0;
-        FileRecord* f = e->files.Find(name);
-        if (!f) {
-            FileRecord fresh;
-            fresh.name = name;
-            f = &e->files.Add(std::move(fresh));
-        }
-        f->permissions = mode;
-        f->owner = owner;
-        f->group = group;
-        f->size = bytes;
-        f->free = free;
-        f->deleted = false;
-        f->changed = true;
-        MarkFilesDirtyLocked(*e);
-    }
+    if (!PutFile(dir, values)) return 0;
     dupes_.Add(owner, dir + name);
     return 1;
+}
+
+bool Filesystem::PutFile(const std::string& dir, const FileRecord& values) {
+    LockGuard g(directoryLock_);
+    Entry* e = FindLocked(dir);
+    if (!e) return false;
+    FileRecord* f = e->files.Find(values.name);
+    if (!f) {
+        FileRecord fresh;
+        fresh.name = values.name;
+        f = &e->files.Add(std::move(fresh));
+    }
+    f->permissions = values.permissions;
+    f->owner = values.owner;
+    f->group = values.group;
+    f->size = values.size;
+    f->free = values.free;
+    f->deleted = false;
+    f->changed = true;
+    MarkFilesDirtyLocked(*e);
+    JournalFileLocked(dir, *f);
+    return true;
 }
 
 int Filesystem::UpdateDirectory(const DirectoryRecord& copy, std::string_view path) {
@@ -308,13 +338,20 @@ int Filesystem::UpdateDirectory(const DirectoryRecord& copy, std::string_view pa
     r.mirrorId = copy.mirrorId;
     r.changed = true;
     directoriesChanged_ = true;
+    JournalDirectoryLocked(r);
     if (copy.files) {
         e->files.records = *copy.files;
         for (FileRecord& f : e->files.records) f.changed = true;
         e->files.Reindex();
         MarkFilesDirtyLocked(*e);
+        journal_.Append('E', {r.path});
+        for (const FileRecord& f : e->files.records)
+            if (!f.deleted) JournalFileLocked(r.path, f);
     }
-    if (copy.deleted) MarkDeletedLocked(*e);
+    if (copy.deleted) {
+        MarkDeletedLocked(*e);
+        journal_.Append('X', {key});
+    }
     return 1;
 }
 
@@ -332,6 +369,7 @@ int Filesystem::MoveDirectories(std::string_view oldPrefix, std::string_view new
         FileUtil::AddTrailingSep(path);
         RekeyLocked(it, std::move(path));
     }
+    if (!moving.empty()) journal_.Append('M', {from, to});
     return static_cast<int>(moving.size());
 }
 
@@ -345,6 +383,7 @@ int Filesystem::DeleteDirectories(std::string_view prefix) {
         MarkDeletedLocked(e);
         ++count;
     }
+    if (count > 0) journal_.Append('d', {under});
     return count;
 }
 
@@ -359,6 +398,7 @@ int Filesystem::DeleteFileRecord(std::string_view path) {
         f->deleted = true;
         f->changed = true;
         MarkFilesDirtyLocked(*e);
+        journal_.Append('f', {dir + name});
     }
     // Exactly this name: a file called "*.nfo" must not take every .nfo entry with it.
     dupes_.RemoveName(name);

@@ -20,6 +20,7 @@
 #include "engine/KeyedList.h"
 #include "engine/ThreadUtil.h"
 #include "server/fs/DupeLog.h"
+#include "server/fs/FsJournal.h"
 #include "server/fs/FsRecords.h"
 
 namespace orvex {
@@ -33,11 +34,14 @@ class Filesystem {
     Filesystem(const Filesystem&) = delete;
     Filesystem& operator=(const Filesystem&) = delete;
 
-    // Reads orvex.fs, every file list and the dupe log; fails when orvex.fs cannot be read.
+    // Reads orvex.fs, every file list and the dupe log, replays the journal over them and starts
+    // journaling; fails when orvex.fs cannot be read.
     bool Load();
     // Writes what changed; the number of files written.
     int Sync();
-    // Compares the records with the disk; the number of records it marked deleted.
+    // Compares the records with the disk and repairs them: records of what is gone are marked
+    // deleted, file sizes follow the disk, and a file without a record gets one when the dupe
+    // log names its uploader. The number of records changed; each repair is program-logged.
     int Check(bool syncAfterwards);
     // The same for the records of `prefix` and below, after a command removed part of a tree:
     // only what is really gone is marked.
@@ -114,6 +118,17 @@ class Filesystem {
     using EntryList = std::list<Entry>;
 
     std::string FileListPath(int32_t id) const;
+    int SetDirectoryAs(std::string_view path, const char* permissions, uint32_t owner,
+                       uint32_t group, int32_t ratio, int32_t dupeDisable, int32_t mirrorId,
+                       bool update, int32_t wantedId);
+    // The file record alone, without the dupe log; false when its directory has no record.
+    bool PutFile(const std::string& dir, const FileRecord& values);
+    void JournalDirectoryLocked(const DirectoryRecord& r);
+    void JournalFileLocked(const std::string& dir, const FileRecord& f);
+    // One change read back from the journal at start-up.
+    void Replay(const JournalFormat::Entry& e);
+    // The files on disk of a recorded directory against its file records.
+    int RepairFiles(const std::string& dir, const std::vector<FileRecord>& records);
     int StartWork(std::function<void()> work);
 
     // With the directory lock held.
@@ -145,6 +160,9 @@ class Filesystem {
     int32_t maxId_ = 0;
     bool directoriesChanged_ = false;  // orvex.fs must be written
     std::vector<Entry*> dirtyFiles_;
+    std::vector<int32_t> removedLists_;  // file lists to delete once orvex.fs no longer names them
+    uint64_t tableDigest_ = 0;           // of orvex.fs as last read or written
+    FsJournal journal_;
     DupeLog dupes_;
     std::atomic<bool> busy_{false};
     std::atomic<int64_t> lastSync_;

@@ -11,6 +11,7 @@
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "engine/os/AtomicFile.h"
+#include "server/accounts/AccountStore.h"
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
 #include "server/fs/Filesystem.h"
@@ -114,6 +115,7 @@ bool Filesystem::Load() {
                              FileUtil::OsPath(path).c_str());
             return false;
         }
+        tableDigest_ = JournalFormat::Digest(*text);
         std::vector<DirectoryRecord> read;
         std::unordered_set<std::string> seenPaths;
         RecordFormat::ForEachRecord(*text, [&](const RecordFormat::Fields& fields) {
@@ -146,6 +148,11 @@ bool Filesystem::Load() {
         }
     }
     LoadDupes();
+    const std::vector<JournalFormat::Entry> changes = journal_.Recover(tableDigest_);
+    for (const JournalFormat::Entry& e : changes) Replay(e);
+    if (!changes.empty())
+        site_.LogProgram("MAIN", "Replayed %zu changes of the filesystem journal.", changes.size());
+    journal_.Open();
     return true;
 }
 
@@ -156,8 +163,11 @@ int Filesystem::Sync() {
     std::vector<std::pair<int32_t, std::string>> lists;
     std::vector<int32_t> removed;
     std::vector<std::string> unstorable;
+    bool journaled;
     {
         LockGuard g(directoryLock_);
+        // Changes from here on go to a fresh journal; the ones before are in this write-back.
+        journaled = journal_.BeginFold();
         for (Entry* e : dirtyFiles_) {
             e->filesDirty = false;
             if (e->record.deleted) continue;
@@ -204,21 +214,37 @@ int Filesystem::Sync() {
     std::vector<int32_t> listsFailed;
     {
         LockGuard f(fileLock_);
-        const std::string tablePath = site_.MakeRootPath("fs/", "orvex.fs");
-        if (writeTable) {
-            if (WriteFileAtomically(tablePath, table))
-                ++written;
-            else
-                tableFailed = true;
-        }
         for (const auto& [id, text] : lists) {
             if (WriteFileAtomically(FileListPath(id), text))
                 ++written;
             else
                 listsFailed.push_back(id);
         }
-        for (int32_t id : removed) FileUtil::RemoveFile(FileListPath(id));
     }
+    bool dupesFailed = false;
+    dupes_.Write(0, &dupesFailed);
+    // orvex.fs goes last: once it is written, so is everything else the folded journal held,
+    // and the seal tells a start-up so. Until then the journal is replayed over the old one.
+    const bool othersWritten = listsFailed.empty() && !dupesFailed;
+    const uint64_t digest = writeTable ? JournalFormat::Digest(table) : tableDigest_;
+    const bool sealed = othersWritten && (!journaled || journal_.SealFold(digest));
+    {
+        LockGuard f(fileLock_);
+        removedLists_.insert(removedLists_.end(), removed.begin(), removed.end());
+        if (writeTable) {
+            if (sealed && WriteFileAtomically(site_.MakeRootPath("fs/", "orvex.fs"), table)) {
+                ++written;
+                tableDigest_ = digest;
+            } else {
+                tableFailed = true;
+            }
+        }
+        if (!tableFailed) {
+            for (int32_t id : removedLists_) FileUtil::RemoveFile(FileListPath(id));
+            removedLists_.clear();
+        }
+    }
+    if (sealed && !tableFailed && journaled) journal_.EndFold();
     // What could not be written stays marked, so the next write-back tries again.
     if (tableFailed || !listsFailed.empty()) {
         LockGuard g(directoryLock_);
@@ -234,7 +260,6 @@ int Filesystem::Sync() {
     for (int32_t id : listsFailed)
         site_.LogProgram("MAIN", "WARNING: unable to write file %s.",
                          FileUtil::OsPath(FileListPath(id)).c_str());
-    dupes_.Write();
     lastSync_ = Clock::NowSeconds();
     return written;
 }
@@ -297,6 +322,49 @@ int Filesystem::CheckRecords(const std::string* under) {
             if (state == OnDisk::Missing || state == OnDisk::Directory)
                 count += DeleteFileRecord(file);
         }
+        if (!under) count += RepairFiles(path, *copy->files);
+    }
+    return count;
+}
+
+int Filesystem::RepairFiles(const std::string& dir, const std::vector<FileRecord>& records) {
+    std::vector<FileUtil::DirEntry> onDisk;
+    if (!FileUtil::ListDirectory(dir, onDisk)) return 0;
+    std::unordered_map<std::string_view, const FileRecord*> byName;
+    for (const FileRecord& f : records) byName.emplace(f.name, &f);
+    int count = 0;
+    for (const FileUtil::DirEntry& entry : onDisk) {
+        if (entry.type != FileUtil::EntryType::File || IsTemporaryName(entry.name)) continue;
+        const std::string shown = FileUtil::OsPath(dir + entry.name);
+        auto found = byName.find(entry.name);
+        if (found != byName.end()) {
+            // An upload cut off by a crash was recorded at its start, before its size was known.
+            if (found->second->size == entry.size) continue;
+            FileRecord values = *found->second;
+            values.size = entry.size;
+            if (!PutFile(dir, values)) continue;
+            site_.LogProgram("MAIN", "FSCK: size of %s set to %llu bytes.", shown.c_str(),
+                             static_cast<unsigned long long>(entry.size));
+            ++count;
+            continue;
+        }
+        if (!RecordFormat::IsStorableText(entry.name)) continue;
+        const std::optional<DupeRecord> dupe = dupes_.Named(entry.name);
+        std::string user;
+        uint32_t uid = 0, gid = 0;
+        if (!dupe || !site_.Accounts().UserNameOf(static_cast<int32_t>(dupe->uploader), user) ||
+            !site_.EntryIds(user, uid, gid))
+            continue;
+        FileRecord values;
+        values.name = entry.name;
+        values.permissions = kDefaultFileMode;
+        values.owner = uid;
+        values.group = gid;
+        values.size = entry.size;
+        if (!PutFile(dir, values)) continue;
+        site_.LogProgram("MAIN", "FSCK: %s recorded for its uploader %s.", shown.c_str(),
+                         user.c_str());
+        ++count;
     }
     return count;
 }
