@@ -281,6 +281,8 @@ int Filesystem::SetFile(std::string_view path, const char* permissions, uint32_t
             fresh.name = name;
             f = &e->files.Add(std::move(fresh));
         }
+        // What an upload earned belongs to its owner and that file only.
+        if (f->deleted || f->owner != owner) f->earnedRatio = -1;
         f->permissions = mode;
         f->owner = owner;
         f->group = group;
@@ -369,8 +371,24 @@ int Filesystem::MoveFileRecord(std::string_view oldPath, std::string_view newPat
     const std::optional<FileRecord> copy = GetFile(oldPath);
     if (!copy) return 0;
     DeleteFileRecord(oldPath);
-    return SetFile(newPath, copy->permissions.c_str(), copy->owner, copy->group,
-                   static_cast<int64_t>(copy->size), copy->free);
+    if (!SetFile(newPath, copy->permissions.c_str(), copy->owner, copy->group,
+                 static_cast<int64_t>(copy->size), copy->free))
+        return 0;
+    if (copy->earnedRatio >= 0) SetEarnedRatio(newPath, copy->earnedRatio);
+    return 1;
+}
+
+int Filesystem::SetEarnedRatio(std::string_view path, int32_t ratio) {
+    std::string dir, name;
+    if (!SplitFilePath(path, dir, name)) return 0;
+    LockGuard g(directoryLock_);
+    Entry* e = FindLocked(dir);
+    FileRecord* f = e ? e->files.Find(name) : nullptr;
+    if (!f || f->deleted) return 0;
+    f->earnedRatio = ratio;
+    f->changed = true;
+    MarkFilesDirtyLocked(*e);
+    return 1;
 }
 
 // ---- inherited settings ----
