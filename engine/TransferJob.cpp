@@ -245,7 +245,9 @@ void SendJob(TransferJob& job, DataConnection& dc) {
     }
     dc.sendLimit = site.GetDownloadSpeedLimit(job.user);
     const uint32_t start = Clock::NowMs();
-    const Moved sent = SendFileData(job, dc, file.fd);
+    Moved sent = SendFileData(job, dc, file.fd);
+    // The part of a block that went out before the transfer stopped counts too.
+    sent.bytes = std::max(sent.bytes, dc.BytesSent());
     const uint32_t end = Clock::NowMs();
     dc.Close();
     close(file.fd);
