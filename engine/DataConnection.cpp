@@ -177,6 +177,7 @@ long DataConnection::RawSend(const char* buf, size_t len) {
             const long n = SslLayer::Write(tls_, buf + done, std::min(len - done, kTlsPiece));
             if (n <= 0) return -1;
             done += static_cast<size_t>(n);
+            bytesSent_ += static_cast<uint64_t>(n);
         }
         return static_cast<long>(done);
     }
@@ -184,6 +185,7 @@ long DataConnection::RawSend(const char* buf, size_t len) {
         const ssize_t n = send(fd_, buf + done, len - done, MSG_NOSIGNAL);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            bytesSent_ += static_cast<uint64_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -272,6 +274,7 @@ long DataConnection::SendFromFile(TransferJob& job, int fileFd, size_t len) {
     for (;;) {
         const ssize_t n = sendfile(fd_, fileFd, nullptr, len);
         if (n >= 0) {
+            bytesSent_ += static_cast<uint64_t>(n);
             Meter(job, n);
             return n;
         }

@@ -247,18 +247,21 @@ void SendJob(TransferJob& job, DataConnection& dc) {
     }
     dc.sendLimit = site.GetDownloadSpeedLimit(job.user);
     const uint32_t start = Clock::NowMs();
-    const Moved sent = SendFileData(job, dc, file.fd);
+    Moved sent = SendFileData(job, dc, file.fd);
+    // The part of a block that went out before the transfer stopped counts too.
+    sent.bytes = std::max(sent.bytes, dc.BytesSent());
     const uint32_t end = Clock::NowMs();
     dc.Close();
     close(file.fd);
     file.fd = -1;
     site.SetTransferRate(conn, 0);
     job.session->SetLastActivity();
-    // Only a complete download counts; any other gives the credits back.
+    // Only a complete download counts; any other is charged for what went out (an abort would
+    // otherwise make nearly all of a file free) and the rest comes back.
     if (sent.complete)
         site.RecordDownload(conn, job.user, size, Rate(sent.bytes, start, end));
     else
-        site.AddCredits(path, conn, job.user, size, 0);
+        site.AddCredits(path, conn, job.user, size - std::min(sent.bytes, size), 0);
     StatisticsReply(job, sent.bytes, start, end, sent.complete);
 }
 
@@ -365,6 +368,9 @@ void ReceiveJob(TransferJob& job, DataConnection& dc) {
     dc.Close();
     if (close(file.fd) != 0) written = false;
     file.fd = -1;
+    // A file this upload made and could not write (a full disk) is not left behind; the site
+    // then drops its record too.
+    if (upload && !written && target.created) FileUtil::RemoveFile(path);
     if (upload) site.RegisterNewEntry(path, job.user, -1);
     site.SetTransferRate(conn, 0);
     job.session->SetLastActivity();

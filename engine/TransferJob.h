@@ -86,6 +86,8 @@ class DataConnection {
     // Set when the connection failed while receiving (not at a clean end of data, not stopped);
     // what had arrived before the failure is still handed to the caller.
     bool ReceiveFailed() const { return recvFailed_; }
+    // Every byte handed to the connection so far, also the part of a piece before a failure.
+    uint64_t BytesSent() const { return bytesSent_; }
     // Set when a receive ended before the end of data: aborted, server stopping or idle too long.
     bool Stopped() const { return stopped_; }
 
@@ -106,6 +108,7 @@ class DataConnection {
     int fd_ = -1;
     SslHandle tls_;
     uint32_t windowBytes_ = 0;
+    uint64_t bytesSent_ = 0;
     uint32_t windowStart_ = 0;
     uint32_t rateStart_ = 0;
     double rateBytes_ = 0;

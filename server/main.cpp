@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
         std::printf("ERROR: Unable to set the initial CWD for the application.\n");
         return argc < 2 ? 1 : 0;
     }
+    // Before anything is reported ready: a stop that comes during start-up still runs the
+    // orderly stop instead of ending the process.
+    StopSignals::Install();
     if (argc < 2) return RunServiceMode();
     if (std::strcmp(argv[1], "-v") == 0) {
         std::printf("%s %s (%s)\n", kServerName, kServerVersion, kEngineVersion);

@@ -34,6 +34,8 @@ void InstallSignalHandlers() {
     Install(SIGTERM, OnStop);
     Install(SIGABRT, OnStop);
     Install(SIGHUP, OnHangUp);
+    // A file size limit fails the write, as a full disk does, instead of ending the server.
+    Install(SIGXFSZ, SIG_IGN);
 }
 
 std::atomic<int>& ReloadRequested() {

@@ -91,22 +91,41 @@ int ElapsedMs(std::chrono::steady_clock::time_point start) {
                                 .count());
 }
 
-// Waits for the child until the deadline, then kills it. -1 unless it exited normally.
+// Waits for the child, the leader of its own process group, until the deadline, then kills the
+// group. Until the leader is reaped its id cannot name another group. -1 unless it exited
+// normally in time.
 int Reap(pid_t pid, std::chrono::steady_clock::time_point start, int timeoutMs) {
     int status = 0;
     for (;;) {
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0 && errno != EINTR) return -1;
         if (ElapsedMs(start) >= timeoutMs) {
+            kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
             return -1;
         }
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Whatever the caller runs with, handlers, ignored or blocked signals, is not handed on.
+bool AddDefaultSignals(posix_spawnattr_t* attr, short flags) {
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGCHLD,
+                    SIGTSTP, SIGTTIN, SIGTTOU, SIGXFSZ}) {
+        sigaddset(&defaults, sig);
+    }
+    return posix_spawnattr_setflags(attr, flags | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) ==
+               0 &&
+           posix_spawnattr_setsigmask(attr, &none) == 0 &&
+           posix_spawnattr_setsigdefault(attr, &defaults) == 0;
 }
 
 // Reads the child's output until it closes its end or the deadline passes; keeps `limit` bytes
@@ -133,18 +152,24 @@ void Collect(int fd, std::string& output, size_t limit, std::chrono::steady_cloc
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output, int timeoutMs,
-               size_t outputLimit) {
+               size_t outputLimit, const std::vector<std::string>* environment) {
     if (argv.empty()) return -1;
     std::vector<char*> args = ArgvPointers(argv);
+    std::vector<char*> env;
+    if (environment != nullptr) env = ArgvPointers(*environment);
 
     int pipeFds[2] = {-1, -1};
     if (output != nullptr && pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
 
     FileActions actions;
-    bool ok = actions.ok() && AddStandardStreams(actions.get(), pipeFds[1]) &&
-              AddCloseOthers(actions.get());
+    SpawnAttributes attr;
+    bool ok = actions.ok() && attr.ok() && AddStandardStreams(actions.get(), pipeFds[1]) &&
+              AddCloseOthers(actions.get()) && posix_spawnattr_setpgroup(attr.get(), 0) == 0 &&
+              AddDefaultSignals(attr.get(), POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
-    if (ok) ok = posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), environ) == 0;
+    if (ok)
+        ok = posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(),
+                          environment != nullptr ? env.data() : environ) == 0;
     if (output != nullptr) close(pipeFds[1]);
     if (!ok) {
         if (output != nullptr) close(pipeFds[0]);
@@ -163,23 +188,9 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     std::vector<char*> args = ArgvPointers(argv);
     FileActions actions;
     SpawnAttributes attr;
-    bool ok = actions.ok() && attr.ok() && AddStandardStreams(actions.get(), -1) &&
-              AddCloseOthers(actions.get());
-
-    // Whatever the caller was started with, ignored or blocked, is not handed on.
-    sigset_t none;
-    sigset_t defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGCHLD,
-                    SIGTSTP, SIGTTIN, SIGTTOU}) {
-        sigaddset(&defaults, sig);
-    }
-    ok = ok &&
-         posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                                  POSIX_SPAWN_SETSIGDEF) == 0 &&
-         posix_spawnattr_setsigmask(attr.get(), &none) == 0 &&
-         posix_spawnattr_setsigdefault(attr.get(), &defaults) == 0;
+    const bool ok = actions.ok() && attr.ok() && AddStandardStreams(actions.get(), -1) &&
+                    AddCloseOthers(actions.get()) &&
+                    AddDefaultSignals(attr.get(), POSIX_SPAWN_SETSID);
 
     pid_t pid = -1;
     return ok && posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), args.data(),

@@ -9,10 +9,14 @@ namespace orvex {
 
 // Runs argv[0] (looked up in PATH when it holds no slash) with `argv` and waits for it. Standard
 // output goes to `output` (at most `outputLimit` bytes are kept) when given, else to /dev/null;
-// standard error always to /dev/null. A program still running after `timeoutMs` is killed.
-// The exit status, or -1 when it could not start, was killed or ran too long.
+// standard error always to /dev/null. The program gets `environment` ("NAME=value" entries)
+// when given, else ours, and a process group of its own with default signal handling: when it
+// runs past `timeoutMs`, or its output is still open then, the whole group is killed, so nothing
+// it started outlives the limit. The exit status, or -1 when it could not start, was killed or
+// ran too long.
 int RunProgram(const std::vector<std::string>& argv, std::string* output, int timeoutMs,
-               size_t outputLimit = 64 * 1024);
+               size_t outputLimit = 64 * 1024,
+               const std::vector<std::string>* environment = nullptr);
 
 // Starts `program` with `argv` in a session of its own, standard streams on /dev/null and default
 // signal handling, and does not wait. True when the start worked.

@@ -53,6 +53,10 @@ Charge Take(UserRecord& user, int32_t ratio, uint64_t bytes, bool applyRatio) {
     return Charge::Charged;
 }
 
+int32_t EarningRatio(const UserRecord& user, int32_t ratio) {
+    return user.ratio == 0 ? 0 : static_cast<int32_t>(RatioFor(user, ratio));
+}
+
 bool Add(UserRecord& user, int32_t ratio, uint64_t bytes, bool applyRatio) {
     if (user.ratio == 0) return false;
     const int64_t r = RatioFor(user, ratio);
@@ -71,17 +75,17 @@ uint64_t TakeBack(UserRecord& owner, int32_t ratio, uint64_t bytes) {
     return static_cast<uint64_t>(charge);
 }
 
-int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool unnuke, int64_t now) {
-    int64_t credits = 0;
-    if (!user.HasFlag(kFlagSiteop) && user.ratio != 0) {
-        // The fraction of a KB counts before the multiplier does: 1.5 KB nuked 3x costs 4 KB.
-        const unsigned __int128 kb = static_cast<unsigned __int128>(bytes) * multiplier / 1024;
-        credits = static_cast<int64_t>(std::min<unsigned __int128>(kb, INT64_MAX));
-        const int64_t changed = static_cast<int64_t>(user.credits) + (unnuke ? credits : -credits);
-        user.credits = ClampCredits(changed);
-    }
-    const uint64_t megabytes = bytes / (1024 * 1024);
-    if (unnuke) {
+namespace {
+
+int64_t NukeCredits(const UserRecord& user, uint64_t bytes, uint32_t multiplier) {
+    if (user.HasFlag(kFlagSiteop) || user.ratio == 0) return 0;
+    // The fraction of a KB counts before the multiplier does: 1.5 KB nuked 3x costs 4 KB.
+    const unsigned __int128 kb = static_cast<unsigned __int128>(bytes) * multiplier / 1024;
+    return static_cast<int64_t>(std::min<unsigned __int128>(kb, INT64_MAX));
+}
+
+void MoveNukeStatistics(UserRecord& user, uint64_t megabytes, bool back, int64_t now) {
+    if (back) {
         user.timesNuked = user.timesNuked > 0 ? user.timesNuked - 1 : 0;
         user.amountNuked =
             static_cast<uint32_t>(user.amountNuked > megabytes ? user.amountNuked - megabytes : 0);
@@ -90,6 +94,23 @@ int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool un
         user.amountNuked = AddSaturating(user.amountNuked, megabytes);
     }
     user.lastNuke = static_cast<uint32_t>(std::clamp<int64_t>(now, 0, UINT32_MAX));
+}
+
+}  // namespace
+
+int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool unnuke, int64_t now) {
+    const int64_t credits = NukeCredits(user, bytes, multiplier);
+    user.credits = ClampCredits(static_cast<int64_t>(user.credits) + (unnuke ? credits : -credits));
+    MoveNukeStatistics(user, bytes / (1024 * 1024), unnuke, now);
+    return credits;
+}
+
+int64_t UndoNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, int64_t taken,
+                 uint64_t megabytes, int64_t now) {
+    const int64_t credits =
+        std::min(NukeCredits(user, bytes, multiplier), std::max<int64_t>(taken, 0));
+    user.credits = ClampCredits(static_cast<int64_t>(user.credits) + credits);
+    MoveNukeStatistics(user, megabytes, true, now);
     return credits;
 }
 

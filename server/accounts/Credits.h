@@ -19,6 +19,8 @@ enum class Charge { Free, Charged, Insufficient };
 // A download's cost: nothing for a leech or a free path; refused (record unchanged) when the
 // credits would drop below 0.
 Charge Take(UserRecord& user, int32_t ratio, uint64_t bytes, bool applyRatio);
+// The ratio an upload to a path of `ratio` earns `user` credits at: 0 for a leech.
+int32_t EarningRatio(const UserRecord& user, int32_t ratio);
 // An upload's earnings; whether the credits changed.
 bool Add(UserRecord& user, int32_t ratio, uint64_t bytes, bool applyRatio);
 // What deleting a file takes back from its owner: ratio times its KB, unless the owner is a
@@ -31,6 +33,11 @@ uint64_t TakeBack(UserRecord& owner, int32_t ratio, uint64_t bytes);
 // nuke time becomes `now`. Worked out in 128 bits and clamped to what the record stores. Returns
 // the credits (KB) taken or given.
 int64_t ApplyNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, bool unnuke, int64_t now);
+// Undoes one nuke's share of a user that took `taken` KB and added `megabytes` MB: gives back
+// what `bytes` times the multiplier come to, but never more than was taken, and moves the nuke
+// statistics back by what that nuke added. Returns the credits (KB) given.
+int64_t UndoNuke(UserRecord& user, uint64_t bytes, uint32_t multiplier, int64_t taken,
+                 uint64_t megabytes, int64_t now);
 
 // One finished transfer in the all-time, week, day and month statistics; seconds are
 // bytes / rate (0 for no rate).

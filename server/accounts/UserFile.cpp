@@ -68,8 +68,8 @@ bool ApplyLine(const Args& t, UserRecord& rec) {
         return true;
     }
     if (is("flags")) {
-        if (n < 2) return false;
-        rec.flags = StringUtil::Uppered(Cut(t[1], kUserTextMax));
+        // A user without flags is written "FLAGS " with nothing after it.
+        rec.flags = n > 1 ? StringUtil::Uppered(Cut(t[1], kUserTextMax)) : std::string();
         return true;
     }
     if (is("ratio") || is("credits") || is("uset")) {

@@ -385,6 +385,8 @@ bool ServerSite::EntryIds(const std::string& user, uint32_t& uid, uint32_t& gid)
 
 int ServerSite::RegisterNewEntry(const std::string& path, const std::string& user, int64_t size) {
     uint32_t uid = 0, gid = 0;
+    // An upload whose file is gone by its end (removed after it failed) leaves no record.
+    if (size < 0 && FileUtil::Kind(path) == 0) return filesystem_->DeleteFileRecord(path) ? 1 : 0;
     if (!EntryIds(user, uid, gid)) return 0;
     return filesystem_->SetFile(path, nullptr, uid, gid, size, 0);
 }

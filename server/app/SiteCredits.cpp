@@ -30,10 +30,18 @@ int ServerSite::AddCredits(const std::string& path, uint32_t connection, const s
                            uint64_t bytes, int applyRatio) {
     if (user.empty()) return 0;
     const int32_t ratio = filesystem_->EffectiveRatio(path);
+    int32_t earned = 0;
     const UserStore::Update result = users_->UpdateUser(
-        user, [&](UserRecord& r) { return Credits::Add(r, ratio, bytes, applyRatio != 0); },
+        user,
+        [&](UserRecord& r) {
+            earned = Credits::EarningRatio(r, ratio);
+            return Credits::Add(r, ratio, bytes, applyRatio != 0);
+        },
         connection);
-    return result == UserStore::Update::Saved || result == UserStore::Update::Unchanged ? 1 : 0;
+    const bool done = result == UserStore::Update::Saved || result == UserStore::Update::Unchanged;
+    // An upload's file remembers what it earned, for the take-back when it is deleted.
+    if (done && applyRatio != 0) filesystem_->SetEarnedRatio(path, earned);
+    return done ? 1 : 0;
 }
 
 int ServerSite::RecordTransfer(uint32_t connection, const std::string& user, uint64_t bytes,

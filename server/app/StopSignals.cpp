@@ -43,6 +43,8 @@ bool Install() {
         sa.sa_flags = 0;
         ok = sigaction(sig, &sa, nullptr) == 0 && ok;
     }
+    // A file size limit fails the write, as a full disk does, instead of ending the server.
+    ok = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ok;
     return ok;
 }
 

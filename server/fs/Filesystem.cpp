@@ -230,7 +230,8 @@ void Filesystem::JournalDirectoryLocked(const DirectoryRecord& r) {
 
 void Filesystem::JournalFileLocked(const std::string& dir, const FileRecord& f) {
     journal_.Append('F', {dir + f.name, f.permissions, std::to_string(f.owner),
-                          std::to_string(f.group), std::to_string(f.size), std::to_string(f.free)});
+                          std::to_string(f.group), std::to_string(f.size), std::to_string(f.free),
+                          std::to_string(f.earnedRatio)});
 }
 
 int Filesystem::SetDirectory(std::string_view path, const char* permissions, uint32_t owner,
@@ -312,6 +313,9 @@ bool Filesystem::PutFile(const std::string& dir, const FileRecord& values) {
         fresh.name = values.name;
         f = &e->files.Add(std::move(fresh));
     }
+    // What an upload earned belongs to its owner and that file only.
+    if (f->deleted || f->owner != values.owner) f->earnedRatio = -1;
+    if (values.earnedRatio >= 0) f->earnedRatio = values.earnedRatio;
     f->permissions = values.permissions;
     f->owner = values.owner;
     f->group = values.group;
@@ -409,8 +413,25 @@ int Filesystem::MoveFileRecord(std::string_view oldPath, std::string_view newPat
     const std::optional<FileRecord> copy = GetFile(oldPath);
     if (!copy) return 0;
     DeleteFileRecord(oldPath);
-    return SetFile(newPath, copy->permissions.c_str(), copy->owner, copy->group,
-                   static_cast<int64_t>(copy->size), copy->free);
+    if (!SetFile(newPath, copy->permissions.c_str(), copy->owner, copy->group,
+                 static_cast<int64_t>(copy->size), copy->free))
+        return 0;
+    if (copy->earnedRatio >= 0) SetEarnedRatio(newPath, copy->earnedRatio);
+    return 1;
+}
+
+int Filesystem::SetEarnedRatio(std::string_view path, int32_t ratio) {
+    std::string dir, name;
+    if (!SplitFilePath(path, dir, name)) return 0;
+    LockGuard g(directoryLock_);
+    Entry* e = FindLocked(dir);
+    FileRecord* f = e ? e->files.Find(name) : nullptr;
+    if (!f || f->deleted) return 0;
+    f->earnedRatio = ratio;
+    f->changed = true;
+    MarkFilesDirtyLocked(*e);
+    JournalFileLocked(dir, *f);
+    return 1;
 }
 
 // ---- inherited settings ----

@@ -74,6 +74,8 @@ class Filesystem {
     // Marks the file record deleted and drops the dupe entry of exactly its name. 1 or 0.
     int DeleteFileRecord(std::string_view path);
     int MoveFileRecord(std::string_view oldPath, std::string_view newPath);
+    // Notes the ratio an upload into the file at `path` earned at: 1, or 0 without its record.
+    int SetEarnedRatio(std::string_view path, int32_t ratio);
 
     // Inherited settings: the nearest ancestor that sets one.
     int32_t EffectiveRatio(std::string_view path) const;   // -1 none, 0 free, 1..9

@@ -37,6 +37,7 @@ void Filesystem::Replay(const JournalFormat::Entry& e) {
             values.group = U32(f[3]);
             values.size = JournalFormat::Unsigned(f[4]).value_or(0);
             values.free = U32(f[5]);
+            values.earnedRatio = I32(f[6]);
             if (static_cast<int32_t>(values.owner) <= 0) break;
             SetDirectory(dir, kUnknownDirectoryMode, values.owner, values.group, -1, 0, 0, false);
             PutFile(dir, values);

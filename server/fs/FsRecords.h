@@ -26,6 +26,9 @@ struct FileRecord {
     uint32_t group = 0;
     uint64_t size = 0;
     uint32_t free = 0;  // nonzero: downloads cost nothing
+    // The ratio its upload earned credits at, taken back at its delete wherever it was moved
+    // since; -1 unknown (the ratio of where it is then applies).
+    int32_t earnedRatio = -1;
     bool deleted = false;
     bool changed = false;
     bool operator==(const FileRecord&) const = default;

@@ -65,7 +65,7 @@ size_t FieldCount(char kind) {
         case 'D':
             return 8;
         case 'F':
-            return 6;
+            return 7;
         case 'A':
             return 3;
         case 'M':

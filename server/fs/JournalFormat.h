@@ -15,7 +15,7 @@ namespace orvex::JournalFormat {
 
 // The changes and their fields.
 // D path;id;mode;owner;group;ratio;dupe switch;mirror id  directory record set
-// F path;mode;owner;group;size;free                      file record set
+// F path;mode;owner;group;size;free;earned               file record set (earned: -1 unknown)
 // d prefix   directory records under it deleted          X path   that directory record deleted
 // f path     file record deleted                         E path   the directory's files dropped
 // M old;new  directory records re-keyed

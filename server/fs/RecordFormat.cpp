@@ -98,6 +98,7 @@ std::optional<FileRecord> ParseFileLine(const Fields& f) {
     r.group = ReadOwner(f.at[3]);
     r.size = ReadUnsigned64(f.at[4]);
     r.free = AccountText::ReadUnsigned(f.at[5]);
+    if (f.count >= 7 && !f.at[6].empty()) r.earnedRatio = AccountText::ReadSigned(f.at[6]);
     return r;
 }
 
@@ -129,10 +130,13 @@ std::string FormatDirectoryLine(const DirectoryRecord& r) {
 
 std::string FormatFileLine(const FileRecord& r) {
     if (r.name.empty() || !IsStorableText(r.name) || !IsStorableText(r.permissions)) return {};
-    return StringUtil::Format(
-        "%s;%s;%lu;%lu;%llu;%lu\n", r.name.c_str(), r.permissions.c_str(),
+    std::string line = StringUtil::Format(
+        "%s;%s;%lu;%lu;%llu;%lu", r.name.c_str(), r.permissions.c_str(),
         static_cast<unsigned long>(r.owner), static_cast<unsigned long>(r.group),
         static_cast<unsigned long long>(r.size), static_cast<unsigned long>(r.free));
+    // Only a known earning adds a field, so other files keep the six-field form.
+    if (r.earnedRatio >= 0) line += StringUtil::Format(";%ld", static_cast<long>(r.earnedRatio));
+    return line + "\n";
 }
 
 std::string FormatDupeLine(const DupeRecord& r) {

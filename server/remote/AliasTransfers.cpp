@@ -2,6 +2,7 @@
 // opens the data connection with the client itself; the session relays the replies and waits
 // for the end of the transfer.
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/FileUtil.h"
@@ -188,9 +189,9 @@ AliasSession::TransferAccount AliasSession::ChargeTransfer(const std::string& pa
     const std::optional<double> size = NumberAfter(first.lines.front(), "(", true);
     if (!size) return a;
     a.announced = static_cast<uint64_t>(*size);
-    // A refusal does not stop a transfer that has begun.
-    server_.TakeCredits(path, ConnectionNumber(), user_, a.announced, 0);
-    a.charged = true;
+    // A refusal does not stop a transfer that has begun, but what was not taken is not given
+    // back either.
+    a.charged = server_.TakeCredits(path, ConnectionNumber(), user_, a.announced, 0) != 0;
     return a;
 }
 
@@ -206,8 +207,9 @@ void AliasSession::SettleTransfer(const std::string& path, TransferKind kind,
         if (!account.charged) return;
         if (bytes && moved == account.announced)
             server_.RecordDownload(ConnectionNumber(), user_, moved, rate);
-        else
-            server_.AddCredits(path, ConnectionNumber(), user_, account.announced, 0);
+        else  // what came is paid for, as for a local download
+            server_.AddCredits(path, ConnectionNumber(), user_,
+                               account.announced - std::min(moved, account.announced), 0);
         return;
     }
     if (!bytes || !final.Begins('2')) return;

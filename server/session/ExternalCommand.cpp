@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "engine/StringUtil.h"
 
 namespace orvex {
@@ -66,6 +68,13 @@ std::vector<std::string> ProgramArgv(const std::string& program,
     argv.push_back(program);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
+}
+
+std::vector<std::string> ScriptEnvironment() {
+    std::vector<std::string> env{"PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/", "SHELL=/bin/sh",
+                                 "LANG=C"};
+    if (const char* tz = std::getenv("TZ")) env.push_back(std::string("TZ=") + tz);
+    return env;
 }
 
 std::vector<std::string> OutputLines(std::string_view output, size_t piece) {

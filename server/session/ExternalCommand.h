@@ -18,6 +18,10 @@ std::vector<std::string> SplitTemplateWords(std::string_view tmpl);
 std::vector<std::string> ProgramArgv(const std::string& program,
                                      const std::vector<std::string>& arguments);
 
+// What custom commands and scripts run with instead of the server's own environment: PATH,
+// HOME, SHELL and LANG fixed, and TZ passed on when the server has one, so local times agree.
+std::vector<std::string> ScriptEnvironment();
+
 // Output as lines without their line ends, each cut into pieces of at most `piece` characters.
 // A last line without a line end counts; nothing after the last line end does.
 std::vector<std::string> OutputLines(std::string_view output, size_t piece);

@@ -29,6 +29,14 @@ std::vector<RequestEntry> ParseRequests(std::string_view text) {
     return out;
 }
 
+bool IsStorableTitle(std::string_view title) {
+    for (const char c : title) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ';' || byte < 0x20 || byte == 0x7f) return false;
+    }
+    return true;
+}
+
 std::string FormatRequest(const RequestEntry& request) {
     return request.user + ';' + std::to_string(request.time) + ';' + request.title + '\n';
 }

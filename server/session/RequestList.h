@@ -27,6 +27,9 @@ struct RequestEntry {
 // Every line with at least three fields (split at ";" and TAB, empty fields kept); the rest are
 // skipped. A title holding ";" ends there.
 std::vector<RequestEntry> ParseRequests(std::string_view text);
+// A title the file holds as typed and other users may be shown: no field separator, no
+// control bytes (escape sequences would reach their terminals).
+bool IsStorableTitle(std::string_view title);
 // The line of one request, with its line feed.
 std::string FormatRequest(const RequestEntry& request);
 

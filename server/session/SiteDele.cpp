@@ -36,7 +36,8 @@ int SiteSession::Dele(const Args& args) {
     // Asked while the file's record still says whether it was free.
     uint64_t charged = 0;
     if (record && !owner.empty()) {
-        const int32_t ratio = files.EffectiveRatio(full);
+        const int32_t ratio =
+            record->earnedRatio >= 0 ? record->earnedRatio : files.EffectiveRatio(full);
         server_.Users().UpdateUser(
             owner,
             [&](UserRecord& r) {

@@ -64,7 +64,10 @@ bool SiteSession::ShowEventLog(std::string_view file, long days, std::string_vie
     UniqueFile f = FileUtil::OpenFile(path, "r");
     // Nothing was logged yet: a log that is not there is an empty one.
     if (!f) return FileUtil::Kind(path) == 0;
-    const int64_t cutoff = days > 0 ? Clock::NowSeconds() - days * kSecondsPerDay : 0;
+    // More days than have passed since 1970 mean the whole log (and never overflow).
+    const int64_t now = Clock::NowSeconds();
+    const int64_t cutoff =
+        days > 0 && days <= now / kSecondsPerDay ? now - days * kSecondsPerDay : 0;
     char buffer[kLogLineBuffer];
     while (std::fgets(buffer, sizeof buffer, f.get())) {
         std::string line = " ";

@@ -2,6 +2,7 @@
 // multiplier, and the directory is deleted or set aside under the nuke prefix; UNNUKE brings it
 // back and returns what is left of it. Both report to the client and to nuke.log.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -15,6 +16,7 @@
 #include "server/app/ServerSite.h"
 #include "server/app/SiteConfig.h"
 #include "server/fs/Filesystem.h"
+#include "server/session/NukeLedger.h"
 #include "server/session/SiteAccounts.h"
 #include "server/session/SiteCommands.h"
 #include "server/session/SiteDirectorySummary.h"
@@ -118,19 +120,8 @@ std::string DirectoryOwner(SiteSession& s, const std::string& full) {
     return s.OwnerName(record ? std::optional<uint32_t>(record->owner) : std::nullopt);
 }
 
-// Charges (or pays back) one owner; the credits moved, 0 for a user without a record.
-int64_t Settle(SiteSession& s, const std::string& user, double bytes, uint32_t multiplier,
-               bool unnuke) {
-    int64_t moved = 0;
-    const int64_t now = Clock::NowSeconds();
-    s.Server().Users().UpdateUser(
-        user,
-        [&](UserRecord& r) {
-            moved = Credits::ApplyNuke(r, static_cast<uint64_t>(bytes), multiplier, unnuke, now);
-            return true;
-        },
-        s.ConnectionNumber());
-    return moved;
+NukeLedger Ledger(SiteSession& s) {
+    return NukeLedger(s.Server().MakeDataPath("misc/", "nukes"));
 }
 
 struct Nuking {
@@ -139,7 +130,46 @@ struct Nuking {
     std::string owner;    // the directory's owner
     std::string message;  // the reason
     uint32_t multiplier = 0;
+    // A nuke notes here what it took from whom; an unnuke finds here what it may give back,
+    // and takes each share off as it does.
+    std::vector<NukeShare>* shares = nullptr;
 };
+
+// A nuke charges one owner and notes the share; an unnuke pays back at most the share the nuke
+// took, and nothing to a user it did not charge. The credits moved, 0 for a user without a record.
+int64_t Settle(SiteSession& s, const Nuking& n, const std::string& user, double bytes) {
+    const uint64_t whole = static_cast<uint64_t>(bytes);
+    std::vector<NukeShare>& shares = *n.shares;
+    auto share = shares.end();
+    if (n.kind.unnuke) {
+        share = std::find_if(shares.begin(), shares.end(), [&user](const NukeShare& sh) {
+            return StringUtil::EqualNoCase(sh.user, user);
+        });
+        if (share == shares.end()) return 0;
+    }
+    int64_t moved = 0;
+    const int64_t now = Clock::NowSeconds();
+    const UserStore::Update saved = s.Server().Users().UpdateUser(
+        user,
+        [&](UserRecord& r) {
+            moved = n.kind.unnuke ? Credits::UndoNuke(r, whole, n.multiplier, share->credits,
+                                                      share->megabytes, now)
+                                  : Credits::ApplyNuke(r, whole, n.multiplier, false, now);
+            return true;
+        },
+        s.ConnectionNumber());
+    if (n.kind.unnuke)
+        shares.erase(share);
+    else if (saved == UserStore::Update::Saved)
+        shares.push_back({user, moved, whole / (1024 * 1024)});
+    return moved;
+}
+
+// The users an unnuke's directory no longer shows (their files went with the nuke) get no
+// credits back, but that nuke no longer counts in their statistics.
+void RestoreStatistics(SiteSession& s, const Nuking& n) {
+    while (!n.shares->empty()) Settle(s, n, n.shares->front().user, 0);
+}
 
 // The charges and the nuke.log lines for what the summary found; the report lines go to
 // `report`, to be sent with the code of the outcome.
@@ -154,7 +184,7 @@ void Charge(SiteSession& s, const Nuking& n, const DirectorySummary& summary,
         line(k.emptyTitle);
         line(kNukeDashes);
         if (n.owner != kSystemOwner) {
-            const int64_t moved = Settle(s, n.owner, penalty, n.multiplier, k.unnuke);
+            const int64_t moved = Settle(s, n, n.owner, penalty);
             line(StringUtil::Format(k.emptyOwnerLine, n.owner.c_str(), penalty / kMegabyte,
                                     moved / kKilobyte));
         }
@@ -173,7 +203,7 @@ void Charge(SiteSession& s, const Nuking& n, const DirectorySummary& summary,
     line(kNukeDashes);
     for (const OwnerSummary& o : summary.owners) {
         if (o.name != kSystemOwner) {
-            const int64_t moved = Settle(s, o.name, o.bytes, n.multiplier, k.unnuke);
+            const int64_t moved = Settle(s, n, o.name, o.bytes);
             line(StringUtil::Format(k.ownerLine, o.name.c_str(), o.bytes / kMegabyte,
                                     moved / kKilobyte));
         }
@@ -238,8 +268,10 @@ int Nuke(SiteSession& s, const Args& args) {
     }
     const std::optional<uint32_t> multiplier = ReadMultiplier(s, args, 2 + t->braced.used, kNuke);
     if (!multiplier) return 0;
-    const Nuking n{kNuke, t->shown, DirectoryOwner(s, full), Join(args, 0, 3 + t->braced.used),
-                   *multiplier};
+    std::vector<NukeShare> shares;
+    const Nuking n{
+        kNuke,       t->shown, DirectoryOwner(s, full), Join(args, 0, 3 + t->braced.used),
+        *multiplier, &shares};
     // What is there now is what is charged: a file that arrives after this count goes with the
     // directory uncharged.
     std::vector<std::string> report;
@@ -255,6 +287,7 @@ int Nuke(SiteSession& s, const Args& args) {
         done = FileUtil::Rename(full, *nuked);
         if (done) {
             files.MoveDirectories(full, *nuked);
+            Ledger(s).Add(*nuked, shares);
             if (mode == 1) FileUtil::DeleteEntry(*nuked, true);
         }
     }
@@ -288,9 +321,15 @@ int Unnuke(SiteSession& s, const Args& args) {
         return 0;
     }
     s.Server().Files().MoveDirectories(*nuked, full);
-    const Nuking n{kUnnuke, t->shown, DirectoryOwner(s, full), message, *multiplier};
+    std::vector<NukeShare> shares = Ledger(s).Take(*nuked);
+    const std::vector<NukeShare> noted = shares;
+    const Nuking n{kUnnuke, t->shown, DirectoryOwner(s, full), message, *multiplier, &shares};
     std::vector<std::string> report;
-    if (!Account(s, args, n, full, "509", report)) return 0;
+    if (!Account(s, args, n, full, "509", report)) {
+        Ledger(s).Add(*nuked, noted);
+        return 0;
+    }
+    RestoreStatistics(s, n);
     for (const std::string& text : report) s.Line(text);
     s.Respond(args, kUnnuke.done, "200");
     return 1;

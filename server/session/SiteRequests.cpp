@@ -23,7 +23,7 @@ int Request(SiteSession& s, const Args& args) {
     if (args.size() > 2) {
         const RequestEntry request{s.UserName(), static_cast<uint64_t>(Clock::NowSeconds()),
                                    Join(args, 0, 2)};
-        if (!Requests(s).Add(request)) {
+        if (!IsStorableTitle(request.title) || !Requests(s).Add(request)) {
             s.Respond(args, "Unable to add your request.", "501");
             return 0;
         }

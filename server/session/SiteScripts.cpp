@@ -21,6 +21,7 @@ namespace {
 // A program still running after this long is killed and counts as one that could not run.
 constexpr int kProgramTimeoutMs = 30000;
 constexpr size_t kOutputPiece = 254;
+constexpr size_t kOutputLimit = 64 * 1024;
 constexpr size_t kScriptNameMax = 255;
 // Custom commands of mode IS may call each other, but not in a circle for ever.
 constexpr int kMaxAliasDepth = 8;
@@ -81,8 +82,9 @@ bool SiteSession::RunScript(const std::string& script, std::vector<std::string> 
         return false;
     }
     std::string output;
-    const int status =
-        RunProgram(ProgramArgv(script, arguments), pre ? &output : nullptr, kProgramTimeoutMs);
+    const std::vector<std::string> env = ScriptEnvironment();
+    const int status = RunProgram(ProgramArgv(script, arguments), pre ? &output : nullptr,
+                                  kProgramTimeoutMs, kOutputLimit, &env);
     if (!pre) return true;
     // A script that could not run printed nothing.
     if (status < 0) output.clear();
@@ -99,7 +101,8 @@ bool SiteSession::RunScript(const std::string& script, std::vector<std::string> 
 
 int SiteSession::RunCommandProgram(const std::vector<std::string>& argv) {
     std::string output;
-    if (argv.empty() || RunProgram(argv, &output, kProgramTimeoutMs) < 0) {
+    const std::vector<std::string> env = ScriptEnvironment();
+    if (argv.empty() || RunProgram(argv, &output, kProgramTimeoutMs, kOutputLimit, &env) < 0) {
         Replies().Reply("Unable to run command.", "451");
         return 0;
     }

@@ -241,9 +241,12 @@ int Give(SiteSession& s, const Args& args) {
     }
     const std::optional<UserRecord> issuer = IssuerRecord(s);
     const bool pays = !issuer || !issuer->HasFlag(kFlagSiteop);
+    // Nothing is claimed, logged or sent unless both user files took the change.
+    const std::string failed = StringUtil::Format(
+        "Unable to transfer %uK to %s.", static_cast<unsigned>(t->amount), t->name.c_str());
     if (pays) {
         bool enough = true;
-        s.Server().Users().UpdateUser(
+        const RecordUpdate paid = s.Server().Users().UpdateUser(
             s.UserName(),
             [&](UserRecord& r) {
                 enough = r.credits >= t->amount;
@@ -256,8 +259,16 @@ int Give(SiteSession& s, const Args& args) {
             s.Respond(args, "You don't have enough credits to do that.", "504");
             return 0;
         }
+        if (paid != RecordUpdate::Saved) {
+            s.Respond(args, failed, "505");
+            return 0;
+        }
     }
-    if (!AddCredits(s, t->name, t->amount) && pays) AddCredits(s, s.UserName(), t->amount);
+    if (!AddCredits(s, t->name, t->amount)) {
+        if (pays) AddCredits(s, s.UserName(), t->amount);
+        s.Respond(args, failed, "505");
+        return 0;
+    }
     if (!t->message.empty()) s.SendMessage(t->name, t->message);
     s.SysopLog(StringUtil::Format(": transferred %uK to '%s'", static_cast<unsigned>(t->amount),
                                   t->name.c_str()));
@@ -272,9 +283,13 @@ int Take(SiteSession& s, const Args& args) {
     if (!t) return 0;
     const std::optional<UserRecord> target = s.Server().Users().FindUser(t->name);
     if (target && !CheckAuthority(s, args, *target, "504")) return 0;
-    AddCredits(s, t->name, -t->amount);
-    if (!t->message.empty()) s.SendMessage(t->name, t->message);
     const unsigned amount = static_cast<unsigned>(t->amount);
+    if (!AddCredits(s, t->name, -t->amount)) {
+        s.Respond(args, StringUtil::Format("Unable to take %uK from %s", amount, t->name.c_str()),
+                  "504");
+        return 0;
+    }
+    if (!t->message.empty()) s.SendMessage(t->name, t->message);
     s.SysopLog(StringUtil::Format(": took %uK from %s.", amount, t->name.c_str()));
     s.Respond(args, StringUtil::Format("Successfully took %uK from %s", amount, t->name.c_str()),
               "200");

@@ -125,6 +125,26 @@ class VantorTransfers(unittest.TestCase):
             self.assertEqual(c.cmd(command), "425 Can't open data connection", command)
         self.assertEqual(sorted(n for n in os.listdir(self.root) if n.endswith(".txt") or
                                 ".txt." in n), ["taken.txt"])
+        # A write that fails half-way (a full disk, here a file size limit) takes the file the
+        # upload made with it.
+        pid = self.server.proc.pid
+        soft, hard = resource.prlimit(pid, resource.RLIMIT_FSIZE)
+        resource.prlimit(pid, resource.RLIMIT_FSIZE, (256 * 1024, hard))
+        try:
+            c.cmd("TYPE I")
+            d = connect_data(pasv(c))
+            c.send("STOR full.bin\r\n")
+            self.assertEqual(final_code(c), "150")
+            try:
+                d.sendall(b"f" * (1 << 20))
+            except OSError:
+                pass
+            d.close()
+            self.assertEqual(c.reply()[-1],
+                             "451 full.bin: The system cannot write to the file specified.")
+        finally:
+            resource.prlimit(pid, resource.RLIMIT_FSIZE, (soft, hard))
+        self.assertFalse(os.path.exists(os.path.join(self.root, "full.bin")))
 
     def test_deep_tree_lists_recursively(self):
         levels = 2000

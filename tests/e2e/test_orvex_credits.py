@@ -4,6 +4,7 @@ simultaneous transfers, and the period resets at login and in the daily pass."""
 
 import ftplib
 import os
+import re
 import socket
 import time
 
@@ -27,6 +28,7 @@ class Credits(VfsCase):
                      last_login=1000000000)
         cls.add_user("recent", 306, stats=(7, 7, 7), last_login=int(time.time()))
         cls.add_user("rich", 308, credits=6000000, general="0 0 204800 0")
+        cls.add_user("mover", 309)
         for d in ("cred/", "cred/free/", "cred/r1/"):
             cls.make(d)
         os.truncate(cls.make("cred/huge.iso", b""), GIB5)
@@ -50,6 +52,16 @@ class Credits(VfsCase):
 
     def stats(self, name, key):
         return self.user_field(name, key)
+
+    def aborted_bytes(self, f):
+        """The byte count of the 426 that ends an aborted download."""
+        reply = f.abort()
+        for _ in range(3):
+            m = re.search(r"\[Bytes: (\d+)\]", reply)
+            if m:
+                return int(m.group(1))
+            reply = f.getline()
+        self.fail(reply)
 
     def test_uploads_earn_and_downloads_cost(self):
         f = self.ftp("ratio3")
@@ -109,8 +121,11 @@ class Credits(VfsCase):
         self.assertEqual(self.refused(self.download, second, "cred/big.bin"),
                          "553 You have reached your maximum simultaneous downloads allowed.")
         conn.close()
-        first.abort()
-        self.assertTrue(self.eventually(lambda: self.credits("slow") == 100000))
+        # What went out is paid for, the rest comes back.
+        sent = self.aborted_bytes(first)
+        self.assertGreaterEqual(sent, 1024)
+        left = 100000 - KB10 + (MB10 - sent) // 1024
+        self.assertTrue(self.eventually(lambda: self.credits("slow") == left))
 
         # An upload holding its data connection open keeps the upload place.
         uploader = self.ftp("slow")
@@ -131,8 +146,31 @@ class Credits(VfsCase):
         conn = f.transfercmd("RETR cred/huge.iso")
         self.assertEqual(self.credits("rich"), 6000000 - 5242880)
         conn.close()
-        f.abort()
-        self.assertTrue(self.eventually(lambda: self.credits("rich") == 6000000))
+        left = 6000000 - 5242880 + (GIB5 - self.aborted_bytes(f)) // 1024
+        self.assertTrue(self.eventually(lambda: self.credits("rich") == left))
+
+    def test_moves_keep_what_an_upload_earned(self):
+        # Uploaded where it earns, moved (alone or with its directory) into a free directory and
+        # deleted there: what it earned goes back all the same, cycle after cycle.
+        f = self.ftp("mover")
+        f.mkd("cred/pack")
+        for _ in range(2):
+            self.upload(f, "cred/f2", 1 << 20)
+            self.upload(f, "cred/pack/f3", 1 << 20)
+            self.assertEqual(self.credits("mover"), 2 * 3072)
+            f.rename("cred/f2", "cred/free/f2")
+            f.rename("cred/pack", "cred/free/pack")
+            for name in ("cred/free/f2", "cred/free/pack/f3"):
+                self.assertEqual(
+                    f.delete(name),
+                    "250 DELE command successful. (3072 credits removed from file owner)")
+            self.assertEqual(self.credits("mover"), 0)
+            f.rename("cred/free/pack", "cred/pack")
+        # One uploaded where it earns nothing costs nothing where it is deleted.
+        self.upload(f, "cred/free/f4", 1 << 20)
+        f.rename("cred/free/f4", "cred/f4")
+        self.assertEqual(f.delete("cred/f4"), "250 DELE command successful.")
+        self.assertEqual(self.credits("mover"), 0)
 
     def test_period_resets(self):
         # The daily pass: reset without a login, weekly allotment given.

@@ -169,6 +169,14 @@ class ServiceMode(TempDirTestCase):
         self.assertEqual(server.wait(20), 0)
         self.assertIn("Server shutting down.", server.messages())
 
+    def test_a_stop_as_soon_as_ready_is_orderly(self):
+        server = self.start()
+        self.assertEqual(self.next_notification(), "READY=1\nSTATUS=Running")
+        server.proc.send_signal(15)
+        self.assertEqual(server.wait(20), 0)
+        self.assertIn("Synchronizing the Orvex filesystem.", server.messages())
+        self.assertIn("Server shutting down.", server.messages())
+
     def test_failed_start_up_exits_non_zero(self):
         self.site.remove("etc/group")
         server = self.start()

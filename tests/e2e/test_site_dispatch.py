@@ -3,6 +3,7 @@ commands (TEXT, EXEC, IS) and the scripts that run before and after commands, th
 commands, the server commands (AUTHMODE, SHUTDOWN, GENKEYS, CERTINFO) and passwords kept out of
 the logs."""
 
+import fcntl
 import ftplib
 import os
 import stat
@@ -52,6 +53,7 @@ class SiteDispatch(SiteAdminCase):
             "wipe_check.sh": 'echo "checking wipe: $1"\necho "550 Wiping is disabled here."\n',
             "post.sh": RECORDING + 'echo "500 The post script cannot answer."\n',
             "rules.txt": "Rule one: be nice.\n//a comment line\nRule two: share.\n",
+            "env.sh": "env | cut -d= -f1\n",
         }
         for name, text in files.items():
             path = os.path.join(scripts, name)
@@ -68,10 +70,11 @@ class SiteDispatch(SiteAdminCase):
             "site_cmd local ODD FOO /scripts/echo.sh",
             "site_cmd local NOPROG EXEC /scripts/missing",
             "site_cmd local SECRET IS PASSWD",
+            "site_cmd local ENV EXEC /scripts/env.sh",
             "site_cmd local HIDDEN TEXT /scripts/rules.txt",
             "custom ECHO *", "custom RULESTXT *", "custom SYS *", "custom SELF *",
             "custom LOOPA *", "custom LOOPB *", "custom ODD *", "custom NOPROG *",
-            "custom SECRET *",
+            "custom SECRET *", "custom ENV *",
             "cscript SITE[:space:]GROUPS pre /scripts/allow.sh",
             "cscript SITE[:space:]SHOW pre /scripts/refuse.sh",
             "cscript SITE[:space:]USERSYNC pre /scripts/refuse_cont.sh",
@@ -244,6 +247,41 @@ class SiteDispatch(SiteAdminCase):
         lines = self.ask(c, "SITE SYSLOG 1 changed tagline")
         self.assertTrue(lines[-2].endswith("] orvex: changed tagline to 'logged'"), lines)
         self.assertEqual(lines[-1], "200 Command Successful.")
+
+    def test_failures_are_reported_and_nothing_is_left(self):
+        # A user without flags is written in a form the server reads back without complaint.
+        self.assertNotIn("Error reading 'FLAGS' in file.", self.server_output())
+        c = self.login()
+        # A day count beyond any date shows the whole log.
+        for command in ("SITE LOGINS", "SITE NUKELOG"):
+            whole = self.ask(c, command)
+            self.assertGreater(len(whole), 2)
+            self.assertEqual(self.ask(c, command + " 99999999999999999999"), whole)
+        # What the requests file cannot hold, or other users' terminals should not get, is
+        # refused.
+        for title in ("title;with;semis", "evil\x1b[2Jtitle"):
+            self.assertEqual(self.ask(c, f"SITE REQUEST {title}"),
+                             ["501 Unable to add your request."])
+        self.assertEqual(self.final(c, "SITE REQUEST plain title"),
+                         "200 Your request has been added.")
+        shown = [line for line in self.ask(c, "SITE REQUEST") if "<" in line]
+        self.assertEqual(shown, ["200- <01> [orvex     ] plain title"])
+        # Programs get a small environment of their own, not the server's.
+        names = {line[5:] for line in self.ask(c, "SITE ENV")[:-1]}
+        expected = {"PATH", "HOME", "SHELL", "LANG"} | ({"TZ"} if "TZ" in os.environ else set())
+        self.assertEqual(names - {"PWD", "SHLVL", "_", "OLDPWD"}, expected)
+        # A user file that cannot be written (another program holds its lock for longer than a
+        # writer waits): GIVE and TAKE say so, change nothing and log nothing.
+        credits, mark = self.user_field("plain", "CREDITS"), self.sysop_mark()
+        with open(self.site.path("ftp-data/users/.plain.lock"), "a") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.assertEqual(self.ask(c, "SITE GIVE plain 5"),
+                             ["505 Unable to transfer 5K to plain."])
+            self.assertEqual(self.ask(c, "SITE TAKE plain 5"), ["504 Unable to take 5K from plain"])
+        self.assertEqual(self.sysop_since(mark), [])
+        self.assertEqual(self.user_field("plain", "CREDITS"), credits)
+        self.assertEqual(self.final(c, "SITE GIVE plain 5"),
+                         "200 Successfully transferred 5K to plain.")
 
     def test_server_commands(self):
         c = self.login()

@@ -127,13 +127,17 @@ class SiteMessages(SiteAdminCase):
         added = ["200 Your request has been added."]
         self.assertEqual(self.ask(a, "SITE REQUEST Some   Movie 2024"), added)
         self.assertEqual(self.ask(self.login("bob"), "SITE REQUEST second one"), added)
-        self.assertEqual(self.ask(self.login("carol"), "SITE REQUEST third;part two"), added)
+        # The file's field separator cannot be part of a title.
+        carol = self.login("carol")
+        self.assertEqual(self.ask(carol, "SITE REQUEST third;part two"),
+                         ["501 Unable to add your request."])
+        self.assertEqual(self.ask(carol, "SITE REQUEST third"), added)
         self.assertEqual(self.ask(a, "SITE REQUEST"), [
             REQUESTS_HEAD, "200- <01> [alice     ] Some Movie 2024",
             "200- <02> [bob       ] second one", "200- <03> [carol     ] third"] + REQUESTS_TAIL)
         lines = self.site.read("ftp-data/misc/requests").splitlines()
         self.assertEqual([re.sub(r";\d+;", ";T;", line) for line in lines],
-                         ["alice;T;Some Movie 2024", "bob;T;second one", "carol;T;third;part two"])
+                         ["alice;T;Some Movie 2024", "bob;T;second one", "carol;T;third"])
 
         o = self.login("op")
         self.assertEqual(self.ask(o, "SITE REQFILLED"), self.help_lines("site.reqfilled"))

@@ -24,7 +24,7 @@ class SiteNukes(SiteFsCase):
         cls.add_user("pleb", 205, ratio=1)
         cls.add_user("whale", 206, ratio=2)
         for d in ("rel/sample/", "empty/", "zero/", "clash/", "NUKED-clash/", "mode0/",
-                  "mode2/sub/", "probe/", "my rel/", "big/", "byflag/"):
+                  "mode2/sub/", "probe/", "my rel/", "big/", "byflag/", "NUKED-fake/"):
             cls.make(d)
         cls.make("rel/a1.bin", b"a" * MB)
         cls.make("rel/a2.bin", b"a" * MB)
@@ -34,6 +34,7 @@ class SiteNukes(SiteFsCase):
         cls.make("mode0/a.bin", b"a" * MB)
         cls.make("mode2/sub/a.bin", b"a" * 300 * 1024)
         cls.make("plain.txt", b"p")
+        cls.make("NUKED-fake/f.bin", b"f" * MB)
         outside = os.path.join(cls.tmp, "outside")
         os.makedirs(outside)
         with open(os.path.join(outside, "secret.bin"), "wb") as f:
@@ -46,12 +47,14 @@ class SiteNukes(SiteFsCase):
             ["rel;1;rwxrwxrwx;201;100;;0;0", "rel/sample;2;rwxrwxrwx;202;100;;0;0",
              "empty;3;rwxrwxrwx;203;100;;0;0", "zero;4;rwxrwxrwx;203;100;;0;0",
              "mode0;5;rwxrwxrwx;201;100;;0;0", "mode2;6;rwxrwxrwx;201;100;;0;0",
-             "big;7;rwxrwxrwx;206;100;;0;0", "byflag;8;rwxrwxrwx;205;100;;0;0"],
+             "big;7;rwxrwxrwx;206;100;;0;0", "byflag;8;rwxrwxrwx;205;100;;0;0",
+             "NUKED-fake;9;rwxrwxrwx;203;100;;0;0"],
             {1: [f"a1.bin;rw-r--r--;201;100;{MB};0", f"a2.bin;rw-r--r--;201;100;{MB};0",
                  f"b.bin;rw-r--r--;202;100;{MB};0"],
              4: [f"c.bin;rw-r--r--;203;100;{MB};0"],
              5: [f"a.bin;rw-r--r--;201;100;{MB};0"],
-             7: [f"huge.iso;rw-r--r--;206;100;0;0"]})
+             7: [f"huge.iso;rw-r--r--;206;100;0;0"],
+             9: [f"f.bin;rw-r--r--;203;100;{MB};0"]})
 
     def test_1_nuke_and_unnuke_charge_and_pay_back_the_uploaders(self):
         op = self.raw()
@@ -86,7 +89,9 @@ class SiteNukes(SiteFsCase):
         ) + ["200 UnNuke command Successful."])
         self.assertEqual(sorted(os.listdir(self.site_dir("rel"))), ["sample"])
         self.assertEqual(self.credits("alice"), 10000 - 6144 + 3072)
-        self.assertEqual(self.nuke_fields("alice")[1:], [0, 1])
+        # The statistics forget the whole nuke, also for bob, whose files it deleted.
+        self.assertEqual(self.nuke_fields("alice")[1:], [0, 0])
+        self.assertEqual(self.nuke_fields("bob")[1:], [0, 0])
         self.assertEqual(self.event_log()[-1],
                          "orvex: UnNuked directory: 'rel', with message: 'my mistake', owned by: "
                          "'alice', containing: (empty), belonging to: 'alice', restored: 3x 1.00M")
@@ -146,6 +151,33 @@ class SiteNukes(SiteFsCase):
         self.assertEqual(self.ask(op, "SITE NUKE {big} 10")[-1], "200 Nuke command Successful.")
         self.assertEqual(self.credits("whale"), -2 ** 31)
         self.assertEqual(self.nuke_fields("whale")[1:], [1, 300 * 1024])
+
+    def test_4_unnuke_gives_back_only_what_a_nuke_took(self):
+        op = self.raw()
+        credits, stats = self.credits("carol"), self.nuke_fields("carol")[1:]
+        # A directory no nuke set aside: carol's upload earns nothing back.
+        self.assertEqual(self.ask(op, "SITE UNNUKE {fake} 10 x"), lines(
+            " UnNuke Completed.", DASH,
+            " User(s): %-9u  Files: %-11.0f Total kbytes: %-11.2f" % (1, 1, 1024), DASH,
+            " User: %-12s  Bytes: %8.2fMB  Credit Gain: %9.2fMB" % ("carol", 1, 0), DASH,
+        ) + ["200 UnNuke command Successful."])
+        self.assertEqual(self.credits("carol"), credits)
+        self.assertEqual(self.nuke_fields("carol")[1:], stats)
+        # A real nuke (its file deleted) gives back at most what it took, and only once: set
+        # aside again by hand, the directory earns nothing.
+        self.assertEqual(self.ask(op, "SITE NUKE {fake} 1")[-1], "200 Nuke command Successful.")
+        self.assertEqual(self.credits("carol"), credits - 1024)
+        self.assertEqual(self.ask(op, "SITE UNNUKE {fake} 3"), lines(
+            " Empty DIR UnNuke", DASH,
+            " User: %-16s    Bytes: %9.2fMB  Credit Gain: %9.2fMB" % ("carol", 1, 1), DASH,
+        ) + ["200 UnNuke command Successful."])
+        self.assertEqual(self.credits("carol"), credits)
+        self.assertEqual(self.nuke_fields("carol")[1:], stats)
+        self.assertEqual(self.ask(op, "RNFR fake")[-1][:3], "350")
+        self.assertEqual(self.ask(op, "RNTO NUKED-fake")[-1][:3], "250")
+        self.assertEqual(self.ask(op, "SITE UNNUKE {fake} 9")[-1], "200 UnNuke command Successful.")
+        self.assertEqual(self.credits("carol"), credits)
+        self.assertEqual(self.nuke_fields("carol")[1:], stats)
 
     def test_3_delete_and_keep_modes(self):
         probe, op = "SITE NUKE {probe} 99", self.raw()

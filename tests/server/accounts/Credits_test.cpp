@@ -106,6 +106,35 @@ TEST(Credits, NukesAndUnnukes) {
     }
 }
 
+TEST(Credits, UnnukesGiveBackNoMoreThanTheNukeTook) {
+    constexpr uint64_t kMB = 1024 * 1024;
+    const struct {
+        const char* flags;
+        uint32_t ratio;
+        uint64_t bytes;
+        int64_t taken;
+        uint64_t megabytes;
+        int64_t given;
+    } cases[] = {
+        {"", 3, 2 * kMB, 6144, 2, 6144},  // all of it
+        {"", 3, 5 * kMB, 6144, 2, 6144},  // grown since: still only what was taken
+        {"", 3, kMB, 6144, 2, 3072},      // what is left decides below that
+        {"", 3, kMB, 0, 0, 0},            // nothing taken, nothing given
+        {"", 3, kMB, -5, 0, 0},          {"1", 3, kMB, 6144, 2, 0},  // a siteop paid nothing
+        {"", 0, kMB, 6144, 2, 0},
+    };
+    for (const auto& c : cases) {
+        UserRecord u = User(c.ratio, 100, c.flags);
+        u.timesNuked = 2;
+        u.amountNuked = 5;
+        EXPECT_EQ(UndoNuke(u, c.bytes, 3, c.taken, c.megabytes, 1234), c.given) << c.bytes;
+        EXPECT_EQ(u.credits, 100 + c.given);
+        EXPECT_EQ(u.timesNuked, 1u);
+        EXPECT_EQ(u.amountNuked, 5 - c.megabytes);
+        EXPECT_EQ(u.lastNuke, 1234u);
+    }
+}
+
 TEST(Credits, TransfersCountInEveryPeriod) {
     UserRecord r;
     r.stats[kAllUp] = {4294967295u, 4294967000u, 1};

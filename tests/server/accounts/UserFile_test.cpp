@@ -156,10 +156,14 @@ TEST(UserFileWrite, LineBreaksInTextCannotAddLines) {
     UserRecord r = FreshUserRecord("bob", kLocal);
     r.tagline = "hi\nFLAGS 1";
     r.comment = "x\r\nCREDITS 999999";
-    UserRecord back = Parse(FormatUserFile(r));
+    LogLines log;
+    UserRecord back = Parse(FormatUserFile(r), nullptr, &log);
     EXPECT_EQ(back.flags, "");
     EXPECT_EQ(back.credits, 0);
     EXPECT_EQ(back.tagline, "hi FLAGS 1");
+    // No flags are written as "FLAGS " and read back without complaint.
+    EXPECT_NE(FormatUserFile(r).find("\nFLAGS \n"), std::string::npos);
+    EXPECT_TRUE(log.lines.empty());
 }
 
 }  // namespace

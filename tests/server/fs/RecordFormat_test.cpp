@@ -111,6 +111,11 @@ TEST(RecordFormat, WrittenLinesReadBack) {
     EXPECT_EQ(ReadAll(FormatDirectoryLine(dir), ParseDirectoryLine)[0], dir);
     EXPECT_EQ(FormatFileLine(file), "five.iso;rw-r-----;101;100;5368709120;1\n");
     EXPECT_EQ(ReadAll(FormatFileLine(file), ParseFileLine)[0], file);
+    // What an upload earned at is a seventh field, there only when known.
+    FileRecord earned = file;
+    earned.earnedRatio = 0;
+    EXPECT_EQ(FormatFileLine(earned), "five.iso;rw-r-----;101;100;5368709120;1;0\n");
+    EXPECT_EQ(ReadAll(FormatFileLine(earned), ParseFileLine)[0], earned);
     EXPECT_EQ(ReadAll(FormatDupeLine(dupe), ParseDupeLine)[0], dupe);
     EXPECT_EQ(ReadAll(FormatLinkLine(link), ParseLinkLine)[0], link);
     EXPECT_NE(FileListHeader(12).find("# with ID = 12.\n"), std::string::npos);
