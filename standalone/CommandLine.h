@@ -14,6 +14,10 @@ struct ServerSettings {
     std::string implicitPort = "0";  // "0": no implicit-TLS port
     std::string bindIp;              // empty: every address; at most 31 characters
     int level = 2;
+    bool resolveNames = true;  // -n turns it off
+    // -m<per-address>[:<total>]: connections that may wait to log in.
+    int pendingPerAddress = LoginLimits{}.perAddress;
+    int pendingTotal = LoginLimits{}.total;
 };
 
 class CommandLine {
@@ -32,6 +36,7 @@ class CommandLine {
     bool UserFileGiven() const { return userFileGiven_; }
 
   private:
+    void PendingLimits(const std::string& value);
     // -1 to go on, otherwise the exit code.
     int ApplyOne(const std::string& arg, bool firstPass);
     void PortRange(const std::string& value);

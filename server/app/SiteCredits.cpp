@@ -21,7 +21,7 @@ int ServerSite::TakeCredits(const std::string& path, uint32_t connection, const 
             charge = Credits::Take(r, ratio, bytes, applyRatio != 0);
             return charge == Credits::Charge::Charged;
         },
-        connection);
+        connection, UserStore::Change::Counters);
     if (result == UserStore::Update::Unknown) return 0;
     return charge == Credits::Charge::Insufficient ? 0 : 1;
 }
@@ -32,7 +32,7 @@ int ServerSite::AddCredits(const std::string& path, uint32_t connection, const s
     const int32_t ratio = filesystem_->EffectiveRatio(path);
     const UserStore::Update result = users_->UpdateUser(
         user, [&](UserRecord& r) { return Credits::Add(r, ratio, bytes, applyRatio != 0); },
-        connection);
+        connection, UserStore::Change::Counters);
     return result == UserStore::Update::Saved || result == UserStore::Update::Unchanged ? 1 : 0;
 }
 
@@ -45,7 +45,7 @@ int ServerSite::RecordTransfer(uint32_t connection, const std::string& user, uin
             Credits::RecordTransfer(r, upload, bytes, rate);
             return true;
         },
-        connection);
+        connection, UserStore::Change::Counters);
     return result == UserStore::Update::Saved ? 1 : 0;
 }
 
@@ -68,7 +68,8 @@ int ServerSite::RunDailyPass(int64_t now) {
         // Only users whose period ended are written: rewriting every user file would gain
         // nothing and could overwrite a hand edit made at that instant.
         const UserStore::Update result = users_->UpdateUser(
-            *node.name, [now](UserRecord& r) { return Credits::ApplyPeriodResets(r, now); });
+            *node.name, [now](UserRecord& r) { return Credits::ApplyPeriodResets(r, now); }, 0,
+            UserStore::Change::Counters);
         if (result == UserStore::Update::Saved) ++saved;
     }
     return saved;
