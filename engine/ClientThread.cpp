@@ -44,6 +44,12 @@ void FtpSession::RunClient() {
     }
     SocketUtil::SetNoDelay(controlFd_);
     SendGreeting();
+    if (namesAfterGreeting_) {
+        namesAfterGreeting_ = false;
+        LookUpNames();
+        if (pendingAnnounce_) Announce(*pendingAnnounce_);
+        pendingAnnounce_.reset();
+    }
     if (!ended_) CommandLoop();
     Teardown();
 }

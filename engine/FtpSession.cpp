@@ -17,6 +17,7 @@ constexpr size_t kIpSize = 46;  // the longest IPv6 text and its end
 constexpr size_t kPortSize = 16;
 constexpr size_t kHostSize = 256;
 constexpr size_t kMessageSize = 256;
+constexpr uint32_t kNameLookupMs = 2000;  // per name; the session goes on without it
 }  // namespace
 
 FtpSession::FtpSession(int controlFd, FtpSite& site, const char* localIpOverride, bool resolveNames)
@@ -42,18 +43,22 @@ FtpSession::~FtpSession() {
 }
 
 void FtpSession::LookUpNames() {
-    if (!resolveNames_) return;
+    if (!resolveNames_ || namesAfterGreeting_) return;
     resolveNames_ = false;
     // The names describe the real socket, not an address the site announces instead.
     std::string localIp, port;
     SocketUtil::LocalAddress(controlFd_, localIp, port);
-    if (!peerIp_.empty()) peerHost_ = SocketUtil::ReverseLookup(peerIp_);
-    if (!localIp.empty()) localHost_ = SocketUtil::ReverseLookup(localIp);
+    if (!peerIp_.empty()) peerHost_ = SocketUtil::ReverseLookup(peerIp_, kNameLookupMs);
+    if (!localIp.empty()) localHost_ = SocketUtil::ReverseLookup(localIp, kNameLookupMs);
     StringUtil::Truncate(peerHost_, kHostSize - 1);
     StringUtil::Truncate(localHost_, kHostSize - 1);
 }
 
 void FtpSession::Announce(bool tls) {
+    if (namesAfterGreeting_) {
+        pendingAnnounce_ = tls;
+        return;
+    }
     site_.LogProgram("MAIN",
                      tls ? "SSL connection established from %s:%s -> %s (%u)."
                          : "Connection established from %s:%s -> %s (%u).",

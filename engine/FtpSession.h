@@ -29,10 +29,14 @@ class FtpSession {
     // Runs the greeting, the command loop and the teardown; the client thread's body.
     void RunClient();
     // Host names of both ends, when the session was made to look them up. Runs in the session's
-    // own thread: a slow name server must never hold the listener.
+    // own thread: a slow name server must never hold the listener, and it is waited for a few
+    // seconds at most.
     void LookUpNames();
     // The program and access log lines of a new connection ("CONNECT" or "CONNECTSSL").
     void Announce(bool tls);
+    // Looks the names up (and announces the connection) only once the greeting is out, so that a
+    // client never waits for a name server before it hears from the server.
+    void LookUpNamesAfterGreeting() { namesAfterGreeting_ = resolveNames_; }
     // The session holds one of the site's places for connections that have not logged in; it
     // gives it back at its login or its end.
     void HoldLoginPlace(const std::string& key) { loginPlace_ = key; }
@@ -219,6 +223,8 @@ class FtpSession {
     std::string message_;
     int64_t loginTime_ = 0;
     bool resolveNames_ = false;
+    bool namesAfterGreeting_ = false;
+    std::optional<bool> pendingAnnounce_;    // tls, while the announcement waits for the names
     std::optional<std::string> loginPlace_;  // the address its place was taken for
     std::string relayIp_;                    // the PROXY header's sender
     std::string proxyDestination_;           // the address the client connected to

@@ -95,6 +95,34 @@ EntryOwnership FtpSite::DescribeOwnership(const std::string&, const FileInfo& in
     return EntryOwnership{FileUtil::OwnerName(), FileUtil::GroupName(), info.mode & 0777};
 }
 
+namespace {
+
+// Every question goes to the site's own operations.
+class SiteEntryFacts : public EntryFacts {
+  public:
+    SiteEntryFacts(FtpSite& site, std::string user) : site_(site), user_(std::move(user)) {}
+    void Describe(const std::string& path, const FileInfo& info) override {
+        path_ = path;
+        info_ = info;
+    }
+    bool Allows(std::string_view letters) override {
+        return site_.CheckPermission(user_, path_, letters);
+    }
+    EntryOwnership Ownership() override { return site_.DescribeOwnership(path_, info_); }
+
+  private:
+    FtpSite& site_;
+    std::string user_;
+    std::string path_;
+    FileInfo info_;
+};
+
+}  // namespace
+
+std::unique_ptr<EntryFacts> FtpSite::MachineFacts(const std::string& user) {
+    return std::make_unique<SiteEntryFacts>(*this, user);
+}
+
 std::string FtpSite::FormatListingLine(const std::string& path, const std::string& currentYear) {
     FileInfo info;
     if (!FileUtil::Stat(path, info)) return {};

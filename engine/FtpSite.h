@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,18 @@ struct EntryOwnership {
     std::string owner;
     std::string group;
     uint32_t mode = 0;  // permission bits (0777)
+};
+
+// What a machine listing tells of its entries: a listing takes one and asks it about every entry,
+// so the site can read what all entries share (the user, the folder's records) once.
+class EntryFacts {
+  public:
+    virtual ~EntryFacts() = default;
+    // Makes `path` (a directory ends in the separator) the entry the next questions are about.
+    virtual void Describe(const std::string& path, const FileInfo& info) = 0;
+    // Whether the user holds any of `letters` on the entry.
+    virtual bool Allows(std::string_view letters) = 0;
+    virtual EntryOwnership Ownership() = 0;
 };
 
 struct AccessLogEntry {
@@ -98,6 +111,9 @@ class FtpSite {
 
     // The owner, group and permission bits that listings show for `path`.
     virtual EntryOwnership DescribeOwnership(const std::string& path, const FileInfo& info);
+    // The facts of `user`'s machine listings; the base asks CheckPermission and
+    // DescribeOwnership for every entry.
+    virtual std::unique_ptr<EntryFacts> MachineFacts(const std::string& user);
 
     // Transfer accounting hooks.
     virtual int RegisterNewEntry(const std::string& path, const std::string& user, int64_t size);

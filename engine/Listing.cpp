@@ -93,6 +93,8 @@ bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at
         }
         if (!Unlistable(e.name)) entries.push_back(e);
     }
+    const std::unique_ptr<EntryFacts> facts =
+        job.machine ? job.site->MachineFacts(job.user) : nullptr;
     for (const bool directories : {true, false}) {
         for (const Entry& entry : entries) {
             if (entry.Directory() != directories) continue;
@@ -103,7 +105,7 @@ bool ListDirectory(const TransferJob& job, ListingOutput& out, const Pending& at
             if (job.machine) {
                 // Never cut: the name ends the line, and a cut name would be another file's.
                 const std::string line = MachineListing::EntryLine(
-                    *job.site, job.user, at.dir + entry.name, entry.info, job.facts, entry.name);
+                    *facts, at.dir + entry.name, entry.info, job.facts, entry.name);
                 if (!out.Append(line + "\r\n")) return false;
                 continue;
             }

@@ -121,8 +121,8 @@ std::string PermLetters(bool directory, const std::function<bool(std::string_vie
     return out;
 }
 
-std::string EntryLine(FtpSite& site, const std::string& user, const std::string& path,
-                      const FileInfo& info, unsigned selected, std::string_view name) {
+std::string EntryLine(EntryFacts& facts, const std::string& path, const FileInfo& info,
+                      unsigned selected, std::string_view name) {
     const bool directory = (info.mode & kModeDirectory) != 0;
     std::string out;
     if (selected & kType) out += directory ? "type=dir;" : "type=file;";
@@ -132,22 +132,22 @@ std::string EntryLine(FtpSite& site, const std::string& user, const std::string&
         const std::string stamp = UtcStamp(info.modifyTime);
         if (!stamp.empty()) out += "modify=" + stamp + ";";
     }
-    if (selected & kPerm) {
-        // The site judges directories by their path with the separator, files without it.
-        std::string judged = path;
-        if (directory)
-            FileUtil::AddTrailingSep(judged);
-        else
-            FileUtil::StripTrailingSep(judged);
+    if (!(selected & (kPerm | kUnixMode | kUnixOwner | kUnixGroup)))
+        return out + ' ' + std::string(name);
+    // The site judges directories by their path with the separator, files without it.
+    std::string judged = path;
+    if (directory)
+        FileUtil::AddTrailingSep(judged);
+    else
+        FileUtil::StripTrailingSep(judged);
+    facts.Describe(judged, info);
+    if (selected & kPerm)
         out += "perm=" +
                PermLetters(directory,
-                           [&](std::string_view letters) {
-                               return site.CheckPermission(user, judged, letters);
-                           }) +
+                           [&](std::string_view letters) { return facts.Allows(letters); }) +
                ";";
-    }
     if (selected & (kUnixMode | kUnixOwner | kUnixGroup)) {
-        const EntryOwnership owner = site.DescribeOwnership(path, info);
+        const EntryOwnership owner = facts.Ownership();
         if (selected & kUnixMode) out += StringUtil::Format("unix.mode=0%o;", owner.mode & 0777);
         if (selected & kUnixOwner) out += "unix.owner=" + owner.owner + ";";
         if (selected & kUnixGroup) out += "unix.group=" + owner.group + ";";

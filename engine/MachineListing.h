@@ -11,7 +11,7 @@
 
 namespace orvex {
 
-class FtpSite;
+class EntryFacts;
 
 namespace MachineListing {
 
@@ -47,9 +47,9 @@ std::string PermLetters(bool directory, const std::function<bool(std::string_vie
 
 // "fact=value;...; name" for an entry of `path` (a directory ends in a backslash or has the
 // directory bit in `info`), with the owner, group and mode the site shows and the user's
-// permissions.
-std::string EntryLine(FtpSite& site, const std::string& user, const std::string& path,
-                      const FileInfo& info, unsigned selected, std::string_view name);
+// permissions, as `facts` tells them.
+std::string EntryLine(EntryFacts& facts, const std::string& path, const FileInfo& info,
+                      unsigned selected, std::string_view name);
 
 }  // namespace MachineListing
 }  // namespace orvex

@@ -14,9 +14,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "engine/ThreadUtil.h"
 
 namespace orvex::SocketUtil {
 
@@ -213,6 +218,27 @@ std::string ReverseLookup(const std::string& ip) {
                     NI_NAMEREQD) != 0)
         return {};
     return host;
+}
+
+std::string ReverseLookup(const std::string& ip, uint32_t waitMs) {
+    struct Lookup {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        std::string host;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    const bool started = ThreadUtil::StartThread([lookup, ip]() {
+        std::string host = ReverseLookup(ip);
+        std::lock_guard<std::mutex> g(lookup->lock);
+        lookup->host = std::move(host);
+        lookup->finished = true;
+        lookup->done.notify_all();
+    });
+    if (!started) return {};
+    std::unique_lock<std::mutex> g(lookup->lock);
+    lookup->done.wait_for(g, std::chrono::milliseconds(waitMs), [&] { return lookup->finished; });
+    return lookup->finished ? lookup->host : std::string();
 }
 
 bool IsIp(std::string_view text) {

@@ -20,6 +20,9 @@ int Accept(int listenFd);
 bool LocalAddress(int fd, std::string& ip, std::string& port);
 bool PeerAddress(int fd, std::string& ip, std::string& port);
 std::string ReverseLookup(const std::string& ip);
+// The same, giving up after `waitMs`: the lookup goes on in a helper thread, whose answer is then
+// dropped. Empty when it fails or takes longer.
+std::string ReverseLookup(const std::string& ip, uint32_t waitMs);
 bool IsIp(std::string_view text);
 // Whether the text is an IPv6 address (an IPv4 client of a dual-stack socket is shown as IPv4).
 bool IsIpv6(std::string_view text);

@@ -133,10 +133,29 @@ int CommandLine::ApplyOne(const std::string& arg, bool firstPass) {
         case 'm':
             MetricsEndpoint(value);
             break;
+        case 'n':
+            settings_.resolveNames = false;
+            break;
+        case 'w':
+            PendingLimits(value);
+            break;
         default:
             break;
     }
     return -1;
+}
+
+void CommandLine::PendingLimits(const std::string& value) {
+    const size_t colon = value.find(':');
+    const int perAddress = std::atoi(value.substr(0, colon).c_str());
+    const int total = colon == std::string::npos ? 0 : std::atoi(value.c_str() + colon + 1);
+    if (perAddress < 1 || (colon != std::string::npos && total < 1)) {
+        site_.LogProgram("MAIN", "WARNING: invalid login limits \"%s\" (using the defaults).",
+                         value.c_str());
+        return;
+    }
+    settings_.pendingPerAddress = perAddress;
+    if (total > 0) settings_.pendingTotal = total;
 }
 
 void CommandLine::PortRange(const std::string& value) {

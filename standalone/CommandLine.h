@@ -18,6 +18,10 @@ struct ServerSettings {
     EdgeSettings edge;         // -x, -A and -t: behind a load balancer
     unsigned metricsPort = 0;  // -m: 0 none
     std::string metricsBind = "127.0.0.1";
+    bool resolveNames = true;  // -n turns it off
+    // -w<per-address>[:<total>]: connections that may wait to log in.
+    int pendingPerAddress = LoginLimits{}.perAddress;
+    int pendingTotal = LoginLimits{}.total;
 };
 
 class CommandLine {
@@ -36,6 +40,7 @@ class CommandLine {
     bool UserFileGiven() const { return userFileGiven_; }
 
   private:
+    void PendingLimits(const std::string& value);
     // -1 to go on, otherwise the exit code.
     int ApplyOne(const std::string& arg, bool firstPass);
     void PortRange(const std::string& value);

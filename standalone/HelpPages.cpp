@@ -43,6 +43,8 @@ const Page kUsage = {
     "-A<IP>|control    address PASV announces (control = the one connected to)",
     "-t0               TLS data connections need not resume the control session",
     "-m<port>[:<IP>]   Prometheus metrics on this port (default IP = 127.0.0.1)",
+    "-n                do not look up the host names of clients",
+    "-w<n>[:<total>]   connections that may wait to log in per address (and in all)",
 };
 
 const Page kRanges = {

@@ -10,7 +10,10 @@ namespace orvex {
 
 class StandaloneSession : public FtpSession {
   public:
-    StandaloneSession(int controlFd, FtpSite& site) : FtpSession(controlFd, site, nullptr, true) {}
+    StandaloneSession(int controlFd, FtpSite& site, bool resolveNames = true)
+        : FtpSession(controlFd, site, nullptr, resolveNames) {
+        LookUpNamesAfterGreeting();
+    }
 
   protected:
     bool VerifyPassword(const Account& account, const std::string& typed) override;

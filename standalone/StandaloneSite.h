@@ -68,6 +68,10 @@ class StandaloneSite : public FtpSite {
     std::optional<std::string> GetPublicKeyPem();
     bool GetKeyPassPhrase(std::string& out) override;
 
+    // Whether new connections look up the client's host name (after the greeting).
+    void SetResolveNames(bool on) { resolveNames_ = on; }
+    bool ResolveNames() const { return resolveNames_; }
+
     // Level 0..6 -> log mode 0..3; -1 for a level out of range.
     static int LevelToMode(int level);
 
@@ -76,6 +80,7 @@ class StandaloneSite : public FtpSite {
     virtual int OpenDataSocketOn(std::string& portText, const std::string& ip, uint16_t port);
 
   private:
+    std::atomic<bool> resolveNames_{true};
     struct PassivePort {
         uint16_t port = 0;
         int fd = -1;

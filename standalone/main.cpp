@@ -38,7 +38,7 @@ bool StartListenerThread(int fd, StandaloneSite& site, bool ssl) {
     args.listenFd = fd;
     args.site = &site;
     args.makeSession = [&site](int sd) -> std::unique_ptr<FtpSession> {
-        return std::make_unique<StandaloneSession>(sd, site);
+        return std::make_unique<StandaloneSession>(sd, site, site.ResolveNames());
     };
     args.acceptWaitSeconds = 2;
     args.threadFailureText = "WARNING: unable to create a new client thread.";
@@ -59,13 +59,18 @@ void WaitUntil(const std::atomic<bool>& flag) {
     while (!flag) Clock::SleepMs(kStepMs);
 }
 
-void ApplyLevels(StandaloneSite& site, const ServerSettings& s) {
+void ApplySettings(StandaloneSite& site, const ServerSettings& s) {
     site.SetProgramLogLevel(s.level);
     site.SetAccessLogLevel(s.level);
+    site.SetResolveNames(s.resolveNames);
+    LoginLimits limits = site.Logins().Limits();
+    limits.perAddress = s.pendingPerAddress;
+    limits.total = s.pendingTotal;
+    site.Logins().SetLimits(limits);
 }
 
 int Serve(StandaloneSite& site, CommandLine& options) {
-    ApplyLevels(site, options.Settings());
+    ApplySettings(site, options.Settings());
     site.LogProgram("MAIN", "Use \"vantor -h\" for help.  Exit using \"Ctrl-C\".");
 
     const ServerSettings s = options.Settings();
@@ -116,7 +121,7 @@ int Serve(StandaloneSite& site, CommandLine& options) {
         if (ReloadRequested().exchange(0)) {
             site.LogProgram("MAIN", "SIGHUP caught: refreshing server");
             options.Apply(false);
-            ApplyLevels(site, options.Settings());
+            ApplySettings(site, options.Settings());
             site.LogProgram("MAIN", "Done refreshing server");
         }
         site.FlushLogs();

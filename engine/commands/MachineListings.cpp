@@ -42,8 +42,9 @@ int FtpSession::Mlst(const Args& args) {
         return 0;
     }
     Respond(args, SetMessage("Listing %s", shown.c_str()), "250", true, false, false, 1);
-    Respond(args, MachineListing::EntryLine(site_, user_, full, info, machineFacts_, shown), "250",
-            true, false, false, 3);
+    const std::unique_ptr<EntryFacts> facts = site_.MachineFacts(user_);
+    Respond(args, MachineListing::EntryLine(*facts, full, info, machineFacts_, shown), "250", true,
+            false, false, 3);
     Respond(args, "End", "250");
     return 1;
 }

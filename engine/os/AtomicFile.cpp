@@ -89,7 +89,8 @@ int RemoveStaleTemporaryFiles(std::string_view folder) {
 
 bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace,
                          std::optional<mode_t> newFileMode,
-                         const std::function<bool()>& stillCurrent) {
+                         const std::function<bool()>& stillCurrent, Durability durability) {
+    const bool sync = durability == Durability::Synced;
     const std::string os = FileUtil::OsPath(path);
     if (os.empty() || os.back() == '/') return false;
     struct stat old {};
@@ -116,7 +117,7 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
     } else if (newFileMode) {
         ok = ::fchmod(fd, *newFileMode) == 0;
     }
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+    ok = ok && WriteAll(fd, text) && (!sync || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (ok && g_interrupt) return false;
     if (ok && stillCurrent && !stillCurrent()) ok = false;
@@ -133,8 +134,18 @@ bool WriteFileAtomically(std::string_view path, std::string_view text, bool repl
         ::unlink(tmp.c_str());
         return false;
     }
-    SyncFolder(folder);
+    if (sync) SyncFolder(folder);
     return true;
+}
+
+bool SyncWrittenFile(std::string_view path) {
+    const std::string os = FileUtil::OsPath(path);
+    const int fd = ::open(os.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    SyncFolder(FolderOf(os));
+    return ok;
 }
 
 bool AppendLine(std::string_view path, std::string_view line) {

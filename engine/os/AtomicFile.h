@@ -17,6 +17,11 @@ namespace orvex {
 // Larger account files are refused rather than read into memory.
 inline constexpr size_t kMaxAccountFileSize = 64u << 20;
 
+// Synced writes are on disk when they return. Deferred ones are complete for every reader and
+// survive the writer's crash, but reach the disk only with SyncWrittenFile (or whenever the system
+// writes them back): for counters that change on every transfer.
+enum class Durability { Synced, Deferred };
+
 // `path` in internal or OS form. A replaced file keeps its permission bits; a new one gets
 // `newFileMode` exactly when given, else what the umask leaves of 0666. With `replace` false an
 // existing target is never touched and the write fails. `stillCurrent`, when given, is asked
@@ -24,7 +29,11 @@ inline constexpr size_t kMaxAccountFileSize = 64u << 20;
 // target alone and the write fails (another program changed it meanwhile).
 bool WriteFileAtomically(std::string_view path, std::string_view text, bool replace = true,
                          std::optional<mode_t> newFileMode = std::nullopt,
-                         const std::function<bool()>& stillCurrent = {});
+                         const std::function<bool()>& stillCurrent = {},
+                         Durability durability = Durability::Synced);
+
+// Makes a deferred write of `path` durable: syncs the file and its folder.
+bool SyncWrittenFile(std::string_view path);
 
 // Appends `line` (a line feed is added when it has none), first ending a last line that lacks its
 // line feed. A failed append is cut back off, so the file keeps its old contents.

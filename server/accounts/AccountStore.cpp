@@ -113,8 +113,9 @@ RecordUpdate AccountStore::UpdateAccount(std::string_view name,
     a.user = *node->name;
     StringUtil::Truncate(a.home, kAccountHomeMax);
     if (!IsWritableAccount(a)) return RecordUpdate::Unchanged;
+    const int32_t id = AccountText::NodeId(a.uid);
     node->data = std::move(a);
-    node->id = AccountText::NodeId(node->data.uid);
+    if (id != node->id) accounts_.Rekey(node, id, node->name);
     return RewriteLocked() ? RecordUpdate::Saved : RecordUpdate::WriteFailed;
 }
 
@@ -138,8 +139,8 @@ int AccountStore::RenameAccount(std::string_view oldName, std::string_view newNa
     if (!node) return 0;
     auto* clash = accounts_.FindName(to, true);
     if (clash && clash != node) return 2;
-    node->name = to;
     node->data.user = to;
+    accounts_.Rekey(node, node->id, to);
     return RewriteLocked() ? 1 : 0;
 }
 
@@ -162,14 +163,12 @@ bool AccountStore::UserNameOf(int32_t id, std::string& out, size_t size) {
     };
     if (id > kFirstRemoteId - 1) {
         LockGuard g(remoteLock_);
-        for (const auto& n : remote_)
-            if (n.id == id) return take(n.name);
-        return false;
+        const auto* n = remote_.FindFirstId(id);
+        return n && take(n->name);
     }
     LockGuard g(lock_);
-    for (const auto& n : accounts_)
-        if (n.id == id) return take(n.name);
-    return false;
+    const auto* n = accounts_.FindFirstId(id);
+    return n && take(n->name);
 }
 
 KeyedList<Account> AccountStore::ListAccounts() {

@@ -88,13 +88,11 @@ KeyedList<GroupRecord> GroupStore::ListGroups() {
 
 bool GroupStore::GroupNameOf(int32_t id, std::string& out, size_t size) {
     LockGuard g(lock_);
-    for (const auto& n : groups_)
-        if (n.id == id) {
-            out = n.name.value_or("");
-            StringUtil::Truncate(out, size ? size - 1 : 0);
-            return true;
-        }
-    return false;
+    const auto* n = groups_.FindFirstId(id);
+    if (!n) return false;
+    out = n->name.value_or("");
+    StringUtil::Truncate(out, size ? size - 1 : 0);
+    return true;
 }
 
 int32_t GroupStore::GroupIdOf(std::string_view name) {
@@ -135,8 +133,9 @@ RecordUpdate GroupStore::UpdateGroup(std::string_view name,
     StringUtil::Truncate(rec.description, kGroupDescriptionMax);
     StringUtil::Truncate(rec.id, kGroupIdMax);
     if (!IsWritableGroup(rec)) return RecordUpdate::Unchanged;
+    const int32_t id = AccountText::NodeId(rec.id);
     node->data = std::move(rec);
-    node->id = AccountText::NodeId(node->data.id);
+    if (id != node->id) groups_.Rekey(node, id, node->name);
     return RewriteLocked() ? RecordUpdate::Saved : RecordUpdate::WriteFailed;
 }
 
@@ -150,8 +149,8 @@ int GroupStore::RenameGroup(std::string_view oldName, std::string_view newName) 
     if (!node) return 0;
     auto* clash = groups_.FindName(to, true);
     if (clash && clash != node) return 2;
-    node->name = to;
     node->data.name = to;
+    groups_.Rekey(node, node->id, to);
     return RewriteLocked() ? 1 : 0;
 }
 

@@ -252,9 +252,10 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
 }
 
 bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace,
-                   const std::function<bool()>& stillCurrent) {
+                   const std::function<bool()>& stillCurrent, Durability durability) {
     const std::string text = FormatUserFile(rec);
-    if (!WriteFileAtomically(path, text, replace, std::nullopt, stillCurrent)) return false;
+    if (!WriteFileAtomically(path, text, replace, std::nullopt, stillCurrent, durability))
+        return false;
     rec.fileDigest = TextDigest(text);
     ReadUserFileStamps(path, rec.fileStamp, rec.fileCreated);
     return true;

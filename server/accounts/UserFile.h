@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/os/AtomicFile.h"
 #include "server/accounts/AccountText.h"
 #include "server/accounts/UserRecord.h"
 
@@ -42,7 +43,8 @@ bool ReadUserFile(std::string_view path, std::string_view userName, const LocalH
 // Writes `rec` to `path` (atomically; with `replace` false only when no such file exists) and sets
 // its stamps from the new file. `stillCurrent` as for WriteFileAtomically.
 bool WriteUserFile(std::string_view path, UserRecord& rec, bool replace = true,
-                   const std::function<bool()>& stillCurrent = {});
+                   const std::function<bool()>& stillCurrent = {},
+                   Durability durability = Durability::Synced);
 
 // The stamps of the file at `path`: modification time and size, and the creation time.
 bool ReadUserFileStamps(std::string_view path, FileStamp& stamp, int64_t& created);

@@ -26,10 +26,9 @@ bool ChangedSince(const std::string& path, uint64_t known) {
     return text && TextDigest(*text) != known;
 }
 
+// Ids are only ever handed out here, so they stay positive.
 int32_t NextId(const KeyedList<UserRecord>& list) {
-    int32_t maxId = 0;
-    for (const auto& n : list) maxId = std::max(maxId, n.id);
-    return maxId + 1;
+    return static_cast<int32_t>(list.MaxId()) + 1;
 }
 
 }  // namespace
@@ -131,14 +130,19 @@ bool UserStore::HasUser(std::string_view name, std::string* storedName) {
 }
 
 bool UserStore::WriteLocked(const std::string& fileName, UserRecord& rec,
-                            const std::function<bool()>& stillCurrent) {
+                            const std::function<bool()>& stillCurrent, Change kind) {
     const std::string path = PathLocked(fileName);
     const FileLock edit(path);
     if (edit.Blocked()) {
         Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
         return false;
     }
-    if (WriteUserFile(path, rec, true, stillCurrent)) return true;
+    const bool counters = kind == Change::Counters;
+    if (WriteUserFile(path, rec, true, stillCurrent,
+                      counters ? Durability::Deferred : Durability::Synced)) {
+        if (counters) unsynced_.insert(path);
+        return true;
+    }
     Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
     return false;
 }
@@ -184,7 +188,7 @@ bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::str
 
 UserStore::Update UserStore::UpdateUser(std::string_view name,
                                         const std::function<bool(UserRecord&)>& change,
-                                        uint32_t connection) {
+                                        uint32_t connection, Change kind) {
     std::string stored;
     UserRecord saved;
     {
@@ -217,10 +221,13 @@ UserStore::Update UserStore::UpdateUser(std::string_view name,
             // A program that ignores the lock may write meanwhile: its file is then read and
             // changed again rather than replaced.
             bool changed = false;
-            written = WriteLocked(*n->name, copy, [&]() {
-                changed = ChangedSince(path, n->data.fileDigest);
-                return !changed;
-            });
+            written = WriteLocked(
+                *n->name, copy,
+                [&]() {
+                    changed = ChangedSince(path, n->data.fileDigest);
+                    return !changed;
+                },
+                kind);
             if (changed) continue;
             n->data = std::move(copy);
             if (!written) return Update::WriteFailed;
@@ -338,7 +345,7 @@ int UserStore::RenameUser(std::string_view oldName, std::string_view newName) {
         FileUtil::Rename(to, from);
         return renamed == 2 ? 2 : 0;
     }
-    n->name = std::string(newName);
+    n = users_.Rekey(n, n->id, std::string(newName));
     ReadUserFileStamps(to, n->data.fileStamp, n->data.fileCreated);
     return 1;
 }
@@ -377,7 +384,20 @@ bool UserStore::RecordLogin(uint32_t connection, std::string_view name, int64_t 
                    r.lastLogin = static_cast<uint32_t>(now);
                    return true;
                },
-               connection) == Update::Saved;
+               connection, Change::Counters) == Update::Saved;
+}
+
+int UserStore::FlushCounters() {
+    std::set<std::string> paths;
+    {
+        LockGuard g(lock_);
+        paths.swap(unsynced_);
+    }
+    // Synced outside the lock: logins and transfers never wait for the disk.
+    int synced = 0;
+    for (const std::string& path : paths)
+        if (SyncWrittenFile(path)) ++synced;
+    return synced;
 }
 
 bool UserStore::CheckSessionLimits(std::string_view name, int64_t lastActivity, int64_t loginTime,

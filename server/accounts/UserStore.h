@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -57,9 +58,15 @@ class UserStore {
     // the lock and the user file's lock, so concurrent changes of one user are never lost, nor a
     // change another program makes to the file. `change` returns false to leave the record as it
     // was; it runs again on a fresh copy when the file changed during the write.
+    // Counters (statistics, credits, login times) change on every login and transfer: their
+    // writes are complete before the reply, so a crash of the process loses nothing, and reach
+    // the disk with the next FlushCounters. An operator's change is on disk at once.
     using Update = RecordUpdate;
+    enum class Change { Operator, Counters };
     Update UpdateUser(std::string_view name, const std::function<bool(UserRecord&)>& change,
-                      uint32_t connection = 0);
+                      uint32_t connection = 0, Change kind = Change::Operator);
+    // Syncs the user files that counters rewrote since the last flush; how many.
+    int FlushCounters();
 
     // 2 if the user file or the passwd entry exists already, 1 created, 0 failed (invalid name,
     // the user file or the passwd line could not be written). `withoutFlags` are taken out of
@@ -97,7 +104,8 @@ class UserStore {
     }
     // Writes `rec` to the user file `fileName` under the file's lock; logs a failure.
     bool WriteLocked(const std::string& fileName, UserRecord& rec,
-                     const std::function<bool()>& stillCurrent = {});
+                     const std::function<bool()>& stillCurrent = {},
+                     Change kind = Change::Operator);
     void Propagate(uint32_t connection, const std::string& name, const UserRecord& rec);
     UserRecord TemplateFor(std::string_view group);
     void Log(const std::string& line) const;
@@ -110,6 +118,7 @@ class UserStore {
     std::string usersDir_;
     LocalHome local_;
     KeyedList<UserRecord> users_{kUserListName};
+    std::set<std::string> unsynced_;  // paths of user files written but not yet synced
 };
 
 }  // namespace orvex

@@ -18,10 +18,6 @@ bool IsShared(std::string_view name) {
     return name.find('$') != std::string_view::npos;
 }
 
-bool SameUser(const std::optional<std::string>& name, std::string_view user) {
-    return name && StringUtil::EqualNoCase(*name, user);
-}
-
 // The verb alone when the line is a PASS command, else the line.
 std::string_view WithoutPassword(std::string_view line) {
     size_t start = line.find_first_not_of(" \t");
@@ -139,11 +135,9 @@ KeyedList<OnlineRecord> OnlineRegistry::Snapshot(OnlineKind kind) const {
 int OnlineRegistry::CountLogins(std::string_view user, const std::string* clientIp) const {
     LockGuard g(lock_);
     int n = 0;
-    for (const auto& node : online_) {
-        if (!SameUser(node.name, user)) continue;
-        if (clientIp && node.data.clientIp != *clientIp) continue;
-        ++n;
-    }
+    online_.ForEachNamed(user, true, [&](const auto& node) {
+        if (!clientIp || node.data.clientIp == *clientIp) ++n;
+    });
     return n;
 }
 
@@ -158,12 +152,12 @@ bool OnlineRegistry::Kill(uint32_t connection) {
 int OnlineRegistry::KickUser(std::string_view user, uint32_t spare) {
     LockGuard g(lock_);
     int asked = 0;
-    for (auto& node : sessions_) {
-        if (!SameUser(node.name, user) || !node.data.session) continue;
-        if (spare != 0 && static_cast<uint32_t>(node.id) == spare) continue;
+    sessions_.ForEachNamed(user, true, [&](auto& node) {
+        if (!node.data.session) return;
+        if (spare != 0 && static_cast<uint32_t>(node.id) == spare) return;
         AskToEnd(*node.data.session);
         ++asked;
-    }
+    });
     return asked;
 }
 
@@ -171,16 +165,18 @@ int OnlineRegistry::CountTransfersWhere(std::string_view user, uint32_t connecti
                                         int kind) const {
     LockGuard g(lock_);
     int n = 0;
-    for (const auto& node : sessions_) {
-        const bool match = connection != 0 ? static_cast<uint32_t>(node.id) == connection
-                                           : SameUser(node.name, user);
-        if (!match || !node.data.session) continue;
-        if (node.data.session->RunningTransfers() < 1) continue;
+    auto count = [&](const KeyedList<LiveSession>::Node& node) {
+        if (!node.data.session || node.data.session->RunningTransfers() < 1) return;
         if (kind != kNoTransfer) {
             auto* record = online_.FindId(node.id);
-            if (!record || KindOf(record->data.lastTransferCommand) != kind) continue;
+            if (!record || KindOf(record->data.lastTransferCommand) != kind) return;
         }
         ++n;
+    };
+    if (connection != 0) {
+        if (auto* node = sessions_.FindId(static_cast<int32_t>(connection))) count(*node);
+    } else {
+        sessions_.ForEachNamed(user, true, count);
     }
     return n;
 }
@@ -198,8 +194,8 @@ int OnlineRegistry::CountTransfers(uint32_t connection, int kind) const {
 std::vector<OnlineSessionInfo> OnlineRegistry::SessionsOf(std::string_view user) const {
     std::vector<OnlineSessionInfo> out;
     LockGuard g(lock_);
-    for (const auto& node : sessions_) {
-        if (!SameUser(node.name, user) || !node.data.session) continue;
+    sessions_.ForEachNamed(user, true, [&](const auto& node) {
+        if (!node.data.session) return;
         FtpSession& s = *node.data.session;
         OnlineSessionInfo info;
         info.user = node.name->substr(0, kStateTextMax);
@@ -216,7 +212,7 @@ std::vector<OnlineSessionInfo> OnlineRegistry::SessionsOf(std::string_view user)
         info.dataEncrypted = s.DataProtection();
         info.passive = node.data.passive;
         out.push_back(std::move(info));
-    }
+    });
     return out;
 }
 

@@ -37,6 +37,8 @@ namespace orvex {
 namespace {
 
 constexpr uint32_t kStepMs = 100;
+// How often the counters that logins and transfers wrote reach the disk.
+constexpr uint32_t kCounterSyncMs = 1000;
 constexpr int kClientWaitSteps = 60;
 constexpr int kLogLevel = 6;
 
@@ -149,8 +151,10 @@ void Lifecycle::Serve() {
         ReloadSite(site_);
         // Slept in short steps so that a stop is seen at once.
         for (uint32_t waited = 0; waited < kReloadIntervalMs && !Run().stopRequested;
-             waited += kStepMs)
+             waited += kStepMs) {
             Clock::SleepMs(kStepMs);
+            if ((waited + kStepMs) % kCounterSyncMs == 0) site_.Users().FlushCounters();
+        }
     }
 }
 
@@ -269,6 +273,7 @@ ServerOutcome RunServer() {
     life.Stop();
 
     const bool clientsGone = WaitForClients();
+    site->Users().FlushCounters();
     site->LogProgram("MAIN", "Server shutting down.");
     site->FlushLogs();
     if (!clientsGone) {

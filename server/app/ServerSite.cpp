@@ -1,7 +1,9 @@
 #include "server/app/ServerSite.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include "engine/Clock.h"
@@ -169,6 +171,11 @@ void ServerSite::ConfigureStores() {
     groups_->Configure(MakeRootPath("etc/", "group"));
     users_->Configure(MakeDataPath("users/"),
                       LocalHome{config_->GetSiteIp(), config_->GetServerPort()});
+    LoginLimits limits = Logins().Limits();
+    limits.perAddress =
+        static_cast<int>(std::min<uint32_t>(config_->GetMaxPendingPerIp(), INT_MAX));
+    limits.total = static_cast<int>(std::min<uint32_t>(config_->GetMaxPending(), INT_MAX));
+    Logins().SetLimits(limits);
 }
 
 std::string ServerSite::MakeDataPath(std::string_view sub, std::string_view name) {
@@ -336,6 +343,59 @@ EntryOwnership ServerSite::DescribeOwnership(const std::string& path, const File
     Entry entry;
     DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry);
     return OwnershipOf(entry);
+}
+
+class ListingFacts : public EntryFacts {
+  public:
+    ListingFacts(ServerSite& site, const std::string& user) : site_(site) {
+        record_ = site.FindUser(user);
+        if (!record_) return;
+        siteop_ = record_->HasFlag(kFlagSiteop);
+        if (std::optional<Account> account = site.AccountOf(user)) {
+            known_ = true;
+            uid_ = ReadId(account->uid);
+            gid_ = ReadId(account->gid);
+        }
+    }
+    void Describe(const std::string& path, const FileInfo& info) override {
+        entry_ = {};
+        site_.DescribeKnown(path, (info.mode & kModeDirectory) != 0, entry_);
+    }
+    // As CheckPermission, with what it would read again for every letter read once.
+    bool Allows(std::string_view letters) override {
+        if (!record_ || !AnyOf(letters, record_->permissions)) return false;
+        if (siteop_) return true;
+        return known_ && TriplesGrant(entry_.mode, letters, entry_.owner, entry_.group, uid_, gid_);
+    }
+    // A folder's entries mostly share a few owners: each name is looked up once.
+    EntryOwnership Ownership() override {
+        EntryOwnership out{kUnknownOwner, kUnknownOwner, FileUtil::ModeBits(entry_.mode)};
+        if (entry_.owner) out.owner = NameOf(owners_, *entry_.owner, false);
+        if (entry_.group) out.group = NameOf(groups_, *entry_.group, true);
+        return out;
+    }
+
+  private:
+    std::string NameOf(std::map<uint32_t, std::string>& known, uint32_t id, bool group) {
+        auto it = known.find(id);
+        if (it != known.end()) return it->second;
+        std::string name;
+        const bool found = group ? site_.groups_->GroupNameOf(static_cast<int32_t>(id), name)
+                                 : site_.accounts_->UserNameOf(static_cast<int32_t>(id), name);
+        return known.emplace(id, found ? name : kUnknownOwner).first->second;
+    }
+
+    ServerSite& site_;
+    std::optional<UserRecord> record_;
+    bool siteop_ = false;
+    bool known_ = false;  // the account exists
+    std::optional<uint32_t> uid_, gid_;
+    ServerSite::Entry entry_;
+    std::map<uint32_t, std::string> owners_, groups_;
+};
+
+std::unique_ptr<EntryFacts> ServerSite::MachineFacts(const std::string& user) {
+    return std::make_unique<ListingFacts>(*this, user);
 }
 
 std::string ServerSite::FormatListingLine(const std::string& path, const FileInfo& info,

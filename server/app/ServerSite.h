@@ -86,6 +86,8 @@ class ServerSite : public FtpSite {
     std::vector<uint16_t> PassivePorts() const;
 
     EntryOwnership DescribeOwnership(const std::string& path, const FileInfo& info) override;
+    // Reads the user and the account once per listing, not once per entry and letter.
+    std::unique_ptr<EntryFacts> MachineFacts(const std::string& user) override;
     using FtpSite::FormatListingLine;
     std::string FormatListingLine(const std::string& path, const FileInfo& info,
                                   const std::string& currentYear) override;
@@ -119,6 +121,7 @@ class ServerSite : public FtpSite {
     bool GetKeyPassPhrase(std::string& out) override;
 
   private:
+    friend class ListingFacts;
     struct PassivePort {
         uint16_t port = 0;
         int fd = -1;

@@ -165,6 +165,14 @@ uint32_t SiteConfig::GetSslPort() const {
 uint32_t SiteConfig::GetResolveDns() const {
     return With(lock_, record_, [](const R& r) { return r.resolveDns; });
 }
+
+uint32_t SiteConfig::GetMaxPendingPerIp() const {
+    return With(lock_, record_, [](const R& r) { return r.maxPendingPerIp; });
+}
+
+uint32_t SiteConfig::GetMaxPending() const {
+    return With(lock_, record_, [](const R& r) { return r.maxPending; });
+}
 uint32_t SiteConfig::GetAllowServicePorts() const {
     return With(lock_, record_, [](const R& r) { return r.allowServicePorts; });
 }

@@ -55,6 +55,9 @@ class SiteConfig {
     uint32_t GetServerPort() const;
     uint32_t GetSslPort() const;
     uint32_t GetResolveDns() const;
+    // Connections waiting to log in: from one address, from all.
+    uint32_t GetMaxPendingPerIp() const;
+    uint32_t GetMaxPending() const;
     uint32_t GetAllowServicePorts() const;
     bool GetTrustPeerAdminFlags() const;
     uint32_t GetNukeRename() const;

@@ -28,6 +28,8 @@ enum class Key {
     ServerIp,
     SiteIp,
     ResolveDns,
+    MaxPendingPerIp,
+    MaxPending,
     LoginPrompt,
     SiteNameLong,
     SiteNameShort,
@@ -82,6 +84,8 @@ constexpr KeyRule kKeys[] = {
     {"server_ip", Key::ServerIp, 2, false},
     {"site_ip", Key::SiteIp, 2, false},
     {"resolve_dns", Key::ResolveDns, 2, false},
+    {"max_pending_per_ip", Key::MaxPendingPerIp, 2, false},
+    {"max_pending", Key::MaxPending, 2, false},
     {"login_prompt", Key::LoginPrompt, 2, true},
     {"sitename_long", Key::SiteNameLong, 2, true},
     {"sitename_short", Key::SiteNameShort, 2, true},
@@ -323,6 +327,13 @@ class Parser {
                 break;
             case Key::ResolveDns:
                 r.resolveDns = Number(t[1]);
+                break;
+            // Nobody could ever log in with 0: it keeps the default.
+            case Key::MaxPendingPerIp:
+                if (const uint32_t n = Number(t[1])) r.maxPendingPerIp = n;
+                break;
+            case Key::MaxPending:
+                if (const uint32_t n = Number(t[1])) r.maxPending = n;
                 break;
             case Key::LoginPrompt:
                 r.loginPrompt = Unescape(Join(t, 1));

@@ -59,6 +59,9 @@ struct SiteConfigRecord {
     uint32_t serverPort = 21;
     uint32_t sslPort = 0;
     uint32_t resolveDns = 0;
+    // Connections that may wait to log in, from one address and from all.
+    uint32_t maxPendingPerIp = 32;
+    uint32_t maxPending = 512;
     uint32_t maxUsers = 0;
     uint32_t maxExemptUsers = 0;  // extra places for flag 1 and 4 users
     uint32_t shutdown = 0;

@@ -21,7 +21,7 @@ int ServerSite::TakeCredits(const std::string& path, uint32_t connection, const 
             charge = Credits::Take(r, ratio, bytes, applyRatio != 0);
             return charge == Credits::Charge::Charged;
         },
-        connection);
+        connection, UserStore::Change::Counters);
     if (result == UserStore::Update::Unknown) return 0;
     return charge == Credits::Charge::Insufficient ? 0 : 1;
 }
@@ -37,7 +37,7 @@ int ServerSite::AddCredits(const std::string& path, uint32_t connection, const s
             earned = Credits::EarningRatio(r, ratio);
             return Credits::Add(r, ratio, bytes, applyRatio != 0);
         },
-        connection);
+        connection, UserStore::Change::Counters);
     const bool done = result == UserStore::Update::Saved || result == UserStore::Update::Unchanged;
     // An upload's file remembers what it earned, for the take-back when it is deleted.
     if (done && applyRatio != 0) filesystem_->SetEarnedRatio(path, earned);
@@ -53,7 +53,7 @@ int ServerSite::RecordTransfer(uint32_t connection, const std::string& user, uin
             Credits::RecordTransfer(r, upload, bytes, rate);
             return true;
         },
-        connection);
+        connection, UserStore::Change::Counters);
     return result == UserStore::Update::Saved ? 1 : 0;
 }
 
@@ -76,7 +76,8 @@ int ServerSite::RunDailyPass(int64_t now) {
         // Only users whose period ended are written: rewriting every user file would gain
         // nothing and could overwrite a hand edit made at that instant.
         const UserStore::Update result = users_->UpdateUser(
-            *node.name, [now](UserRecord& r) { return Credits::ApplyPeriodResets(r, now); });
+            *node.name, [now](UserRecord& r) { return Credits::ApplyPeriodResets(r, now); }, 0,
+            UserStore::Change::Counters);
         if (result == UserStore::Update::Saved) ++saved;
     }
     return saved;

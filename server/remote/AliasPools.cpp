@@ -94,7 +94,7 @@ RemoteConnectionPtr AliasStore::AcquireSiteConnection(uint32_t connection,
             ++it;
         }
         if (pick) {
-            pick->id = Id(connection);
+            pick = pool.Rekey(pick, Id(connection), pick->name);
             pick->data->lastUse = Clock::NowSeconds();
             pick->data->lastHolder = Id(connection);
             return pick->data;
@@ -170,8 +170,9 @@ bool GiveBack(Pool& pool, Pool::iterator& it) {
         return false;
     }
     it->data->lastUse = Clock::NowSeconds();
-    it->id = kIdleConnection;
-    ++it;
+    const Pool::iterator next = std::next(it);
+    pool.Rekey(&*it, kIdleConnection, it->name);
+    it = next;
     return true;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using orvex::KeyedList;
 
 namespace {
@@ -74,6 +77,60 @@ TEST(KeyedList, CountMaxIdAndRelease) {
     EXPECT_EQ(list.begin()->name, "b") << "insertion order is kept";
     list.Clear();
     EXPECT_TRUE(list.Empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The indexes must answer exactly as a walk of the list would, through removals (also while
+// iterating), re-keying and ids that come back after their member left.
+TEST(KeyedList, IndexesFollowRemovalRekeyAndReusedIds) {
+    KeyedList<int> list;
+    for (int i = 1; i <= 6; ++i) list.Create(i, "user" + std::to_string(i % 3), i * 10);
+    // Removal during iteration: every member with an even id.
+    for (auto it = list.begin(); it != list.end();) it = it->id % 2 == 0 ? list.Erase(it) : ++it;
+    std::vector<int> order;
+    for (const auto& n : list) order.push_back(n.id);
+    EXPECT_EQ(order, (std::vector<int>{1, 3, 5}));
+    EXPECT_EQ(list.FindId(2), nullptr);
+    EXPECT_EQ(list.MaxId(), 5u);
+
+    // An id that left comes back at the tail and is found there.
+    list.Create(2, "USER1", 99);
+    EXPECT_EQ(list.FindId(2)->data, 99);
+    EXPECT_EQ(list.MaxId(), 5u);
+    int named = 0;
+    list.ForEachNamed("user1", true, [&](const auto& n) {
+        EXPECT_EQ(n.id, named == 0 ? 1 : 2) << "matches come in list order";
+        ++named;
+    });
+    EXPECT_EQ(named, 2);
+    EXPECT_EQ(list.FindName("user1", false)->id, 1);
+    EXPECT_EQ(list.FindName("USER1", false)->id, 2);
+
+    // A rename keeps the member's place; its old name is no longer found.
+    auto* three = list.FindId(3);
+    auto* renamed = list.Rekey(three, 7, std::string("other"));
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(renamed->data, 30);
+    EXPECT_EQ(list.FindId(3), nullptr);
+    EXPECT_EQ(list.FindId(7), renamed);
+    EXPECT_EQ(list.FindName("user0", true), nullptr);
+    order.clear();
+    for (const auto& n : list) order.push_back(n.id);
+    EXPECT_EQ(order, (std::vector<int>{1, 7, 5, 2}));
+    EXPECT_EQ(list.MaxId(), 7u);
+
+    // A copy has its own indexes.
+    KeyedList<int> copy = list;
+    list.Clear();
+    EXPECT_EQ(list.FindName("other", true), nullptr);
+    ASSERT_NE(copy.FindName("other", true), nullptr);
+    EXPECT_EQ(copy.FindFirstId(7)->data, 30);
+    EXPECT_TRUE(copy.Release(copy.FindId(7)));
+    EXPECT_EQ(copy.FindName("other", true), nullptr);
+    EXPECT_EQ(copy.Count(), 3u);
 }
 
 }  // namespace
