@@ -18,16 +18,6 @@ namespace {
 std::atomic<bool> g_interrupt{false};
 std::atomic<unsigned> g_counter{0};
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 void SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -176,6 +166,16 @@ bool AppendRecord(std::string_view path, std::string_view record) {
     if (fd < 0) return false;
     const bool ok = WriteAll(fd, record);
     return ::close(fd) == 0 && ok;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
 }
 
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit) {

@@ -43,6 +43,9 @@ bool AppendLine(std::string_view path, std::string_view line);
 // concurrent writers never interleave. For logs, which are appended to and never rewritten.
 bool AppendRecord(std::string_view path, std::string_view record);
 
+// Writes all of `data` to `fd`, going on after interrupted or partial writes.
+bool WriteAll(int fd, std::string_view data);
+
 // The whole file; none when it cannot be read, is no regular file or is larger than `limit`.
 std::optional<std::string> ReadWholeFile(std::string_view path, size_t limit = kMaxAccountFileSize);
 

@@ -229,9 +229,9 @@ void Filesystem::JournalDirectoryLocked(const DirectoryRecord& r) {
 }
 
 void Filesystem::JournalFileLocked(const std::string& dir, const FileRecord& f) {
-    journal_.Append('F', {dir + f.name, f.permissions, std::to_string(f.owner),
-                          std::to_string(f.group), std::to_string(f.size), std::to_string(f.free),
-                          std::to_string(f.earnedRatio)});
+    journal_.Append(
+        'F', {dir + f.name, f.permissions, std::to_string(f.owner), std::to_string(f.group),
+              std::to_string(f.size), std::to_string(f.free), std::to_string(f.earnedRatio)});
 }
 
 int Filesystem::SetDirectory(std::string_view path, const char* permissions, uint32_t owner,

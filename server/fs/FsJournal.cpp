@@ -18,16 +18,6 @@ namespace {
 // A journal of a million changes of long paths still fits.
 constexpr size_t kMaxJournal = size_t(1) << 31;
 
-bool WriteWhole(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool Exists(const std::string& osPath) {
     return ::access(osPath.c_str(), F_OK) == 0;
 }
@@ -126,7 +116,7 @@ int FsJournal::OpenJournalLocked(bool truncate) {
     const bool fresh = truncate || !Exists(path);
     const int fd = ::open(
         path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
-    if (fd >= 0 && fresh) WriteWhole(fd, JournalFormat::kHeader);
+    if (fd >= 0 && fresh) WriteAll(fd, JournalFormat::kHeader);
     return fd;
 }
 
@@ -169,7 +159,7 @@ void FsJournal::Append(char kind, const std::vector<std::string_view>& fields) {
     std::lock_guard<std::mutex> g(mutex_);
     if (fd_ < 0) return;
     const std::string line = JournalFormat::FormatLine(nextSeq_++, kind, fields);
-    if (!WriteWhole(fd_, line)) {
+    if (!WriteAll(fd_, line)) {
         if (!failedWrite_)
             site_.LogProgram("MAIN", "WARNING: unable to write file %s.", JournalPath().c_str());
         failedWrite_ = true;
@@ -207,7 +197,7 @@ bool FsJournal::BeginFold() {
         // sequence numbers.
         const std::optional<std::string> text = ReadWholeFile(path, kMaxJournal);
         const int fd = ::open(fold.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        moved = text && fd >= 0 && WriteWhole(fd, *text) && ::fdatasync(fd) == 0;
+        moved = text && fd >= 0 && WriteAll(fd, *text) && ::fdatasync(fd) == 0;
         if (fd >= 0) ::close(fd);
     }
     fd_ = OpenJournalLocked(moved);
@@ -224,7 +214,7 @@ bool FsJournal::SealFold(uint64_t digest) {
         const int fd = ::open(fold.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         const std::string line =
             JournalFormat::FormatLine(nextSeq_++, 'C', {JournalFormat::DigestText(digest)});
-        ok = fd >= 0 && WriteWhole(fd, line) && ::fdatasync(fd) == 0;
+        ok = fd >= 0 && WriteAll(fd, line) && ::fdatasync(fd) == 0;
         if (fd >= 0) ::close(fd);
     }
     SyncFolder();
