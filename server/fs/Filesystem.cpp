@@ -391,14 +391,21 @@ int Filesystem::DeleteDirectories(std::string_view prefix) {
     return count;
 }
 
+FileRecord* Filesystem::LiveFileLocked(const std::string& dir, const std::string& name,
+                                       Entry*& entry) {
+    entry = FindLocked(dir);
+    FileRecord* f = entry ? entry->files.Find(name) : nullptr;
+    return f && !f->deleted ? f : nullptr;
+}
+
 int Filesystem::DeleteFileRecord(std::string_view path) {
     std::string dir, name;
     if (!SplitFilePath(path, dir, name)) return 0;
     {
         LockGuard g(directoryLock_);
-        Entry* e = FindLocked(dir);
-        FileRecord* f = e ? e->files.Find(name) : nullptr;
-        if (!f || f->deleted) return 0;
+        Entry* e = nullptr;
+        FileRecord* f = LiveFileLocked(dir, name, e);
+        if (!f) return 0;
         f->deleted = true;
         f->changed = true;
         MarkFilesDirtyLocked(*e);
@@ -424,9 +431,9 @@ int Filesystem::SetEarnedRatio(std::string_view path, int32_t ratio) {
     std::string dir, name;
     if (!SplitFilePath(path, dir, name)) return 0;
     LockGuard g(directoryLock_);
-    Entry* e = FindLocked(dir);
-    FileRecord* f = e ? e->files.Find(name) : nullptr;
-    if (!f || f->deleted) return 0;
+    Entry* e = nullptr;
+    FileRecord* f = LiveFileLocked(dir, name, e);
+    if (!f) return 0;
     f->earnedRatio = ratio;
     f->changed = true;
     MarkFilesDirtyLocked(*e);

@@ -136,6 +136,8 @@ class Filesystem {
     // With the directory lock held.
     Entry* FindLocked(std::string_view path);
     const Entry* FindLocked(std::string_view path) const;
+    // The file's record unless it is missing or marked deleted; `entry` gets its directory.
+    FileRecord* LiveFileLocked(const std::string& dir, const std::string& name, Entry*& entry);
     Entry& CreateLocked(DirectoryRecord record);
     void MarkDeletedLocked(Entry& e);
     void MarkFilesDirtyLocked(Entry& e);
