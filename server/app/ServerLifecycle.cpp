@@ -37,7 +37,8 @@ namespace orvex {
 namespace {
 
 constexpr uint32_t kStepMs = 100;
-// How often the counters that logins and transfers wrote reach the disk.
+// How often the counters that logins and transfers wrote, and the buffered log lines, reach
+// the disk (a quiet site would otherwise keep its last lines from fail2ban and the operator).
 constexpr uint32_t kCounterSyncMs = 1000;
 constexpr int kClientWaitSteps = 60;
 constexpr int kLogLevel = 6;
@@ -153,7 +154,9 @@ void Lifecycle::Serve() {
         for (uint32_t waited = 0; waited < kReloadIntervalMs && !Run().stopRequested;
              waited += kStepMs) {
             Clock::SleepMs(kStepMs);
-            if ((waited + kStepMs) % kCounterSyncMs == 0) site_.Users().FlushCounters();
+            if ((waited + kStepMs) % kCounterSyncMs != 0) continue;
+            site_.Users().FlushCounters();
+            site_.FlushLogs();
         }
     }
 }
