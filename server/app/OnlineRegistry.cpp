@@ -51,6 +51,7 @@ uint32_t OnlineRegistry::Register(const std::string& user, FtpSession* session,
     OnlineRecord record;
     record.loginTime = record.lastActive = Clock::NowSeconds();
     Store(record.clientIp, clientIp);
+    Tally(user, record.clientIp, 1);
     online_.Create(static_cast<int32_t>(number), user, std::move(record));
     sessions_.Create(static_cast<int32_t>(number), user,
                      LiveSession{session, session->CurrentDirectory(), session->Passive()});
@@ -61,7 +62,20 @@ bool OnlineRegistry::Unregister(uint32_t connection) {
     LockGuard g(lock_);
     if (auto* s = sessions_.FindId(static_cast<int32_t>(connection))) sessions_.Release(s);
     auto* node = online_.FindId(static_cast<int32_t>(connection));
-    return node && online_.Release(node);
+    if (!node) return false;
+    if (node->name) Tally(*node->name, node->data.clientIp, -1);
+    return online_.Release(node);
+}
+
+void OnlineRegistry::Tally(const std::string& user, const std::string& clientIp, int change) {
+    auto [at, added] = tallies_.try_emplace(StringUtil::Lowered(user));
+    UserTally& tally = at->second;
+    if (added) tally.name = user;
+    tally.logins += change;
+    auto from = tally.fromAddress.try_emplace(clientIp, 0).first;
+    from->second += change;
+    if (from->second <= 0) tally.fromAddress.erase(from);
+    if (tally.logins <= 0) tallies_.erase(at);
 }
 
 size_t OnlineRegistry::CountOnline() const {
@@ -134,11 +148,19 @@ KeyedList<OnlineRecord> OnlineRegistry::Snapshot(OnlineKind kind) const {
 
 int OnlineRegistry::CountLogins(std::string_view user, const std::string* clientIp) const {
     LockGuard g(lock_);
-    int n = 0;
-    online_.ForEachNamed(user, true, [&](const auto& node) {
-        if (!clientIp || node.data.clientIp == *clientIp) ++n;
-    });
-    return n;
+    auto at = tallies_.find(StringUtil::Lowered(user));
+    if (at == tallies_.end()) return 0;
+    if (!clientIp) return at->second.logins;
+    auto from = at->second.fromAddress.find(*clientIp);
+    return from == at->second.fromAddress.end() ? 0 : from->second;
+}
+
+std::vector<std::pair<std::string, int>> OnlineRegistry::OnlineUsers() const {
+    std::vector<std::pair<std::string, int>> out;
+    LockGuard g(lock_);
+    out.reserve(tallies_.size());
+    for (const auto& [folded, tally] : tallies_) out.emplace_back(tally.name, tally.logins);
+    return out;
 }
 
 bool OnlineRegistry::Kill(uint32_t connection) {

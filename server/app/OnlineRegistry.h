@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/KeyedList.h"
@@ -73,6 +75,8 @@ class OnlineRegistry {
 
     // Logins of `user` (any case), only from `clientIp` when one is given.
     int CountLogins(std::string_view user, const std::string* clientIp = nullptr) const;
+    // Every user online once (one spelling of each) with their logins.
+    std::vector<std::pair<std::string, int>> OnlineUsers() const;
     bool Kill(uint32_t connection);
     // Asks every session of `user` but the spared one to end; how many were asked.
     int KickUser(std::string_view user, uint32_t spare);
@@ -92,12 +96,22 @@ class OnlineRegistry {
         bool passive = false;
     };
 
+    // Logins per user and address, kept with the members so that a login's limits are looked
+    // up instead of counted.
+    struct UserTally {
+        std::string name;  // as the first of its sessions spelled it
+        int logins = 0;
+        std::unordered_map<std::string, int> fromAddress;
+    };
+
     static void Store(std::string& field, std::string_view text);
+    void Tally(const std::string& user, const std::string& clientIp, int change);
     int CountTransfersWhere(std::string_view user, uint32_t connection, int kind) const;
 
     mutable Lock lock_;
     mutable KeyedList<OnlineRecord> online_{"Online User List Header"};
     mutable KeyedList<LiveSession> sessions_{"Connection Objects List Header"};
+    std::unordered_map<std::string, UserTally> tallies_;  // by the name in lower case
 };
 
 }  // namespace orvex

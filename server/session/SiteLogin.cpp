@@ -53,13 +53,12 @@ class SiteLoginFacts : public LoginFacts {
         return g->logins;
     }
     int GroupOnline(const std::string& group) override {
-        // The registry's lock is released before the user store is asked: never nested.
-        const KeyedList<OnlineRecord> online = site_.Registry().Snapshot(OnlineKind::All);
+        // One look-up per user online, not per session; the registry's lock is released before
+        // the user store is asked: never nested.
         int count = 0;
-        for (const auto& node : online) {
-            if (!node.name) continue;
-            const std::optional<UserRecord> user = site_.Users().FindUser(*node.name);
-            if (user && StringUtil::EqualNoCase(user->group, group)) ++count;
+        for (const auto& [name, logins] : site_.Registry().OnlineUsers()) {
+            const std::optional<UserRecord> user = site_.Users().FindUser(name);
+            if (user && StringUtil::EqualNoCase(user->group, group)) count += logins;
         }
         return count;
     }
