@@ -100,10 +100,11 @@ bool StaysUnder(std::string_view root, std::string_view path) {
         if (fstatat(walk.Here(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
         if (S_ISLNK(st.st_mode)) {
             if (++links > kMaxLinks) return false;
-            char buf[PATH_MAX];
-            const ssize_t n = readlinkat(walk.Here(), name.c_str(), buf, sizeof buf);
-            if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return false;
-            const std::string target(buf, static_cast<size_t>(n));
+            // On the heap: every session thread walks here, and its stack should stay small.
+            std::string target(PATH_MAX, '\0');
+            const ssize_t n = readlinkat(walk.Here(), name.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<size_t>(n) >= target.size()) return false;
+            target.resize(static_cast<size_t>(n));
             std::vector<std::string> parts = Components(target);
             if (target[0] == '/') {
                 std::vector<std::string> rest;

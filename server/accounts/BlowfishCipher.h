@@ -1,6 +1,7 @@
 #pragma once
 // The password cipher: Blowfish's structure with its own key words and round function, so stored
-// passwords only match this implementation. Keep it on the stack for one operation.
+// passwords only match this implementation. Its tables take 4 KiB: keep it on the heap, so that
+// the stacks of the threads that check passwords stay small.
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "server/accounts/PasswordCipher.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "server/accounts/BlowfishCipher.h"
@@ -24,6 +25,10 @@ std::string JoinKey(std::string_view a, std::string_view b) {
     return key;
 }
 
+std::unique_ptr<const BlowfishCipher> KeyedCipher(std::string_view a, std::string_view b) {
+    return std::make_unique<const BlowfishCipher>(JoinKey(a, b));
+}
+
 }  // namespace
 
 std::string EncryptToHex(std::string_view plain, std::string_view keyPart1,
@@ -34,8 +39,7 @@ std::string EncryptToHex(std::string_view plain, std::string_view keyPart1,
     std::vector<uint8_t> data(len, 0);
     std::copy(plain.begin(), plain.end(), data.begin());
 
-    const BlowfishCipher cipher(JoinKey(keyPart1, keyPart2));
-    cipher.EncryptCbc(data.data(), data.size());
+    KeyedCipher(keyPart1, keyPart2)->EncryptCbc(data.data(), data.size());
 
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string hex;
@@ -58,8 +62,7 @@ std::optional<std::string> DecryptFromHex(std::string_view hex, std::string_view
         data[i] = uint8_t(hi << 4 | lo);
     }
 
-    const BlowfishCipher cipher(JoinKey(keyPart1, keyPart2));
-    cipher.DecryptCbc(data.data(), data.size());
+    KeyedCipher(keyPart1, keyPart2)->DecryptCbc(data.data(), data.size());
 
     std::string plain(data.begin(), data.end());
     const size_t nul = plain.find('\0');

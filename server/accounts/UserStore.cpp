@@ -129,20 +129,14 @@ bool UserStore::HasUser(std::string_view name, std::string* storedName) {
     return n != nullptr;
 }
 
-bool UserStore::WriteLocked(const std::string& fileName, UserRecord& rec,
-                            const std::function<bool()>& stillCurrent, Change kind) {
+bool UserStore::WriteLocked(const std::string& fileName, UserRecord& rec) {
     const std::string path = PathLocked(fileName);
     const FileLock edit(path);
     if (edit.Blocked()) {
         Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
         return false;
     }
-    const bool counters = kind == Change::Counters;
-    if (WriteUserFile(path, rec, true, stillCurrent,
-                      counters ? Durability::Deferred : Durability::Synced)) {
-        if (counters) unsynced_.insert(path);
-        return true;
-    }
+    if (WriteUserFile(path, rec)) return true;
     Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.", path.c_str()));
     return false;
 }
@@ -186,9 +180,52 @@ bool UserStore::SaveUser(const UserRecord& record, uint32_t connection, std::str
     return true;
 }
 
+UserStore::Update UserStore::Rewrite(const std::string& path, const std::string& stored,
+                                     const LocalHome& local, UserRecord& current,
+                                     const std::function<bool(UserRecord&)>& change,
+                                     Durability durability,
+                                     const std::function<void(const UserRecord&)>& keep) {
+    for (int attempt = 1; attempt <= kUpdateAttempts; ++attempt) {
+        if (attempt > 1) Clock::SleepMs(kUpdatePauseMs);
+        // Another program's change is read first. A record whose last write failed keeps its
+        // change as long as nobody else touched the file.
+        if (ChangedSince(path, current.fileDigest)) {
+            UserRecord fresh;
+            if (!ReadUserFile(path, stored, local, fresh, log_)) continue;  // half written?
+            current = std::move(fresh);
+            keep(current);
+        }
+        UserRecord copy = current;
+        if (!change(copy)) return Update::Unchanged;
+        copy.fileStamp = current.fileStamp;
+        copy.fileCreated = current.fileCreated;
+        copy.fileDigest = current.fileDigest;
+        // A program that ignores the lock may write meanwhile: its file is then read and
+        // changed again rather than replaced.
+        bool changed = false;
+        const bool written = WriteUserFile(
+            path, copy, true,
+            [&]() {
+                changed = ChangedSince(path, current.fileDigest);
+                return !changed;
+            },
+            durability);
+        if (changed) continue;
+        current = std::move(copy);
+        keep(current);
+        if (written) return Update::Saved;
+        Log(StringUtil::Format("WARNING: unable to open user file '%s' for writing.",
+                               path.c_str()));
+        return Update::WriteFailed;
+    }
+    Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.", path.c_str()));
+    return Update::WriteFailed;
+}
+
 UserStore::Update UserStore::UpdateUser(std::string_view name,
                                         const std::function<bool(UserRecord&)>& change,
                                         uint32_t connection, Change kind) {
+    if (kind == Change::Counters) return UpdateCounters(name, change, connection);
     std::string stored;
     UserRecord saved;
     {
@@ -203,44 +240,67 @@ UserStore::Update UserStore::UpdateUser(std::string_view name,
             Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
             return Update::WriteFailed;
         }
-        bool written = false;
-        for (int attempt = 1; attempt <= kUpdateAttempts && !written; ++attempt) {
-            if (attempt > 1) Clock::SleepMs(kUpdatePauseMs);
-            // Another program's change is read first. A record whose last write failed keeps its
-            // change as long as nobody else touched the file.
-            if (ChangedSince(path, n->data.fileDigest)) {
-                UserRecord fresh;
-                if (!ReadUserFile(path, *n->name, local_, fresh, log_)) continue;  // half written?
-                n->data = std::move(fresh);
-            }
-            UserRecord copy = n->data;
-            if (!change(copy)) return Update::Unchanged;
-            copy.fileStamp = n->data.fileStamp;
-            copy.fileCreated = n->data.fileCreated;
-            copy.fileDigest = n->data.fileDigest;
-            // A program that ignores the lock may write meanwhile: its file is then read and
-            // changed again rather than replaced.
-            bool changed = false;
-            written = WriteLocked(
-                *n->name, copy,
-                [&]() {
-                    changed = ChangedSince(path, n->data.fileDigest);
-                    return !changed;
-                },
-                kind);
-            if (changed) continue;
-            n->data = std::move(copy);
-            if (!written) return Update::WriteFailed;
-        }
-        if (!written) {
-            Log(StringUtil::Format("WARNING: user file '%s' kept changing; left as it is.",
-                                   path.c_str()));
-            return Update::WriteFailed;
-        }
+        UserRecord current = n->data;
+        const Update result = Rewrite(path, *n->name, local_, current, change, Durability::Synced,
+                                      [n](const UserRecord& rec) { n->data = rec; });
+        if (result != Update::Saved) return result;
         stored = *n->name;
         saved = n->data;
     }
     Propagate(connection, stored, saved);
+    return Update::Saved;
+}
+
+UserStore::Update UserStore::UpdateCounters(std::string_view name,
+                                            const std::function<bool(UserRecord&)>& change,
+                                            uint32_t connection) {
+    // Every login and transfer counts here: the store's lock is held only to copy the record in
+    // and out, so that the look-ups and logins of everyone else never wait for this user's disk.
+    std::string stored, path;
+    LocalHome local;
+    std::shared_ptr<std::mutex> serial;
+    {
+        LockGuard g(lock_);
+        Node* n = LookupLocked(name, false);
+        if (!n) return Update::Unknown;
+        stored = *n->name;
+        path = PathLocked(stored);
+        local = local_;
+        std::shared_ptr<std::mutex>& slot = counterLocks_[StringUtil::Lowered(stored)];
+        if (!slot) slot = std::make_shared<std::mutex>();
+        serial = slot;
+    }
+    const std::lock_guard<std::mutex> oneAtATime(*serial);
+    UserRecord current;
+    {
+        LockGuard g(lock_);
+        Node* n = LookupLocked(stored, false);
+        if (!n) return Update::Unknown;
+        current = n->data;
+    }
+    Update result = Update::WriteFailed;
+    bool renewed = false;  // read again or written: the store takes the record over
+    {
+        // The store's lock is never taken while the file's is held: an operator's update takes
+        // them the other way round.
+        const FileLock edit(path);
+        if (edit.Blocked()) {
+            Log(StringUtil::Format("WARNING: unable to lock file %s.", path.c_str()));
+            return Update::WriteFailed;
+        }
+        // Deleted or renamed since the record was copied: counters never bring the file back.
+        if (FileUtil::Kind(path) == 0) return Update::Unknown;
+        result = Rewrite(path, stored, local, current, change, Durability::Deferred,
+                         [&renewed](const UserRecord&) { renewed = true; });
+    }
+    {
+        LockGuard g(lock_);
+        Node* n = renewed ? LookupLocked(stored, false) : nullptr;
+        if (n) n->data = current;
+        if (result != Update::Saved) return result;
+        unsynced_.insert(path);
+    }
+    Propagate(connection, stored, current);
     return Update::Saved;
 }
 

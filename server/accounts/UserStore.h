@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "engine/KeyedList.h"
 #include "engine/ThreadUtil.h"
@@ -103,10 +106,16 @@ class UserStore {
         return usersDir_ + std::string(fileName);
     }
     // Writes `rec` to the user file `fileName` under the file's lock; logs a failure.
-    bool WriteLocked(const std::string& fileName, UserRecord& rec,
-                     const std::function<bool()>& stillCurrent = {},
-                     Change kind = Change::Operator);
+    bool WriteLocked(const std::string& fileName, UserRecord& rec);
     void Propagate(uint32_t connection, const std::string& name, const UserRecord& rec);
+    // UpdateUser for counters: the file is read and written outside the store's lock.
+    Update UpdateCounters(std::string_view name, const std::function<bool(UserRecord&)>& change,
+                          uint32_t connection);
+    // The read, change and write of an update, with the file's lock held, starting from
+    // `current` (the record as last known); `keep` gets every record the store holds from then on.
+    Update Rewrite(const std::string& path, const std::string& stored, const LocalHome& local,
+                   UserRecord& current, const std::function<bool(UserRecord&)>& change,
+                   Durability durability, const std::function<void(const UserRecord&)>& keep);
     UserRecord TemplateFor(std::string_view group);
     void Log(const std::string& line) const;
 
@@ -119,6 +128,8 @@ class UserStore {
     LocalHome local_;
     KeyedList<UserRecord> users_{kUserListName};
     std::set<std::string> unsynced_;  // paths of user files written but not yet synced
+    // One counter update of a user at a time (by the name in lower case).
+    std::unordered_map<std::string, std::shared_ptr<std::mutex>> counterLocks_;
 };
 
 }  // namespace orvex

@@ -54,7 +54,10 @@ class OrvexProcess:
             argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT)
         self.lines = []
-        self.raw = b""
+        # Grows in place: a server that logs for minutes (a bench's thousands of sessions) would
+        # otherwise have every chunk copy all that came before it.
+        self.raw = bytearray()
+        self._keep = True
         self._cond = threading.Condition()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -62,9 +65,11 @@ class OrvexProcess:
     def _read(self):
         buf = b""
         while True:
-            chunk = self.proc.stdout.read1(4096)
+            chunk = self.proc.stdout.read1(65536)
             if not chunk:
                 break
+            if not self._keep:
+                continue
             with self._cond:
                 self.raw += chunk
                 buf += chunk
@@ -76,6 +81,11 @@ class OrvexProcess:
             if buf:
                 self.lines.append(buf.decode(errors="replace"))
             self._cond.notify_all()
+
+    def drain_unread(self):
+        """From now on the output is drained without being kept: a bench's thousands of sessions
+        would have this process parse their log lines while it measures."""
+        self._keep = False
 
     def messages(self):
         """The program-log text of every line (after the date field)."""
