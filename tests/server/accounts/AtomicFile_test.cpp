@@ -124,6 +124,21 @@ TEST(AtomicFile, OnlyRegularFilesAreRead) {
     dir.Write("big", std::string(100, 'x'));
     EXPECT_FALSE(ReadWholeFile(dir.Internal("big"), 99));
     EXPECT_EQ(ReadWholeFile(dir.Internal("big"), 100)->size(), 100u);
+    // Sizes around the read steps, read whole whatever the size the file reports.
+    for (const size_t size :
+         {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, size_t{70000}}) {
+        std::string text(size, 'a');
+        for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
+        dir.Write("sized", text);
+        EXPECT_EQ(ReadWholeFile(dir.Internal("sized")), text) << size;
+        EXPECT_EQ(ReadWholeFile(dir.Internal("sized"), size), text) << size;
+        if (size > 0) {
+            EXPECT_FALSE(ReadWholeFile(dir.Internal("sized"), size - 1)) << size;
+        }
+    }
+    const std::optional<std::string> status = ReadWholeFile("/proc/self/status");  // size 0
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->find("\nThreads:"), std::string::npos);
 }
 
 TEST(AtomicFile, AppendTerminatesLines) {

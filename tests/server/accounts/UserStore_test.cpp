@@ -304,6 +304,32 @@ TEST_F(UserStoreTest, ConcurrentUpdatesLoseNoChange) {
     EXPECT_EQ(fresh.FindUser("bob")->credits, kThreads * kEach);
 }
 
+// A login counted while an operator deletes or renames the user (the count waits for the file's
+// lock the operator holds) never brings the old file back.
+TEST_F(UserStoreTest, CountersNeverBringBackARemovedUserFile) {
+    ASSERT_TRUE(users.LoadUsers());
+    SetFileLockWaitForTesting(5000);
+    for (const bool rename : {false, true}) {
+        ASSERT_EQ(users.AddUser("carl", "pw", "", "", false), 1);
+        bool done = false;
+        std::thread counting;
+        {
+            const FileLock operatorLock(dir.Internal("users/carl"));
+            counting = std::thread([this] { users.RecordLogin(1, "carl", 1700000000); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            done = rename ? users.RenameUser("carl", "karl") == 1 : users.DeleteUser("carl");
+        }
+        counting.join();
+        EXPECT_TRUE(done) << rename;
+        EXPECT_FALSE(dir.Exists("users/carl")) << rename;
+        EXPECT_EQ(dir.Exists("users/karl"), rename);
+        if (rename) {
+            EXPECT_TRUE(users.DeleteUser("karl"));
+        }
+    }
+    SetFileLockWaitForTesting(-1);
+}
+
 // An editor that ignores the lock writes the file while the server's update is on its way to the
 // disk: the update reads the edit and applies its change on top instead of replacing it.
 TEST_F(UserStoreTest, EditDuringAnUpdateIsReadAndKept) {

@@ -156,6 +156,35 @@ TEST_F(RegistryTest, LoginsCountByNameAndExactAddress) {
     EXPECT_EQ(registry_.CountLogins("carol"), 0);
 }
 
+TEST_F(RegistryTest, LoginCountsFollowLogoutsAndListEachUserOnce) {
+    const std::string longIp(kOnlineTextMax + 5, '1');
+    const uint32_t first = Login("alice", "10.0.0.1");
+    const uint32_t second = Login("Alice", "10.0.0.1");
+    Login("ALICE", longIp);
+    const uint32_t bob = Login("bob", "10.0.0.2");
+    EXPECT_TRUE(registry_.Unregister(first));
+    EXPECT_FALSE(registry_.Unregister(first));
+    EXPECT_TRUE(registry_.Unregister(bob));
+
+    const std::string one = "10.0.0.1", cut = longIp.substr(0, kOnlineTextMax), two = "10.0.0.2";
+    struct Row {
+        const char* user;
+        const std::string* ip;
+        int logins;
+    };
+    for (const Row& row :
+         {Row{"alice", nullptr, 2}, Row{"alice", &one, 1}, Row{"alice", &longIp, 0},
+          Row{"alice", &cut, 1}, Row{"bob", nullptr, 0}, Row{"bob", &two, 0}}) {
+        EXPECT_EQ(registry_.CountLogins(row.user, row.ip), row.logins)
+            << row.user << " " << (row.ip ? *row.ip : "any");
+    }
+    // The first spelling stays the listed one while any session of the user is online.
+    EXPECT_EQ(registry_.OnlineUsers(), (std::vector<std::pair<std::string, int>>{{"alice", 2}}));
+    EXPECT_TRUE(registry_.Unregister(second));
+    EXPECT_EQ(registry_.CountLogins("alice", &one), 0);
+    EXPECT_EQ(registry_.CountLogins("ALICE"), 1);
+}
+
 TEST_F(RegistryTest, SnapshotsAreCopiesInRegistryOrder) {
     const uint32_t a = Login("alice");
     const uint32_t s = Login("remote$10.1.1.1$21");
