@@ -27,7 +27,8 @@ class GroupStore;
 inline constexpr const char* kUserListName = "User List Header";
 
 // Lock order: the user store may call the passwd and group stores while it holds its lock; they
-// never call back, so the order is always users first.
+// never call back, so the order is always users first. A counter update takes its user's counter
+// lock first, and never takes the store's lock while it holds the user file's lock.
 class UserStore {
   public:
     // Either store may be null; account creation, deletion and renaming then fail.
