@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
             else
                 journal << JournalFormat::FormatLine(
                     i + 1, 'F',
-                    {dir + "some.release.name-group.r00", "rw-r--r--", "201", "100", n, "0"});
+                    {dir + "some.release.name-group.r00", "rw-r--r--", "201", "100", n, "0", "-1"});
         }
     }
 

@@ -144,6 +144,9 @@ class FtpSession {
     std::atomic<int>& RunningListings() { return runningListings_; }
     std::atomic<int>& RunningTransfers() { return runningTransfers_; }
     int RunningJobs() const { return runningListings_ + runningTransfers_; }
+    // Sets the abort flag and gives the running jobs a few seconds to stop and send their final
+    // replies, so that a client reads those before the answer to its ABOR or QUIT.
+    void StopRunningJobs();
     bool Passive() const { return passive_; }
     int64_t LastActivity() const { return lastActivity_; }
     void SetLastActivity(int64_t t = 0);

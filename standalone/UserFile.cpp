@@ -3,6 +3,7 @@
 #include "engine/FileUtil.h"
 #include "engine/StringUtil.h"
 #include "engine/Tokenizer.h"
+#include "engine/os/AtomicFile.h"
 
 namespace orvex {
 
@@ -66,14 +67,8 @@ std::string FormatUserLine(const UserRecord& user) {
 }
 
 bool AppendUserLine(const std::string& path, const UserRecord& user) {
-    UniqueFile file = FileUtil::OpenFile(path, "a+");
-    if (!file) return false;
-    std::string line = FormatUserLine(user);
-    // A hand-edited file may lack its last line feed; the new user would be glued onto it.
-    if (std::fseek(file.get(), -1, SEEK_END) == 0 && std::fgetc(file.get()) != '\n')
-        line.insert(line.begin(), '\n');
-    return std::fwrite(line.data(), 1, line.size(), file.get()) == line.size() &&
-           std::fflush(file.get()) == 0;
+    // Through the project's one durable appender, which also ends a hand-edited last line.
+    return AppendLine(path, FormatUserLine(user));
 }
 
 }  // namespace orvex

@@ -8,8 +8,8 @@
 #include "server/app/SiteConfig.h"
 #include "server/remote/AliasSession.h"
 #include "server/remote/AliasSiteLine.h"
-#include "server/session/SiteAccounts.h"
-#include "server/session/SiteCommandTable.h"
+#include "server/site/SiteCommandSupport.h"
+#include "server/site/SiteCommandTable.h"
 
 namespace orvex {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "engine/StringUtil.h"
-#include "server/session/SiteBraced.h"
+#include "server/site/SiteBraced.h"
 
 namespace orvex {
 

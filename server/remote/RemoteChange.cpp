@@ -8,8 +8,8 @@
 #include "server/app/ServerSite.h"
 #include "server/remote/AliasSession.h"
 #include "server/remote/RemoteCommands.h"
-#include "server/session/SiteAccounts.h"
-#include "server/session/SiteBraced.h"
+#include "server/site/SiteBraced.h"
+#include "server/site/SiteCommandSupport.h"
 
 namespace orvex::remote {
 

@@ -7,9 +7,9 @@
 #include "engine/StringUtil.h"
 #include "server/app/ServerSite.h"
 #include "server/remote/AliasSession.h"
-#include "server/session/SiteAccounts.h"
-#include "server/session/SiteBraced.h"
-#include "server/session/SiteCommands.h"
+#include "server/site/SiteBraced.h"
+#include "server/site/SiteCommandSupport.h"
+#include "server/site/core/CoreCommands.h"
 
 namespace orvex {
 

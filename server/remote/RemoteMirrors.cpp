@@ -8,7 +8,7 @@
 #include "server/remote/AliasSession.h"
 #include "server/remote/MirrorStore.h"
 #include "server/remote/RemoteCommands.h"
-#include "server/session/SiteAccounts.h"
+#include "server/site/SiteCommandSupport.h"
 
 namespace orvex::remote {
 

@@ -14,7 +14,7 @@
 #include "engine/StringUtil.h"
 #include "server/app/SiteConfigRecord.h"
 #include "server/remote/RemoteCommands.h"
-#include "server/session/SiteCommandTable.h"
+#include "server/site/SiteCommandTable.h"
 
 namespace {
 

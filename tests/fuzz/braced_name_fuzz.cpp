@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/Tokenizer.h"
-#include "server/session/SiteBraced.h"
+#include "server/site/SiteBraced.h"
 
 using namespace orvex;
 

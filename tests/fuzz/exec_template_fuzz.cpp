@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/StringUtil.h"
-#include "server/session/ExternalCommand.h"
+#include "server/site/core/ExternalCommand.h"
 
 using namespace orvex;
 

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "server/session/MessageFiles.h"
+#include "server/site/community/MessageFiles.h"
 
 using namespace orvex;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/session/NukeLedger.h"
+#include "server/site/files/NukeLedger.h"
 
 using namespace orvex;
 

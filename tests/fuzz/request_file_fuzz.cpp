@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/session/RequestList.h"
+#include "server/site/community/RequestList.h"
 
 using namespace orvex;
 

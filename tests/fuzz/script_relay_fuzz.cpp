@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/session/ExternalCommand.h"
+#include "server/site/core/ExternalCommand.h"
 
 using namespace orvex;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/Tokenizer.h"
-#include "server/session/SiteFsArguments.h"
+#include "server/site/files/SiteFsArguments.h"
 
 using namespace orvex;
 
