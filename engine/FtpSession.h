@@ -85,6 +85,11 @@ class FtpSession {
     virtual int Rmd(const Args& args);
     virtual int Rnfr(const Args& args);
     virtual int Rnto(const Args& args);
+    // After RNTO renamed `source` to `target` on disk and before its reply: what a server keeps
+    // about the entry moves here, so that a client told "250" finds it after any crash.
+    virtual void OnRenamed(const std::string& /*source*/, const std::string& /*target*/) {}
+    // The same for MKD, once the directory is made.
+    virtual void OnCreatedDirectory(const std::string& /*path*/) {}
     virtual int Size(const Args& args);
     virtual int Smnt(const Args& args);
     virtual int Stat(const Args& args);

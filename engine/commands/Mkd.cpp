@@ -40,6 +40,7 @@ int FtpSession::Mkd(const Args& args) {
         Respond(args, SetMessage("%s: Unable to create directory.", shown.c_str()), "550");
         return 0;
     }
+    OnCreatedDirectory(path);
     Respond(args, SetMessage("\"%s\" new directory created.", shown.c_str()), "257");
     return 1;
 }

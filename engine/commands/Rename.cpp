@@ -67,6 +67,7 @@ int FtpSession::Rnto(const Args& args) {
         Respond(args, SetMessage("%s: Unable to rename file.", shown.c_str()), "550");
         return 0;
     }
+    OnRenamed(source, target);
     Respond(args, "RNTO command successful.", "250");
     return 1;
 }

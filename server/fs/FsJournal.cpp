@@ -60,6 +60,9 @@ std::vector<JournalFormat::Entry> FsJournal::Recover(uint64_t tableDigest) {
     using JournalFormat::Entry;
     std::vector<Entry> out;
     uint64_t lastSeq = 0;
+    // The last change in the fold file. Its seal is numbered after changes that went to the
+    // fresh journal while the write-back ran, so only the changes tell what was copied there.
+    uint64_t lastFolded = 0;
     const std::string foldPath = FoldPath();
     bool foldDone = false;
     if (const std::optional<std::string> text = ReadWholeFile(foldPath, kMaxJournal)) {
@@ -71,6 +74,7 @@ std::vector<JournalFormat::Entry> FsJournal::Recover(uint64_t tableDigest) {
         std::string kept = JournalFormat::kHeader;
         for (Entry& e : read.entries) {
             lastSeq = std::max(lastSeq, e.seq);
+            if (e.kind != 'C') lastFolded = std::max(lastFolded, e.seq);
             if (foldDone || e.kind == 'C') continue;
             if (!read.badLines.empty() || read.tornTail)
                 kept += JournalFormat::FormatLine(
@@ -89,11 +93,11 @@ std::vector<JournalFormat::Entry> FsJournal::Recover(uint64_t tableDigest) {
         const size_t first = out.size();
         for (Entry& e : read.entries) {
             // Already in the fold file: a crash came between the two steps of moving it there.
-            if (e.seq <= lastSeq || e.kind == 'C') {
+            if (e.seq <= lastFolded || e.kind == 'C') {
                 rewrite = true;
                 continue;
             }
-            lastSeq = e.seq;
+            lastSeq = std::max(lastSeq, e.seq);
             out.push_back(std::move(e));
         }
         if (rewrite) {

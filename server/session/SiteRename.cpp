@@ -48,10 +48,13 @@ int SiteSession::Rnto(const Args& args) {
         Respond(args, SetMessage("%s: Unable to rename file.", shown.c_str()), "550");
         return 0;
     }
-    const int done =
-        mapped.Mapped() ? FtpSession::Rnto(Args{"RNTO", mapped.Path()}) : FtpSession::Rnto(args);
-    if (!done || !siteRenameSource_ || target.empty()) return done;
+    return mapped.Mapped() ? FtpSession::Rnto(Args{"RNTO", mapped.Path()}) : FtpSession::Rnto(args);
+}
+
+void SiteSession::OnRenamed(const std::string& /*source*/, const std::string& renamed) {
+    if (!siteRenameSource_ || renamed.empty()) return;
     std::string source = *siteRenameSource_;
+    std::string target = renamed;
     Filesystem& files = server_.Files();
     if (FileUtil::Kind(target) == 1) {
         FileUtil::AddTrailingSep(source);
@@ -62,7 +65,6 @@ int SiteSession::Rnto(const Args& args) {
         FileUtil::StripTrailingSep(target);
         files.MoveFileRecord(source, target);
     }
-    return done;
 }
 
 }  // namespace orvex

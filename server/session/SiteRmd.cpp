@@ -22,14 +22,15 @@ int SiteSession::Mkd(const Args& args) {
         Respond(args, SetMessage("%s: Unable to create directory.", shown.c_str()), "550");
         return 0;
     }
-    const int done =
-        mapped.Mapped() ? FtpSession::Mkd(Args{"MKD", mapped.Path()}) : FtpSession::Mkd(args);
+    return mapped.Mapped() ? FtpSession::Mkd(Args{"MKD", mapped.Path()}) : FtpSession::Mkd(args);
+}
+
+void SiteSession::OnCreatedDirectory(const std::string& path) {
     uint32_t uid = 0, gid = 0;
-    if (done && !created.empty() && server_.EntryIds(user_, uid, gid)) {
-        FileUtil::AddTrailingSep(created);
-        server_.Files().SetDirectory(created, nullptr, uid, gid, -1, 0, 0, true);
-    }
-    return done;
+    if (path.empty() || !server_.EntryIds(user_, uid, gid)) return;
+    std::string created = path;
+    FileUtil::AddTrailingSep(created);
+    server_.Files().SetDirectory(created, nullptr, uid, gid, -1, 0, 0, true);
 }
 
 int SiteSession::Rmd(const Args& args) {

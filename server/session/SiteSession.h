@@ -42,6 +42,8 @@ class SiteSession : public FtpSession {
     int Rmd(const Args& args) override;
     int Rnfr(const Args& args) override;
     int Rnto(const Args& args) override;
+    void OnRenamed(const std::string& source, const std::string& target) override;
+    void OnCreatedDirectory(const std::string& path) override;
     int Size(const Args& args) override;
     int Stat(const Args& args) override;
     int Stor(const Args& args, int storeMode) override;

@@ -26,6 +26,7 @@ class Workload:
         self.lock = threading.Lock()
         self.uncertain = set()
         self.credit_delta = {u: 0 for u in UPLOADERS}  # credits of an unanswered upload/delete
+        self.cut_upload = {}  # the upload each user had under way when the server died
 
     def attempt(self, key, call, *args):
         """Runs one command; True when answered with success, False when refused, None when
@@ -63,6 +64,7 @@ class Workload:
                 self.credit_delta[user] = 3 * kb
                 ok = self.attempt(name, self.case.upload, f, name, kb * 1024)
                 if ok is None:
+                    self.cut_upload[user] = name
                     return
                 if ok:
                     self.model["files"][name] = (UPLOADERS[user], "rw-r--r--", kb * 1024)
@@ -290,8 +292,8 @@ class Sync(VfsCase):
                 self.assertIn(got, {want, want + delta}, (n, user))
                 model["credits"][user] = got
                 if delta > 0 and got == want + delta:
-                    earned = [r for r in uncertain if f"/{user}-" in r]
-                    self.assertTrue(earned and earned[0] in files, (n, user, earned))
+                    earned = work.cut_upload.get(user)
+                    self.assertIn(earned, files, (n, user))
             for rel in uncertain:
                 model["dirs"].pop(rel, None)
                 model["files"].pop(rel, None)
