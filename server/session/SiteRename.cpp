@@ -32,7 +32,6 @@ int SiteSession::Rnfr(const Args& args) {
     }
     if (!MayChange(args, shown, owner)) return 0;
     renameSource_ = full;
-    siteRenameSource_ = full;
     Respond(args, "File exists, ready for destination name.", "350");
     return 1;
 }
@@ -51,9 +50,9 @@ int SiteSession::Rnto(const Args& args) {
     return mapped.Mapped() ? FtpSession::Rnto(Args{"RNTO", mapped.Path()}) : FtpSession::Rnto(args);
 }
 
-void SiteSession::OnRenamed(const std::string& /*source*/, const std::string& renamed) {
-    if (!siteRenameSource_ || renamed.empty()) return;
-    std::string source = *siteRenameSource_;
+void SiteSession::OnRenamed(const std::string& renamedFrom, const std::string& renamed) {
+    if (renamedFrom.empty() || renamed.empty()) return;
+    std::string source = renamedFrom;
     std::string target = renamed;
     Filesystem& files = server_.Files();
     if (FileUtil::Kind(target) == 1) {

@@ -189,7 +189,6 @@ class SiteSession : public FtpSession {
     ServerSite& server_;
     std::string siteDir_;
     std::string siteRoot_;
-    std::optional<std::string> siteRenameSource_;
     bool siteBypass_ = false;
     // How deeply custom commands of mode IS are calling each other right now.
     int aliasDepth_ = 0;
